@@ -1,0 +1,258 @@
+#include "support.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <png.h>
+#include <signal.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/mirandel-test-XXXXXX";
+  const char *d = mkdtemp(tmpl);
+  path_ = d ? d : "";
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::string cmd = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+  if (std::system(cmd.c_str()) != 0) {
+  }
+}
+
+std::string TempDir::write(const std::string &name, const std::string &contents) const {
+  std::string p = file(name);
+  std::ofstream f(p, std::ios::binary);
+  f << contents;
+  return p;
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool FileExists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListDir(const std::string &dir) {
+  std::vector<std::string> names;
+  if (DIR *d = opendir(dir.c_str())) {
+    while (dirent *e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+static int Spawn(const std::vector<std::string> &argv, const Env &env, const std::string &cwd,
+                 const std::string &outPath, const std::string &errPath) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int in = open("/dev/null", O_RDONLY);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  for (const EnvChange &e : env) {
+    if (e.set)
+      setenv(e.name.c_str(), e.value.c_str(), 1);
+    else
+      unsetenv(e.name.c_str());
+  }
+  if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+  std::vector<char *> args;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
+static int DecodeStatus(int ws) {
+  if (WIFEXITED(ws)) return WEXITSTATUS(ws);
+  if (WIFSIGNALED(ws)) return 128 + WTERMSIG(ws);
+  return -1;
+}
+
+static std::string ScratchName(const char *what) {
+  static int counter = 0;
+  return "/tmp/mirandel-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + what;
+}
+
+Child::Child(const std::vector<std::string> &argv, const Env &env, const std::string &cwd)
+    : outPath_(ScratchName(".out")), errPath_(ScratchName(".err")) {
+  pid_ = Spawn(argv, env, cwd, outPath_, errPath_);
+}
+
+Child::~Child() {
+  if (!done_ && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int ws;
+    waitpid(pid_, &ws, 0);
+  }
+  unlink(outPath_.c_str());
+  unlink(errPath_.c_str());
+}
+
+bool Child::Running() {
+  if (done_) return false;
+  int ws;
+  pid_t r = waitpid(pid_, &ws, WNOHANG);
+  if (r == pid_) {
+    done_ = true;
+    result_.status = DecodeStatus(ws);
+    return false;
+  }
+  return true;
+}
+
+RunResult Child::Wait(double timeoutSeconds) {
+  auto start = std::chrono::steady_clock::now();
+  while (Running()) {
+    double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed > timeoutSeconds) {
+      kill(pid_, SIGKILL);
+      int ws;
+      waitpid(pid_, &ws, 0);
+      done_ = true;
+      result_.status = DecodeStatus(ws);
+      result_.timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  result_.out = ReadFile(outPath_);
+  result_.err = ReadFile(errPath_);
+  return result_;
+}
+
+RunResult RunProgram(const std::vector<std::string> &argv, const Env &env, const std::string &cwd,
+                     double timeoutSeconds) {
+  Child child(argv, env, cwd);
+  return child.Wait(timeoutSeconds);
+}
+
+std::string MirandelBin() {
+  return MIRANDEL_BIN;
+}
+
+RunResult RunMirandel(const std::vector<std::string> &args, const Env &env, const std::string &cwd,
+                      double timeoutSeconds) {
+  std::vector<std::string> argv{MirandelBin()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, env, cwd, timeoutSeconds);
+}
+
+std::string RealWorld(const std::string &relative) {
+  return std::string(MIRANDEL_REALWORLD_DIR) + "/" + relative;
+}
+
+std::string SourcePath(const std::string &relative) {
+  return std::string(MIRANDEL_SOURCE_DIR) + "/" + relative;
+}
+
+XServer::XServer(int width, int height) {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, 0);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+           "tcp", "-noreset", static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  pid_ = pid;
+  std::string number;
+  char c;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(fds[0]);
+  if (number.empty()) {
+    kill(pid_, SIGKILL);
+    int ws;
+    waitpid(pid_, &ws, 0);
+    pid_ = -1;
+    return;
+  }
+  display_ = ":" + number;
+}
+
+XServer::~XServer() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    int ws;
+    waitpid(pid_, &ws, 0);
+  }
+}
+
+RunResult XServer::Run(const std::vector<std::string> &argv, double timeoutSeconds) const {
+  return RunProgram(argv, {env()}, "", timeoutSeconds);
+}
+
+std::string XServer::WaitForWindow(const std::string &nameRegex, double timeoutSeconds) const {
+  auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    RunResult r = Run({"xdotool", "search", "--name", nameRegex}, 10);
+    if (r.status == 0 && !r.out.empty()) {
+      std::string id = r.out.substr(0, r.out.find('\n'));
+      // The window is ready once it is mapped and viewable.
+      RunResult attr = Run({"xwininfo", "-id", id}, 10);
+      if (attr.out.find("IsViewable") != std::string::npos) return id;
+    }
+    double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed > timeoutSeconds) return "";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+Image ReadPng(const std::string &path) {
+  Image img;
+  png_image pi;
+  std::memset(&pi, 0, sizeof pi);
+  pi.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&pi, path.c_str())) return img;
+  pi.format = PNG_FORMAT_RGB;
+  img.rgb.resize(PNG_IMAGE_SIZE(pi));
+  if (!png_image_finish_read(&pi, nullptr, img.rgb.data(), 0, nullptr)) {
+    png_image_free(&pi);
+    img.rgb.clear();
+    return img;
+  }
+  img.width = static_cast<int>(pi.width);
+  img.height = static_cast<int>(pi.height);
+  return img;
+}
+
+Image CaptureWindow(const XServer &x, const std::string &windowId) {
+  std::string out = ScratchName(".png");
+  x.Run({"import", "-window", windowId, out}, 30);
+  Image img = ReadPng(out);
+  unlink(out.c_str());
+  return img;
+}

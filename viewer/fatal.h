@@ -1,0 +1,41 @@
+// The program's one failure path. A function that meets a failure formats its message and calls
+// fatal(); the message and exit status travel up as a FatalError, which the program's entry writes
+// to standard error before it exits with the status. Tests and fuzz targets catch it instead.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct FatalError : std::runtime_error {
+  int status;
+  FatalError(int status_, const std::string &message)
+      : std::runtime_error(message), status(status_) {}
+};
+
+[[noreturn]] void fatal(int status, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// A warning is written at once and the work goes on.
+void warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// "Memory allocation for %s (%d bytes) failed on line %d in %s\n", status 1.
+[[noreturn]] void allocFailed(const char *type, long long count, int line, const char *module);
+// "Memory re-allocation for %s (%d bytes) failed on line %d in %s\n", status 1.
+[[noreturn]] void reallocFailed(const char *type, long long count, int line, const char *module);
+
+// Sizes a vector to n value-initialised (zero-filled) elements; an allocation that cannot be made
+// ends the run with the allocation report naming the record type and the module.
+template <class T>
+void allocArray(std::vector<T> &v, std::size_t n, const char *type, const char *module, int line) {
+  try {
+    v.assign(n, T{});
+  } catch (const std::bad_alloc &) {
+    allocFailed(type, static_cast<long long>(n), line, module);
+  } catch (const std::length_error &) {
+    allocFailed(type, static_cast<long long>(n), line, module);
+  }
+}
+
+#define ALLOC_ARRAY(vec, n, type, module) allocArray((vec), (n), (type), (module), __LINE__)

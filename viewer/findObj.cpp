@@ -1,0 +1,115 @@
+#include "findObj.h"
+
+#include "fatal.h"
+#include "shell.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+const ReaderMessages kReaderMessages[kReaderCount] = {
+    {"AOFFReadObj", "AOFFReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "AOFFReadObj: %s not found\n"},
+    {"STLReadObj", "STLReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "STLReadObj: %s not found\n"},
+    {"PLYReadObj", "PLYReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "PLYReadObj: %s not found\n"},
+    {"BYUReadObj", "BYUReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "BYUReadObj: %s not found\n"},
+    {"PLReadObj", "PLReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "PLReadObj: %s not found\n"},
+    {"COORReadObj", "COORReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "COORReadObj: %s not found\n"},
+    {"3DSReadObj", "3DSReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "3DSReadObj: %s not found\n"},
+    {"TPOLYReadObj", "TPOLYReadObj: too many (> %d) directories in OBJ_PATH\n",
+     "TPOLYReadObj: %s not found\n"},
+};
+
+static SearchDirs readerDirs[kReaderCount];
+
+std::string ExpandHome(const std::string &entry) {
+  if (entry.size() < 2 || entry[0] != '~' || entry[1] != '/') return entry;
+  const char *home = std::getenv("HOME");
+  if (!home) return entry;
+  return std::string(home) + entry.substr(1);
+}
+
+int BuildSearchDirs(SearchDirs &list, const char *reader) {
+  list.dirs.clear();
+  list.dir_count = 0;
+  std::string value = GetObjPath();
+  std::size_t i = 0;
+  for (;;) {
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+    std::size_t start = i;
+    while (i < value.size() && value[i] != ' ' && value[i] != '\t') ++i;
+    if (i == start) break;
+    std::string entry = value.substr(start, i - start) + '/';
+    if (entry[0] == '~') entry = ExpandHome(entry);
+    if (list.dir_count == kMaxSearchDirs) return -1;
+    if (entry.size() > kMaxSearchDirLength)
+      fatal(1, "%s: directory in OBJ_PATH longer than %d characters: %s\n", reader,
+            static_cast<int>(kMaxSearchDirLength), entry.c_str());
+    list.dirs.push_back(entry);
+    ++list.dir_count;
+  }
+  return 0;
+}
+
+void ResetSearchDirs() {
+  for (SearchDirs &d : readerDirs) d = SearchDirs();
+}
+
+FoundFile FindObjectFile(ReaderId reader, const std::string &name) {
+  const ReaderMessages &msg = kReaderMessages[reader];
+  SearchDirs &list = readerDirs[reader];
+  if (!list.built) {
+    int rc = BuildSearchDirs(list, msg.name);
+    list.built = true;
+    if (rc == -1) fatal(1, msg.tooMany, kMaxSearchDirs);
+  }
+  std::size_t slash = name.rfind('/');
+  std::string ownDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+
+  FoundFile found;
+  found.file.reset(std::fopen(name.c_str(), "rb"));
+  if (found.file) {
+    found.path = name;
+    found.dir = ownDir;
+    return found;
+  }
+  for (const std::string &dir : list.dirs) {
+    std::string path = dir + name;
+    found.file.reset(std::fopen(path.c_str(), "rb"));
+    if (found.file) {
+      found.path = path;
+      found.dir = dir + ownDir;
+      return found;
+    }
+  }
+  fatal(1, msg.notFound, name.c_str());
+}
+
+std::vector<char> ReadWholeFile(FILE *f, const char *module) {
+  std::vector<char> data;
+  struct stat st;
+  std::size_t guess = 1 << 16;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    guess = static_cast<std::size_t>(st.st_size) + 1;
+  std::size_t used = 0;
+  for (;;) {
+    if (used == data.size()) {
+      std::size_t want = data.empty() ? guess : data.size() * 2;
+      try {
+        data.resize(want);
+      } catch (const std::bad_alloc &) {
+        allocFailed("char", static_cast<long long>(want), __LINE__, module);
+      }
+    }
+    std::size_t n = std::fread(data.data() + used, 1, data.size() - used, f);
+    used += n;
+    if (n == 0) break;
+  }
+  data.resize(used);
+  return data;
+}

@@ -1,0 +1,60 @@
+// The object search: every reader opens its file as named, then along the directories of OBJ_PATH.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum ReaderId {
+  kReaderAOFF,
+  kReaderSTL,
+  kReaderPLY,
+  kReaderBYU,
+  kReaderPL,
+  kReaderCOOR,
+  kReader3DS,
+  kReaderTPOLY,
+  kReaderCount
+};
+
+struct ReaderMessages {
+  const char *name;     // the reader's name as its messages give it
+  const char *tooMany;  // with the limit (10)
+  const char *notFound; // with objName
+};
+extern const ReaderMessages kReaderMessages[kReaderCount];
+
+constexpr int kMaxSearchDirs = 10;
+constexpr std::size_t kMaxSearchDirLength = 255; // final separator included
+
+struct SearchDirs {
+  bool built = false;
+  std::vector<std::string> dirs; // each ends in '/'
+  int dir_count = 0;
+};
+
+struct FileCloser {
+  void operator()(FILE *f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+struct FoundFile {
+  FilePtr file;     // open for reading (binary mode)
+  std::string path; // the path that opened
+  std::string dir;  // the directory the file was found in ("" for the name's own place)
+};
+
+// Builds the list from OBJ_PATH: 0, or -1 when it names more than 10 directories. An entry longer
+// than 255 characters ends the run with a message naming the reader (`reader`).
+int BuildSearchDirs(SearchDirs &list, const char *reader);
+// "~/rest" becomes $HOME + "/rest"; "~user..." and an unset HOME leave the entry as it is.
+std::string ExpandHome(const std::string &entry);
+// Opens `name` along the reader's own list (built on its first call).
+FoundFile FindObjectFile(ReaderId reader, const std::string &name);
+// Forgets every reader's list, so that the next search reads OBJ_PATH again (tests).
+void ResetSearchDirs();
+// The whole contents of an open file, read in large blocks from its current position.
+std::vector<char> ReadWholeFile(FILE *f, const char *module);

@@ -1,0 +1,111 @@
+#include "loadObj.h"
+
+#include "fatal.h"
+#include "graphics.h"
+#include "normalsObj.h"
+#include "readers.h"
+#include "shape.h"
+#include "shell.h"
+
+#include <cstdio>
+
+void LoadObject(int type) {
+  std::string fullPath = GetObjPath() + "/" + objName;
+  if (verbose) {
+    std::printf("FileName = %s\n", objName.c_str());
+    std::printf("filename = %s\n", fullPath.c_str());
+    std::fflush(stdout);
+  }
+  switch (type) {
+  case kTypeAOFF:
+  case kTypeOFF:
+  case kTypeBYU:
+  case kTypeSTL:
+  case kTypePLY:
+  case kType3DS:
+  case kTypeTPOLY:
+  case kTypeCOOR:
+    LoadTypedObject(fullPath, type);
+    break;
+  case kTypeVRML:
+    LoadVRMLObject(fullPath);
+    break;
+  default:
+    // ".obj" is recognised by name but has no reader.
+    fatal(1, "File %s extension is not supported\n", objName.c_str());
+  }
+}
+
+// Steps shared by every loader up to the reading of the object.
+static int PrepareLoad(const std::string &fullPath) {
+  ResetDisplay();
+  ReleaseAll();
+  objName = fullPath;
+  int kind = CompressionKind();
+  SplitObjPath();
+  Decompress(kind);
+  return kind;
+}
+
+void LoadTypedObject(const std::string &fullPath, int type) {
+  int kind = PrepareLoad(fullPath);
+  BuildShape(type);
+  Recompress(kind);
+}
+
+void LoadVRMLObject(const std::string &fullPath) {
+  int kind = PrepareLoad(fullPath);
+  ConvertVRML();
+  BuildShape(kTypeAOFF);
+  Recompress(kind);
+}
+
+void SplitObjPath() {
+  std::size_t slash = objName.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : objName.substr(0, slash);
+  if (slash != std::string::npos && slash != 0) objName = objName.substr(slash + 1);
+  SetObjPath(dir);
+}
+
+void BuildShape(int type) {
+  CreateShape(static_cast<int16_t>(type));
+  Part &part = *currentShape->part;
+  switch (type) {
+  case kTypeAOFF:
+    LoadAOFFObject();
+    break;
+  case kTypeOFF:
+    LoadOFFObject();
+    break;
+  case kTypeBYU:
+    LoadBYUObject();
+    break;
+  case kTypeSTL:
+    LoadSTLObject();
+    break;
+  case kTypePLY:
+    LoadPLYObject();
+    break;
+  case kType3DS:
+    Load3DSObject();
+    break;
+  case kTypeTPOLY:
+    LoadTPOLYObject();
+    break;
+  case kTypeCOOR:
+    LoadCOORObject();
+    break;
+  default:
+    fatal(1, "File %s extension is not supported\n", objName.c_str());
+  }
+  if (type == kTypeSTL) {
+    FitObject(part);
+  } else if (type != kTypeAOFF) {
+    ComputeFacetNormals(part);
+    ComputeVertexNormals(part);
+    FitObject(part);
+  }
+  BuildVertexFacetLists(part);
+  InitRenderSettings();
+  if (!runOptions.info) SetupGraphics();
+}

@@ -1,0 +1,5 @@
+#include "readers.h"
+
+void Load3DSObject() {
+  ReaderNotBuilt("3DS");
+}

@@ -1,0 +1,5 @@
+#include "readers.h"
+
+void LoadCOORObject() {
+  ReaderNotBuilt("COOR");
+}

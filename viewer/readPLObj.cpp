@@ -1,0 +1,5 @@
+#include "readers.h"
+
+void LoadOFFObject() {
+  ReaderNotBuilt("OFF");
+}

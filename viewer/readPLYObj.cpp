@@ -1,0 +1,5 @@
+#include "readers.h"
+
+void LoadPLYObject() {
+  ReaderNotBuilt("PLY");
+}

@@ -1,0 +1,5 @@
+#include "readers.h"
+
+void LoadTPOLYObject() {
+  ReaderNotBuilt("TPOLY");
+}

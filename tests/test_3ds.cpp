@@ -109,8 +109,8 @@ TEST(Chunks3DS, MeshesKeepTheirBlockNameAndLittleEndianData) {
   ASSERT_EQ(s.meshes.size(), 2u);
   EXPECT_EQ(s.material_count, 0);
   const H3dsMesh &m = s.meshes[0];
-  EXPECT_EQ(m.name, "Block");
-  EXPECT_EQ(s.meshes[1].name, "Block");
+  EXPECT_EQ(*m.name, "Block");
+  EXPECT_EQ(*s.meshes[1].name, "Block");
   ASSERT_EQ(m.vertex_count, 3u);
   EXPECT_EQ(m.vertices[0].x, 1.5f);
   EXPECT_EQ(m.vertices[0].y, -2.0f);
@@ -300,7 +300,7 @@ TEST(Read3DS, RealFilesWithSeveralMeshesMaterialsAndTracks) {
     for (const H3dsMesh &m : s->meshes) {
       bool found = false;
       for (const H3dsMat &mat : s->materials) found = found || mat.name == m.material;
-      EXPECT_TRUE(found) << m.name << " uses " << m.material;
+      EXPECT_TRUE(found) << *m.name << " uses " << m.material;
     }
   }
   // A diffuse colour stored as bytes (200/256) reaches every facet.

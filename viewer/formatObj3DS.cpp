@@ -3,6 +3,7 @@
 #include "fatal.h"
 
 #include <cstdint>
+#include <unordered_map>
 
 static const char *kModule = "formatObj";
 
@@ -28,6 +29,12 @@ void FormatObj3DS(const H3dsScene &scene, Part &part, const std::string &file) {
   const bool coloured = !scene.materials.empty();
   if (coloured) ALLOC_ARRAY(part.polygon_colors, facetTotal, "ColorRGB", kModule);
   part.vertex_count = static_cast<uint32_t>(vertexTotal);
+
+  // Materials match by the exact name, the first of equal names winning. A map, not a search per
+  // mesh: a file of many tiny meshes and materials would otherwise take quadratic time.
+  std::unordered_map<std::string, std::size_t> byName;
+  for (std::size_t i = 0; i < scene.materials.size(); ++i)
+    byName.emplace(scene.materials[i].name, i);
   part.facet_count = static_cast<uint32_t>(facetTotal);
 
   uint32_t base = 0, facet = 0;
@@ -39,14 +46,11 @@ void FormatObj3DS(const H3dsScene &scene, Part &part, const std::string &file) {
       part.vertices[base + v] = Coord{p.x, p.y, p.z};
     }
 
-    // Materials match by the exact name; a name that matches none leaves its faces black.
+    // A name that matches no material leaves its faces black.
     ColorRGB colour{0, 0, 0};
     if (coloured) {
-      for (const H3dsMat &mat : scene.materials)
-        if (mat.name == mesh.material) {
-          colour = mat.diffuse;
-          break;
-        }
+      auto it = byName.find(mesh.material);
+      if (it != byName.end()) colour = scene.materials[it->second].diffuse;
     }
 
     for (std::size_t f = 0; f < mesh.faces.size(); ++f, ++facet) {
@@ -59,7 +63,7 @@ void FormatObj3DS(const H3dsScene &scene, Part &part, const std::string &file) {
           fatal(1,
                 "3DSFormatObj: %s: face %zu of mesh %zu (%s) uses vertex %u, but the mesh has %u "
                 "vertices\n",
-                file.c_str(), f, m, mesh.name.c_str(), unsigned(idx[k]), meshVertices);
+                file.c_str(), f, m, mesh.name->c_str(), unsigned(idx[k]), meshVertices);
         dst[k] = base + idx[k];
       }
       if (coloured) part.polygon_colors[facet] = colour;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 // The walk's state: the file in memory, the read position, the scene being filled, the current
@@ -16,7 +17,7 @@ struct ChunkReader {
   H3dsScene *scene = nullptr;
   long mesh = -1;
   long material = -1;
-  std::string objectName;
+  std::shared_ptr<const std::string> objectName = std::make_shared<const std::string>();
   bool ambientTarget = false;
   bool diffuseTarget = false;
   bool specularTarget = false;
@@ -140,7 +141,7 @@ static void ColourByte(ChunkReader &r, uint64_t end) {
 // ---- meshes
 
 static void ObjectBlock(ChunkReader &r, uint64_t end) {
-  r.objectName = ReadName(r, end);
+  r.objectName = std::make_shared<const std::string>(ReadName(r, end));
   Walk(r, end);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,10 @@ struct H3dsMap {
 };
 
 // Names are kept whole: the format does not bound them, and a mesh must find its material by the
-// very same bytes however long they are.
+// very same bytes however long they are. The meshes of one object block share its name rather
+// than copy it, so that a long name followed by many meshes costs no more than the file holds.
 struct H3dsMesh {
-  std::string name;     // the enclosing object block's name
+  std::shared_ptr<const std::string> name; // the enclosing object block's name, never null
   std::string material; // from the mesh's last face-material chunk; empty if none
   uint32_t face_count = 0;
   uint32_t vertex_count = 0;

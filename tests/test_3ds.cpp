@@ -249,22 +249,7 @@ TEST(Format3DS, FaceIndexBeyondItsMeshIsRefused) {
             "vertices\n");
 }
 
-TEST(Read3DS, FindsTheFileAndLoadsThroughTheProgram) {
-  TempDir dir;
-  std::string mesh = Mesh(Vertices({{0, 0, 0}, {2, 0, 0}, {0, 0, 4}}) + Tri(0, 1, 2));
-  dir.write("tri.3ds", Main(ObjBlock("t", mesh)));
-  dir.write("bad_index.3ds", Main(ObjBlock("t", Mesh(Vertices({{0, 0, 0}}) + Tri(0, 0, 7)))));
-
-  RunResult ok = RunMirandel({"--info", "-in", "tri.3ds"}, {{"OBJ_PATH", true, dir.path()}});
-  EXPECT_EQ(ok.status, 0) << ok.err;
-  EXPECT_NE(ok.out.find("3 vertices\n1 polygons\n"), std::string::npos) << ok.out;
-
-  RunResult bad = RunMirandel({"--info", "-in", "bad_index.3ds"}, {{"OBJ_PATH", true, dir.path()}});
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_EQ(bad.err, "3DSFormatObj: " + dir.path() +
-                         "/bad_index.3ds: face 0 of mesh 0 (t) uses vertex 7, but the mesh has 1 "
-                         "vertices\n");
-
+TEST(Read3DS, MissingFileIsReported) {
   ResetSearchDirs();
   objName = "gone.3ds";
   try {
@@ -314,4 +299,35 @@ TEST(Read3DS, RealFilesWithSeveralMeshesMaterialsAndTracks) {
       RunMirandel({"--info", "-in", "cge-p47d.3ds"}, {{"OBJ_PATH", true, RealWorld("3ds")}});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("1931 vertices\n3500 polygons\n"), std::string::npos) << r.out;
+}
+
+TEST(Read3DS, TruncatedAndLyingFilesLoadWhatTheyHoldOrStopCleanly) {
+  const std::string dir = SourcePath("tests/data/3ds");
+  struct Expect {
+    const char *file;
+    int status;
+    const char *out; // expected in stdout, or the whole of stderr for a failure
+  } cases[] = {
+      {"truncated.3ds", 0, "4 vertices\n1 polygons\n"},
+      {"lying_counts.3ds", 0, "4 vertices\n1 polygons\n"},
+      {"overlong_child.3ds", 0, "4 vertices\n1 polygons\n"},
+      {"bad_index.3ds", 1,
+       "3DSFormatObj: %s/bad_index.3ds: face 1 of mesh 0 (Quad) uses vertex 4, "
+       "but the mesh has 4 vertices\n"},
+      {"deep_nesting.3ds", 1,
+       "3DSReadObj: %s/deep_nesting.3ds: chunks nested deeper than 64 levels\n"},
+  };
+  for (const Expect &c : cases) {
+    SCOPED_TRACE(c.file);
+    RunResult r = RunMirandel({"--info", "-in", c.file}, {{"OBJ_PATH", true, dir}});
+    EXPECT_EQ(r.status, c.status);
+    if (c.status == 0) {
+      EXPECT_EQ(r.err, "");
+      EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    } else {
+      std::string expected = c.out;
+      expected.replace(expected.find("%s"), 2, dir);
+      EXPECT_EQ(r.err, expected);
+    }
+  }
 }

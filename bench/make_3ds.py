@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes a 3DS object of about N triangles into OUTDIR and prints the file's name.
+"""Writes a 3DS object of about N triangles into OUTDIR and prints the file's name (without OUTDIR).
 
 usage: make_3ds.py N OUTDIR
 
@@ -98,7 +98,7 @@ def main():
     path = os.path.join(outdir, 'grid%d.3ds' % n)
     with open(path, 'wb') as f:
         f.write(data)
-    print(path)
+    print(os.path.basename(path))
 
 
 if __name__ == '__main__':

@@ -11,61 +11,44 @@
 namespace {
 
 // Little-endian pieces of a 3DS file.
-std::string U16(uint16_t v) {
-  return std::string{char(v & 0xff), char(v >> 8)};
-}
-std::string U32(uint32_t v) {
-  return U16(uint16_t(v & 0xffff)) + U16(uint16_t(v >> 16));
-}
-std::string F32(float f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, 4);
-  return U32(bits);
-}
-std::string Name(const std::string &s) {
-  return s + std::string(1, '\0');
-}
-std::string Chunk(uint16_t id, const std::string &body) {
+using Bytes = std::string;
+const auto U16 = [](uint16_t v) { return Bytes{char(v & 0xff), char(v >> 8)}; };
+const auto U32 = [](uint32_t v) { return U16(uint16_t(v & 0xffff)) + U16(uint16_t(v >> 16)); };
+const auto F32 = [](float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  return U32(u);
+};
+const auto Name = [](const Bytes &s) { return s + Bytes(1, '\0'); };
+const auto Chunk = [](uint16_t id, const Bytes &body) {
   return U16(id) + U32(uint32_t(6 + body.size())) + body;
-}
+};
 
-std::string Vertices(const std::vector<H3dsVert> &pts) {
-  std::string s = U16(uint16_t(pts.size()));
+Bytes Vertices(const std::vector<H3dsVert> &pts) {
+  Bytes s = U16(uint16_t(pts.size()));
   for (const H3dsVert &p : pts) s += F32(p.x) + F32(p.y) + F32(p.z);
   return Chunk(0x4110, s);
 }
-std::string Faces(const std::vector<H3dsFace> &faces, const std::string &sub = "") {
-  std::string s = U16(uint16_t(faces.size()));
+Bytes Faces(const std::vector<H3dsFace> &faces, const Bytes &sub = "") {
+  Bytes s = U16(uint16_t(faces.size()));
   for (const H3dsFace &f : faces) s += U16(f.a) + U16(f.b) + U16(f.c) + U16(f.flags);
   return Chunk(0x4120, s + sub);
 }
-std::string FaceMat(const std::string &name) {
-  return Chunk(0x4130, Name(name) + U16(1) + U16(0));
-}
-std::string Mesh(const std::string &body) {
-  return Chunk(0x4100, body);
-}
-std::string ObjBlock(const std::string &name, const std::string &body) {
+const auto FaceMat = [](const Bytes &name) { return Chunk(0x4130, Name(name) + U16(1) + U16(0)); };
+const auto Mesh = [](const Bytes &body) { return Chunk(0x4100, body); };
+const auto ObjBlock = [](const Bytes &name, const Bytes &body) {
   return Chunk(0x4000, Name(name) + body);
-}
-std::string RgbByte(uint8_t r, uint8_t g, uint8_t b) {
-  return Chunk(0x0011, std::string{char(r), char(g), char(b)});
-}
-std::string RgbFloat(float r, float g, float b) {
+};
+const auto RgbByte = [](char r, char g, char b) { return Chunk(0x0011, Bytes{r, g, b}); };
+const auto RgbFloat = [](float r, float g, float b) {
   return Chunk(0x0010, F32(r) + F32(g) + F32(b));
-}
-std::string Material(const std::string &name, const std::string &colours) {
+};
+const auto Material = [](const Bytes &name, const Bytes &colours) {
   return Chunk(0xAFFF, Chunk(0xA000, Name(name)) + colours);
-}
-std::string Diffuse(const std::string &colours) {
-  return Chunk(0xA020, colours);
-}
-std::string Main(const std::string &body) {
-  return Chunk(0x4D4D, Chunk(0x3D3D, body));
-}
-std::string Tri(uint16_t a, uint16_t b, uint16_t c) {
-  return Faces({{a, b, c, 7}});
-}
+};
+const auto Diffuse = [](const Bytes &colours) { return Chunk(0xA020, colours); };
+const auto Main = [](const Bytes &body) { return Chunk(0x4D4D, Chunk(0x3D3D, body)); };
+const auto Tri = [](uint16_t a, uint16_t b, uint16_t c) { return Faces({{a, b, c, 7}}); };
 
 H3dsScene WalkBytes(const std::string &bytes) {
   H3dsScene s;
@@ -128,9 +111,10 @@ TEST(Chunks3DS, MeshesKeepTheirBlockNameAndLittleEndianData) {
 }
 
 TEST(Chunks3DS, ColourTargetsTakeTheFirstColourAfterThem) {
-  std::string mat = Material("m", Chunk(0xA010, RgbFloat(0.1f, 0.2f, 0.3f)) +
-                                      Diffuse(RgbByte(255, 128, 0) + RgbFloat(1, 1, 1)) +
-                                      Chunk(0xA030, RgbByte(64, 0, 0)));
+  std::string mat =
+      Material("m", Chunk(0xA010, RgbFloat(0.1f, 0.2f, 0.3f)) +
+                        Diffuse(RgbByte(char(255), char(128), 0) + RgbFloat(1, 1, 1)) +
+                        Chunk(0xA030, RgbByte(64, 0, 0)));
   // A colour outside any material (the background) and a keyframer with key tracks go nowhere.
   std::string bkg = Chunk(0x1200, RgbFloat(5, 5, 5));
   std::string key = U16(0) + U32(0) + U16(0) + U32(0) + F32(0);

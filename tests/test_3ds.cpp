@@ -122,8 +122,13 @@ TEST(Chunks3DS, ColourTargetsTakeTheFirstColourAfterThem) {
                       F32(2) + F32(0) + F32(0) + F32(0) + U32(5) + U16(0) + F32(0) + F32(0) +
                       F32(0);
   std::string keyframer = Chunk(0xB000, Chunk(0xB002, Chunk(0xB020, track) + Chunk(0xB021, key)));
-  H3dsScene s = WalkBytes(Chunk(0x4D4D, bkg + Chunk(0x3D3D, mat) + keyframer));
-  ASSERT_EQ(s.material_count, 1);
+  // An ambient colour in a kind of colour chunk not read here must not take the diffuse colour.
+  std::string other = Material("n", Chunk(0xA010, Chunk(0x0013, F32(1) + F32(1) + F32(1))) +
+                                        Diffuse(RgbByte(64, 64, 64)) + RgbByte(1, 1, 1));
+  H3dsScene s = WalkBytes(Chunk(0x4D4D, bkg + Chunk(0x3D3D, mat + other) + keyframer));
+  ASSERT_EQ(s.material_count, 2);
+  EXPECT_EQ(s.materials[1].ambient.r, 0.0f);
+  EXPECT_EQ(s.materials[1].diffuse.r, 0.25f);
   const H3dsMat &m = s.materials[0];
   EXPECT_EQ(m.name, "m");
   EXPECT_FLOAT_EQ(m.ambient.g, 0.2f);

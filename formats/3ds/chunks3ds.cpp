@@ -391,6 +391,15 @@ static void Bookkeeping(ChunkReader &r, uint16_t id) {
   }
 }
 
+// A colour target holds for the colour chunks inside it only. Left set, a target whose colour came
+// in a chunk kind not read here (a linear float colour, a percentage) would take the next
+// material colour in its place: a diffuse colour landing in the ambient one, the object black.
+static void EndTarget(ChunkReader &r, uint16_t id) {
+  if (id == CHUNK_AMBIENT) r.ambientTarget = false;
+  if (id == CHUNK_DIFFUSE) r.diffuseTarget = false;
+  if (id == CHUNK_SPECULAR) r.specularTarget = false;
+}
+
 // Processes the chunks that start before `end`. A sub-chunk is never read past its parent's end;
 // a length too short to cover its own 6-byte header cannot be a chunk and ends this level like a
 // length of 0 does.
@@ -411,6 +420,7 @@ static void Walk(ChunkReader &r, uint64_t end) {
         kind->action(r, inner);
       else
         Walk(r, inner);
+      EndTarget(r, id);
     }
     r.pos = chunkEnd;
   }

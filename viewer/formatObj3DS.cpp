@@ -29,13 +29,13 @@ void FormatObj3DS(const H3dsScene &scene, Part &part, const std::string &file) {
   const bool coloured = !scene.materials.empty();
   if (coloured) ALLOC_ARRAY(part.polygon_colors, facetTotal, "ColorRGB", kModule);
   part.vertex_count = static_cast<uint32_t>(vertexTotal);
+  part.facet_count = static_cast<uint32_t>(facetTotal);
 
   // Materials match by the exact name, the first of equal names winning. A map, not a search per
   // mesh: a file of many tiny meshes and materials would otherwise take quadratic time.
   std::unordered_map<std::string, std::size_t> byName;
   for (std::size_t i = 0; i < scene.materials.size(); ++i)
     byName.emplace(scene.materials[i].name, i);
-  part.facet_count = static_cast<uint32_t>(facetTotal);
 
   uint32_t base = 0, facet = 0;
   for (std::size_t m = 0; m < scene.meshes.size(); ++m) {

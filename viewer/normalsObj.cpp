@@ -1,8 +1,12 @@
 #include "normalsObj.h"
 
 #include "fatal.h"
+#include "readAOFFObj.h"
+#include "shell.h"
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 static const char *kModule = "normalsObj";
 
@@ -127,5 +131,70 @@ void BuildVertexFacetLists(Part &part) {
       VertexList &list = part.vertex_facets[idx[k]];
       part.vertex_facet_pool[list.first + list.count++] = f;
     }
+  }
+}
+
+// Normal files of an AOFF object: "%d\n" with the count, then one "%f\t%f\t%f\n" line each.
+static std::string NormalFileText(const std::vector<Vector> &normals) {
+  std::string out;
+  out.reserve(normals.size() * 30 + 16);
+  char buf[128];
+  int n = std::snprintf(buf, sizeof buf, "%d\n", static_cast<int>(normals.size()));
+  out.append(buf, static_cast<std::size_t>(n));
+  for (const Vector &v : normals) {
+    n = std::snprintf(buf, sizeof buf, "%f\t%f\t%f\n", v.x, v.y, v.z);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof buf) {
+      out.append(buf, static_cast<std::size_t>(n));
+    } else {
+      // Only numbers near the float limit print this long.
+      std::vector<char> big(static_cast<std::size_t>(n) + 1);
+      std::snprintf(big.data(), big.size(), "%f\t%f\t%f\n", v.x, v.y, v.z);
+      out.append(big.data(), static_cast<std::size_t>(n));
+    }
+  }
+  return out;
+}
+
+void MakeNormalFiles(const std::string &name) {
+  std::size_t slash = name.rfind('/');
+  std::string bare = slash == std::string::npos ? name : name.substr(slash + 1);
+  std::string stem;
+  if (!AOFFStem(bare, stem)) return;
+  std::string dir = GetObjPath() + "/";
+  std::string header = dir + stem + ".aoff";
+  std::string pnorm = dir + stem + ".pnorm";
+  std::string vnorm = dir + stem + ".vnorm";
+  std::string geom = dir + stem + ".geom";
+
+  if (!FileExistsAt(header)) fatal(1, "File \"%s\" does not exist 3\n", header.c_str());
+  bool namesPnorm = false, namesVnorm = false;
+  int base = 1;
+  for (const std::string &chunk : ReadChunks(header, 80)) {
+    if (chunk.find("pnorm") != std::string::npos) namesPnorm = true;
+    if (chunk.find("vnorm") != std::string::npos) namesVnorm = true;
+    if (chunk.find("facet_offset") != std::string::npos) {
+      char a[80], b[80], c[80];
+      std::sscanf(chunk.c_str(), "%79s%79s%79s%d", a, b, c, &base);
+    }
+  }
+  bool havePnorm = FileExistsAt(pnorm), haveVnorm = FileExistsAt(vnorm);
+  std::string lines;
+  if (!namesPnorm) lines += "polygon_normals\t\tgeneric\t\tfff\t\t" + stem + ".pnorm\n";
+  if (!namesVnorm) lines += "vertex_normals\t\tgeneric\t\tfff\t\t" + stem + ".vnorm\n";
+  if (!havePnorm || !haveVnorm) lines += "\n";
+  if (!lines.empty()) AppendToHeader(header, lines, "Cannot open file %s for apending\n");
+  if (havePnorm && haveVnorm) return;
+
+  AOFFValue g = ReadGeomFile(geom, "File \"%s\" does not exist 4\n");
+  Part part;
+  AOFFGeometryToPart(g, base, stem + ".geom", kModule, part);
+  g = AOFFValue();
+  // The data file's own vertex order counts here; "vertex_order" and "back_faces" are applied
+  // when the normals are loaded with the header.
+  ComputeFacetNormals(part);
+  ReplaceFile(pnorm, NormalFileText(part.polygon_normals), "Cannot open file %s\n");
+  if (!haveVnorm) {
+    ComputeVertexNormals(part);
+    ReplaceFile(vnorm, NormalFileText(part.vertex_normals), "Cannot open file %s\n");
   }
 }

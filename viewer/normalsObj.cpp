@@ -4,6 +4,7 @@
 #include "readAOFFObj.h"
 #include "shell.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -169,7 +170,14 @@ void MakeNormalFiles(const std::string &name) {
   if (!FileExistsAt(header)) fatal(1, "File \"%s\" does not exist 3\n", header.c_str());
   bool namesPnorm = false, namesVnorm = false;
   int base = 1;
+  bool clockwise = false;
   for (const std::string &chunk : ReadChunks(header, 80)) {
+    if (chunk.find("vertex_order") != std::string::npos) {
+      char a[80], b[80], c[80], d[80];
+      if (std::sscanf(chunk.c_str(), "%79s%79s%79s%79s", a, b, c, d) == 4 &&
+          std::string(a) == "vertex_order")
+        clockwise = std::string(d) == "clockwise";
+    }
     if (chunk.find("pnorm") != std::string::npos) namesPnorm = true;
     if (chunk.find("vnorm") != std::string::npos) namesVnorm = true;
     if (chunk.find("facet_offset") != std::string::npos) {
@@ -189,8 +197,13 @@ void MakeNormalFiles(const std::string &name) {
   Part part;
   AOFFGeometryToPart(g, base, stem + ".geom", kModule, part);
   g = AOFFValue();
-  // The data file's own vertex order counts here; "vertex_order" and "back_faces" are applied
-  // when the normals are loaded with the header.
+  // A clockwise object is turned counter-clockwise when it is loaded; its normals must point
+  // to the side it is seen from then, not into the object. "back_faces" is applied on loading.
+  if (clockwise)
+    for (uint32_t f = 0; f < part.facet_count; ++f) {
+      uint32_t *idx = part.facetVertices(f);
+      std::reverse(idx, idx + part.facets[f].count);
+    }
   ComputeFacetNormals(part);
   ReplaceFile(pnorm, NormalFileText(part.polygon_normals), "Cannot open file %s\n");
   if (!haveVnorm) {

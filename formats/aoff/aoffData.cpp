@@ -279,7 +279,7 @@ public:
       if (!ok) return Truncated();
     }
     if (!ComputeRecordLayout(prop_.format, v_.layout)) {
-      warn("%sdata format not ", info_.name);
+      warn("%s: data format not ", info_.name);
       warn("%s", info_.formatTail);
       return -1;
     }

@@ -6,6 +6,7 @@
 #include "shell.h"
 #include "support.h"
 
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 
@@ -275,4 +276,28 @@ TEST(AOFFConversion, PassesApplySwitchesWhereverTheyStand) {
   shape.part.reset(new Part());
   EXPECT_EQ(FatalOf([&] { AOFFFormatObj(c, shape); }),
             "AOFFFormatObj: q.pal holds 3 polygon colours for an object of 2 polygons\n");
+}
+
+TEST(AOFFData, FixedSixDecimalsMatchPrintf) {
+  std::vector<float> values = {0.0f,       -0.0f,      1.0f,      -1.0f,     0.5f,  -1e-9f,
+                               0.0000005f, 0.0000015f, 2.5e-7f,   123456.7f, 1e12f, -3e15f,
+                               1e30f,      -1e38f,     0.577350f, 1.0f / 3};
+  uint32_t state = 12345;
+  for (int k = 0; k < 100000; ++k) {
+    state = state * 1664525u + 1013904223u;
+    float f;
+    uint32_t bits = state;
+    std::memcpy(&f, &bits, 4);
+    if (std::isfinite(f)) values.push_back(f);
+    values.push_back(float(int32_t(state)) / 1e9f); // the usual range of normals
+  }
+  values.push_back(HUGE_VALF);
+  values.push_back(std::nanf(""));
+  for (float v : values) {
+    std::string got;
+    AppendFixed6(got, v);
+    char want[400];
+    std::snprintf(want, sizeof want, "%f", double(v));
+    ASSERT_EQ(got, want) << v;
+  }
 }

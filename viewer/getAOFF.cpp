@@ -51,7 +51,8 @@ void AppendToHeader(const std::string &path, const std::string &lines, const cha
   if (std::fclose(f) != 0) fatal(1, failFormat, path.c_str());
 }
 
-void ReplaceFile(const std::string &path, const std::string &contents, const char *failFormat) {
+void ReplaceFile(const std::string &path, const std::string &contents, const char *failFormat,
+                 bool durable) {
   std::string temp = path + ".tmpXXXXXX";
   int fd = mkstemp(&temp[0]);
   if (fd < 0) fatal(1, failFormat, path.c_str());
@@ -63,7 +64,7 @@ void ReplaceFile(const std::string &path, const std::string &contents, const cha
   }
   bool ok = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
   ok = std::fflush(f) == 0 && ok;
-  ok = fsync(fileno(f)) == 0 && ok;
+  if (durable) ok = fsync(fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
   // Keep the usual permissions of a new file rather than mkstemp's private ones.
   mode_t mask = umask(0);

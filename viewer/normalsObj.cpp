@@ -139,19 +139,16 @@ void BuildVertexFacetLists(Part &part) {
 static std::string NormalFileText(const std::vector<Vector> &normals) {
   std::string out;
   out.reserve(normals.size() * 30 + 16);
-  char buf[128];
+  char buf[32];
   int n = std::snprintf(buf, sizeof buf, "%d\n", static_cast<int>(normals.size()));
   out.append(buf, static_cast<std::size_t>(n));
   for (const Vector &v : normals) {
-    n = std::snprintf(buf, sizeof buf, "%f\t%f\t%f\n", v.x, v.y, v.z);
-    if (n > 0 && static_cast<std::size_t>(n) < sizeof buf) {
-      out.append(buf, static_cast<std::size_t>(n));
-    } else {
-      // Only numbers near the float limit print this long.
-      std::vector<char> big(static_cast<std::size_t>(n) + 1);
-      std::snprintf(big.data(), big.size(), "%f\t%f\t%f\n", v.x, v.y, v.z);
-      out.append(big.data(), static_cast<std::size_t>(n));
-    }
+    AppendFixed6(out, v.x);
+    out += '\t';
+    AppendFixed6(out, v.y);
+    out += '\t';
+    AppendFixed6(out, v.z);
+    out += '\n';
   }
   return out;
 }
@@ -205,9 +202,9 @@ void MakeNormalFiles(const std::string &name) {
       std::reverse(idx, idx + part.facets[f].count);
     }
   ComputeFacetNormals(part);
-  ReplaceFile(pnorm, NormalFileText(part.polygon_normals), "Cannot open file %s\n");
+  ReplaceFile(pnorm, NormalFileText(part.polygon_normals), "Cannot open file %s\n", false);
   if (!haveVnorm) {
     ComputeVertexNormals(part);
-    ReplaceFile(vnorm, NormalFileText(part.vertex_normals), "Cannot open file %s\n");
+    ReplaceFile(vnorm, NormalFileText(part.vertex_normals), "Cannot open file %s\n", false);
   }
 }

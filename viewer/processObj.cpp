@@ -102,5 +102,5 @@ void processObj(const std::string &name) {
   if (!lines.empty()) AppendToHeader(headerPath, lines, "Cannot open file %s for writting\n");
 
   if (g.indices.size() != g.total)
-    ReplaceFile(geomPath, CanonicalGeom(g), "Cannot open file %s for writting\n");
+    ReplaceFile(geomPath, CanonicalGeom(g), "Cannot open file %s for writting\n", true);
 }

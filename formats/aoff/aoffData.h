@@ -77,3 +77,6 @@ int ReadAOFFData(AOFFProp &prop, int kind, const std::vector<char> &data, const 
 
 // Fills a default line's value block from the text after its format word. False for a bad letter.
 bool ReadDefaultValues(AOFFProp &prop, const std::string &rest);
+
+// Appends `x` as printf's "%f" writes it (six decimals), byte for byte, without printf's cost.
+void AppendFixed6(std::string &out, float x);

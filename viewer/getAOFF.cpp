@@ -66,10 +66,17 @@ void ReplaceFile(const std::string &path, const std::string &contents, const cha
   ok = std::fflush(f) == 0 && ok;
   if (durable) ok = fsync(fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
-  // Keep the usual permissions of a new file rather than mkstemp's private ones.
-  mode_t mask = umask(0);
-  umask(mask);
-  ok = ok && chmod(temp.c_str(), 0666 & ~mask) == 0;
+  // The file keeps its own permissions; a new one gets the usual ones, not mkstemp's private ones.
+  struct stat old;
+  mode_t mode;
+  if (stat(path.c_str(), &old) == 0) {
+    mode = old.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ok = ok && chmod(temp.c_str(), mode) == 0;
   if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());
     fatal(1, failFormat, path.c_str());

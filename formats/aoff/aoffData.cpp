@@ -354,10 +354,10 @@ private:
       if (kind_ == kAOFFIndexedPoly) need += 2ull * ((unsigned long long)m + (unsigned long long)t);
       return need <= cur_.Left();
     }
-    // Every text value takes at least one character.
-    unsigned long long need = (unsigned long long)n * v_.layout.letters.size();
-    if (kind_ != kAOFFGeneric) need += (unsigned long long)m;
-    return need <= size;
+    // Every text value takes at least one character and a separator (but the last).
+    unsigned long long values = (unsigned long long)n * v_.layout.letters.size();
+    if (kind_ != kAOFFGeneric) values += (unsigned long long)m;
+    return values == 0 || 2 * values - 1 <= size;
   }
 
   bool ReadBinary() {

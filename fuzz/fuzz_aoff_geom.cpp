@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  ForgetAOFFData();
   FuzzWriteObject("fz.geom", data, size);
   for (const char *side : {"fz.aoff", "fz.pnorm", "fz.vnorm"})
     unlink((FuzzDir() + "/" + side).c_str());

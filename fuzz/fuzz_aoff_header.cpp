@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return true;
   }();
   (void)ready;
+  ForgetAOFFData();
   FuzzWriteObject("fuzz.aoff", data, size);
   try {
     ObjDesc desc = AOFFReadObj();

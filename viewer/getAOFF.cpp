@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static const char *kModule = "getAOFF";
 
 bool FileExistsAt(const std::string &path) {
   struct stat st;
@@ -92,17 +91,9 @@ AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat) {
     f = nullptr;
   }
   if (!f) fatal(1, "Cannot open file %s for readin\n", path.c_str());
-  std::vector<char> data;
-  try {
-    data = ReadWholeFile(f, kModule);
-  } catch (...) {
-    std::fclose(f);
-    throw;
-  }
-  std::fclose(f);
   AOFFProp prop;
   prop.format = "fff";
-  if (ReadAOFFData(prop, kAOFFIndexedPoly, data, path) != 0)
+  if (ReadAOFFOpenFile(prop, kAOFFIndexedPoly, f, st, path) != 0)
     fatal(1, "Cannot read geometry file %s\n", path.c_str());
   // A binary file lists sizes and indices apart; they must agree before anyone walks them.
   long long sum = 0;

@@ -110,6 +110,7 @@ void LoadAOFFObject() {
   MakeNormalFiles(objName);
   {
     ObjDesc desc = AOFFReadObj();
+    ForgetAOFFData();
     AOFFFormatObj(desc, shape);
   }
   // The object keeps showing the name of its geometry, not of its header.

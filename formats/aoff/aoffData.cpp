@@ -491,6 +491,29 @@ private:
   Scanner sc_{nullptr, nullptr};
 };
 
+// The last indexed_poly file read. Loading a ".geom" object reads its geometry up to three
+// times (header preparation, normal files, header); an unchanged file is parsed only once.
+struct DataCache {
+  bool valid = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  struct timespec mtime {};
+  std::string format;
+  AOFFProp prop;
+};
+
+DataCache &Cache() {
+  static DataCache cache;
+  return cache;
+}
+
+bool Cached(const DataCache &c, const struct stat &st, int kind, const std::string &format) {
+  return c.valid && kind == kAOFFIndexedPoly && c.dev == st.st_dev && c.ino == st.st_ino &&
+         c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec &&
+         c.mtime.tv_nsec == st.st_mtim.tv_nsec && c.format == format;
+}
+
 int ReadDataFile(AOFFProp &prop, int kind, const std::string &path) {
   const ReaderInfo &info = Info(kind);
   FILE *f = std::fopen(path.c_str(), "rb");
@@ -504,6 +527,24 @@ int ReadDataFile(AOFFProp &prop, int kind, const std::string &path) {
     warn("%s: cannot open data file %s\n", info.name, path.c_str());
     return -1;
   }
+  return ReadAOFFOpenFile(prop, kind, f, st, path);
+}
+
+} // namespace
+
+int ReadAOFFData(AOFFProp &prop, int kind, const std::vector<char> &data, const std::string &path) {
+  return DataReader(prop, kind, data, path).Read();
+}
+
+int ReadAOFFOpenFile(AOFFProp &prop, int kind, FILE *f, const struct stat &st,
+                     const std::string &path) {
+  DataCache &cache = Cache();
+  if (Cached(cache, st, kind, prop.format)) {
+    std::fclose(f);
+    prop.count = cache.prop.count;
+    prop.value = cache.prop.value;
+    return 0;
+  }
   std::vector<char> data;
   try {
     data = ReadWholeFile(f, kModule);
@@ -512,13 +553,23 @@ int ReadDataFile(AOFFProp &prop, int kind, const std::string &path) {
     throw;
   }
   std::fclose(f);
-  return ReadAOFFData(prop, kind, data, path);
+  int rc = ReadAOFFData(prop, kind, data, path);
+  if (rc == 0 && kind == kAOFFIndexedPoly) {
+    cache.valid = false;
+    cache.prop.count = prop.count;
+    cache.prop.value = prop.value;
+    cache.dev = st.st_dev;
+    cache.ino = st.st_ino;
+    cache.size = st.st_size;
+    cache.mtime = st.st_mtim;
+    cache.format = prop.format;
+    cache.valid = true;
+  }
+  return rc;
 }
 
-} // namespace
-
-int ReadAOFFData(AOFFProp &prop, int kind, const std::vector<char> &data, const std::string &path) {
-  return DataReader(prop, kind, data, path).Read();
+void ForgetAOFFData() {
+  Cache() = DataCache();
 }
 
 int OFFReadGeneric(AOFFProp &prop, const std::string &path) {

@@ -13,7 +13,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 enum AOFFKind {
@@ -74,6 +76,13 @@ int AOFFReadIndexedPoly(AOFFProp &prop, const std::string &path);
 
 // The same readers on bytes already in memory (`path` only names the file in messages).
 int ReadAOFFData(AOFFProp &prop, int kind, const std::vector<char> &data, const std::string &path);
+
+// Reads an open regular file (closing it); an indexed_poly file is remembered, and a later read
+// of the same unchanged file with the same format takes the remembered value.
+int ReadAOFFOpenFile(AOFFProp &prop, int kind, std::FILE *f, const struct stat &st,
+                     const std::string &path);
+// Drops the remembered file.
+void ForgetAOFFData();
 
 // Fills a default line's value block from the text after its format word. False for a bad letter.
 bool ReadDefaultValues(AOFFProp &prop, const std::string &rest);

@@ -91,18 +91,18 @@ TextScanner::Result TextScanner::SkipFloat() {
 TextScanner::Result TextScanner::ReadFloat(float &value) {
   SkipSpace();
   if (p_ == end_) return kEnd;
-  std::size_t n = FloatLength();
-  if (n == 0) return kNoMatch;
+  // from_chars takes the stream conversion's syntax except for a plus sign.
   const char *s = p_;
-  const char *e = p_ + n;
-  p_ = e;
-  if (*s == '+') ++s; // from_chars takes no plus sign
-  std::from_chars_result r = std::from_chars(s, e, value, std::chars_format::general);
-  if (r.ec == std::errc() && r.ptr == e) return kRead;
-  // Overflow and underflow leave the value to strtof's answer (an infinity, zero or a subnormal),
-  // as the stream conversion gives it.
-  std::string copy(p_ - n, n);
-  value = std::strtof(copy.c_str(), nullptr);
+  if (*s == '+' && (++s == end_ || *s == '-')) return kNoMatch;
+  std::from_chars_result r = std::from_chars(s, end_, value, std::chars_format::general);
+  if (r.ec == std::errc::invalid_argument) return kNoMatch;
+  if (r.ec == std::errc::result_out_of_range) {
+    // Overflow and underflow get strtof's answer (an infinity, zero or a subnormal), as the stream
+    // conversion gives them.
+    std::string copy(p_, r.ptr);
+    value = std::strtof(copy.c_str(), nullptr);
+  }
+  p_ = r.ptr;
   return kRead;
 }
 

@@ -50,7 +50,8 @@ public:
   }
 
 private:
-  // Length of the real number starting at p_ (after white space), 0 when there is none.
+  // Length of the real number starting at p_ (after white space), 0 when there is none; the same
+  // syntax from_chars takes, plus a leading plus sign.
   std::size_t FloatLength() const;
 
   const char *p_;

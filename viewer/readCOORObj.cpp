@@ -107,6 +107,10 @@ static void ReadPolygons(Part &part, const std::vector<char> &data, const std::s
       if (number < 1 || number > part.vertex_count)
         fatal(1, "COORReadObj: %s: polygon %u uses vertex number %lld, outside 1 to %u\n",
               path.c_str(), k + 1, number, part.vertex_count);
+      // Both passes read the same bytes the same way; this only guards the pool should they not.
+      if (next >= part.facet_vertex_pool.size())
+        fatal(1, "COORReadObj: %s: polygon %u differs between the two passes\n", path.c_str(),
+              k + 1);
       part.facet_vertex_pool[next++] = static_cast<uint32_t>(number - 1);
     }
     if (next == first) continue;

@@ -68,7 +68,11 @@ std::unique_ptr<Part> TPOLYReadObj() {
   in.Rewind();
   uint32_t slot = 0;
   for (uint32_t k = 0; k < part->facet_count; ++k) {
-    uint32_t n = static_cast<uint32_t>(ReadPolygonSize(in, path, k + 1ULL));
+    long long size = ReadPolygonSize(in, path, k + 1ULL);
+    // Both passes read the same bytes the same way; this only guards the arrays should they not.
+    if (size < 0 || static_cast<unsigned long long>(size) > part->vertex_count - slot)
+      fatal(1, "TPOLYReadObj: %s: polygon %u differs between the two passes\n", path, k + 1);
+    uint32_t n = static_cast<uint32_t>(size);
     part->facets[k] = FacetList{n, slot};
     for (uint32_t i = 0; i < n; ++i, ++slot) {
       Coord &c = part->vertices[slot];

@@ -1,4 +1,4 @@
-// Movie.BYU objects: a header of counts, a part table, the vertices, then every polygon as
+// BYU objects: a header of counts, a part table, the vertices, then every polygon as
 // one-based vertex numbers whose last one is written negated.
 #include "partReaders.h"
 #include "readers.h"

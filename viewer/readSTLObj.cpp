@@ -1,5 +1,278 @@
+#include "readSTLObj.h"
+
+#include "fatal.h"
+#include "findObj.h"
 #include "readers.h"
+#include "shell.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static const char *kModule = "readSTLObj";
+
+// The library's own layout of a binary file: an 80-byte label and a 32-bit facet count, then 50
+// bytes per facet. It reads files shorter than a label and four facets as empty, and takes a file
+// for binary only when one of the 128 bytes after the count has its top bit set.
+static const std::size_t kBinaryHeader = 84;
+static const std::size_t kTypeProbe = 128;
+static const std::size_t kSmallestFile = 284;
+
+void STLObjRelease::operator()(STLObj *obj) const {
+  if (!obj) return;
+  stl_close(obj);
+  delete obj;
+}
+
+namespace {
+
+// A word-by-word walk over a text file, as the library's formatted reads see it.
+struct TextWalk {
+  const char *begin, *p, *end;
+
+  static bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+  }
+  void SkipBlanks() {
+    while (p < end && Blank(*p)) ++p;
+  }
+  bool AtEnd() {
+    SkipBlanks();
+    return p >= end;
+  }
+  // The next word, or an empty one at the end.
+  std::pair<const char *, std::size_t> Word() {
+    SkipBlanks();
+    const char *start = p;
+    while (p < end && !Blank(*p)) ++p;
+    return {start, static_cast<std::size_t>(p - start)};
+  }
+  bool Expect(const char *word) {
+    auto w = Word();
+    return w.second == std::strlen(word) && std::memcmp(w.first, word, w.second) == 0;
+  }
+  void SkipLine() {
+    const void *nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    p = nl ? static_cast<const char *>(nl) + 1 : end;
+  }
+  // A decimal number as the C library reads one, or an infinity or NaN.
+  bool Number() {
+    auto w = Word();
+    if (w.second == 0 || w.second > 31) return false;
+    char buf[32];
+    std::memcpy(buf, w.first, w.second);
+    buf[w.second] = '\0';
+    char *stop = nullptr;
+    std::strtof(buf, &stop);
+    return stop == buf + w.second;
+  }
+  int Line(const char *at) const {
+    int line = 1;
+    for (const char *q = begin; q < at; ++q) line += *q == '\n';
+    return line;
+  }
+};
+
+bool WordIs(const std::pair<const char *, std::size_t> &w, const char *text) {
+  return w.second == std::strlen(text) && std::memcmp(w.first, text, w.second) == 0;
+}
+
+} // namespace
+
+static bool LooksBinary(const std::vector<char> &data) {
+  if (data.size() < kBinaryHeader + kTypeProbe) return false;
+  for (std::size_t i = kBinaryHeader; i < kBinaryHeader + kTypeProbe; ++i)
+    if (static_cast<unsigned char>(data[i]) > 127) return true;
+  return false;
+}
+
+STLFileCheck STLCheckFile(const std::vector<char> &data) {
+  STLFileCheck check;
+  if (data.size() < kSmallestFile || LooksBinary(data)) return check;
+  check.ascii = true;
+  TextWalk t{data.data(), data.data(), data.data() + data.size()};
+  auto fail = [&](const char *at, const char *why) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%s on line %d", why, t.Line(at));
+    check.error = buf;
+    return check;
+  };
+  if (!t.Expect("solid")) return fail(t.p, "no \"solid\" at the start");
+  t.SkipLine();
+  const char *firstLineEnd = t.p;
+  std::vector<std::pair<const char *, const char *>> bodies;
+  const char *bodyStart = t.p;
+  for (;;) {
+    if (t.AtEnd()) { // the last "endsolid" may be missing
+      bodies.emplace_back(bodyStart, t.end);
+      ++check.solids;
+      break;
+    }
+    const char *at = t.p;
+    auto w = t.Word();
+    if (WordIs(w, "facet")) {
+      bool ok = t.Expect("normal") && t.Number() && t.Number() && t.Number() && t.Expect("outer") &&
+                t.Expect("loop");
+      for (int v = 0; ok && v < 3; ++v)
+        ok = t.Expect("vertex") && t.Number() && t.Number() && t.Number();
+      ok = ok && t.Expect("endloop") && t.Expect("endfacet");
+      if (!ok) return fail(t.p, "malformed facet");
+      ++check.facets;
+    } else if (WordIs(w, "endsolid")) {
+      bodies.emplace_back(bodyStart, at);
+      ++check.solids;
+      t.SkipLine();
+      if (t.AtEnd()) break;
+      at = t.p;
+      if (!WordIs(t.Word(), "solid")) return fail(at, "text after \"endsolid\"");
+      t.SkipLine();
+      bodyStart = t.p;
+    } else {
+      return fail(at, "unexpected word");
+    }
+  }
+  if (check.solids > 1) {
+    // The library reads one solid only: its facets come from all of them, in file order.
+    std::string &out = check.singleSolid;
+    out.assign(data.data(), firstLineEnd);
+    if (out.empty() || out.back() != '\n') out += '\n';
+    for (const auto &b : bodies) {
+      out.append(b.first, b.second);
+      if (!out.empty() && out.back() != '\n') out += '\n';
+    }
+    out += "endsolid\n";
+  }
+  return check;
+}
+
+namespace {
+// A file of our own that goes away with its scope.
+struct TempFile {
+  std::string path;
+  ~TempFile() {
+    if (!path.empty()) unlink(path.c_str());
+  }
+};
+} // namespace
+
+static void WriteTempCopy(TempFile &temp, const std::string &contents) {
+  const char *dir = std::getenv("TMPDIR");
+  std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/mirandel-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) fatal(1, "STLReadObj: cannot create a temporary file in %s\n", dir ? dir : "/tmp");
+  temp.path = name.data();
+  FILE *f = fdopen(fd, "wb");
+  bool ok = f && std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+  if (f)
+    ok = std::fclose(f) == 0 && ok;
+  else
+    close(fd);
+  if (!ok) fatal(1, "STLReadObj: cannot write the temporary file %s\n", temp.path.c_str());
+}
+
+// The library reports its own fatal conditions and raises its error flag; the run ends there.
+static void StopOnLibraryError(const STLObj *obj) {
+  if (obj->error) fatal(1, "%s", "");
+}
+
+static bool AllConnected(const STLObj *obj) {
+  return obj->stats.connected_facets_3_edge >= obj->stats.number_of_facets;
+}
+
+// The repairs after reading need at least one facet to work on.
+static void StopWithoutFacets(const STLObj *obj) {
+  if (obj->stats.number_of_facets <= 0)
+    fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
+}
+
+int STLRepairObj(STLObj *obj, const std::string &path) {
+  std::vector<char> name(path.begin(), path.end());
+  name.push_back('\0');
+  bool hashLeft = false;
+  errno = 0; // the library's reports end in the system's error text
+  stl_open(obj, name.data());
+  StopOnLibraryError(obj);
+  StopWithoutFacets(obj);
+
+  stl_check_facets_exact(obj);
+  StopOnLibraryError(obj);
+
+  float tolerance = obj->stats.shortest_edge;
+  const float increment = obj->stats.bounding_diameter * 0.0001f;
+  if (!AllConnected(obj)) {
+    for (int i = 0; i < 2; ++i) {
+      if (AllConnected(obj)) break;
+      stl_check_facets_nearby(obj, tolerance);
+      hashLeft = true;
+      StopOnLibraryError(obj);
+      tolerance += increment;
+    }
+  }
+  if (!AllConnected(obj)) {
+    stl_remove_unconnected_facets(obj);
+    StopOnLibraryError(obj);
+    StopWithoutFacets(obj);
+  }
+  if (!AllConnected(obj)) {
+    stl_fill_holes(obj);
+    hashLeft = true;
+    StopOnLibraryError(obj);
+  }
+  stl_fix_normal_directions(obj);
+  StopOnLibraryError(obj);
+  stl_fix_normal_values(obj);
+  StopOnLibraryError(obj);
+  stl_calculate_volume(obj);
+  StopOnLibraryError(obj);
+  stl_verify_neighbors(obj);
+  StopOnLibraryError(obj);
+  // The nearby check and the hole filling leave their last edge hash table allocated (the exact
+  // check frees its own but keeps the pointers): release it, or every STL load leaks it.
+  if (hashLeft) {
+    std::free(obj->heads);
+    std::free(obj->tail);
+    obj->heads = nullptr;
+    obj->tail = nullptr;
+  }
+  return 1;
+}
+
+STLObjPtr STLReadObj() {
+  FoundFile found = FindObjectFile(kReaderSTL, objName);
+  std::string path = found.path;
+  std::vector<char> data = ReadWholeFile(found.file.get(), kModule);
+  found.file.reset();
+
+  // Text the library cannot parse can make it loop for ever: such a file is refused here.
+  STLFileCheck check = STLCheckFile(data);
+  data = std::vector<char>();
+  if (check.ascii) {
+    if (!check.error.empty())
+      fatal(1, "STLReadObj: %s is not a readable ASCII STL file: %s\n", objName.c_str(),
+            check.error.c_str());
+    if (check.facets == 0) fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
+  }
+  TempFile temp;
+  if (!check.singleSolid.empty()) {
+    WriteTempCopy(temp, check.singleSolid);
+    path = temp.path;
+  }
+
+  STLObjPtr obj(new (std::nothrow) STLObj);
+  if (!obj) allocFailed("STLObj", 1, __LINE__, kModule);
+  std::memset(obj.get(), 0, sizeof(STLObj));
+  STLRepairObj(obj.get(), path);
+  return obj;
+}
 
 void LoadSTLObject() {
-  ReaderNotBuilt("STL");
+  STLObjPtr obj = STLReadObj();
+  STLFormatObj(*obj, *currentShape);
+  obj.reset();
 }

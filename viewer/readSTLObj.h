@@ -1,0 +1,37 @@
+// STL objects: read and repaired by the mesh library, then turned into unshared triangles.
+#pragma once
+
+#include "shape.h"
+
+#include <admesh/stl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using STLObj = stl_file;
+
+// Frees the library's arrays and then the record.
+struct STLObjRelease {
+  void operator()(STLObj *obj) const;
+};
+using STLObjPtr = std::unique_ptr<STLObj, STLObjRelease>;
+
+// Reads the STL object named by objName through the object search and repairs it.
+STLObjPtr STLReadObj();
+// Runs the library's read and repair sequence on a zero-filled record; returns 1.
+int STLRepairObj(STLObj *obj, const std::string &path);
+// Fills the Shape's Part with 3 x n unshared vertices, n triangles and their repaired normals.
+void STLFormatObj(const STLObj &obj, Shape &shape);
+
+// What the file check found out before the library reads the file.
+struct STLFileCheck {
+  bool ascii = false;      // the library will read it as text
+  int solids = 0;          // "solid" sections (text files)
+  long long facets = 0;    // facets found (text files)
+  std::string error;       // why the text cannot be read ("" when it can)
+  std::string singleSolid; // for text files of several solids: the same facets in one solid
+};
+// Looks at the file as the library will: text unless a byte of the 128 after the 84-byte binary
+// header has its top bit set. Text is checked word by word; several solids are joined into one.
+STLFileCheck STLCheckFile(const std::vector<char> &data);

@@ -21,6 +21,11 @@ static const char *kModule = "readSTLObj";
 static const std::size_t kBinaryHeader = 84;
 static const std::size_t kTypeProbe = 128;
 static const std::size_t kSmallestFile = 284;
+static const std::size_t kLabelSize = 80;
+static const std::size_t kFacetSize = 50;
+// The first facet's two attribute bytes: the library stores them and never reads them, so a top
+// bit set there makes it read the file as binary without changing the mesh.
+static const std::size_t kFirstAttribute = kBinaryHeader + 48;
 
 void STLObjRelease::operator()(STLObj *obj) const {
   if (!obj) return;
@@ -96,6 +101,13 @@ STLFileCheck STLCheckFile(const std::vector<char> &data) {
   check.ascii = true;
   TextWalk t{data.data(), data.data(), data.data() + data.size()};
   auto fail = [&](const char *at, const char *why) {
+    uint32_t count;
+    std::memcpy(&count, data.data() + kLabelSize, 4);
+    if (count > 0 && data.size() == kBinaryHeader + uint64_t(count) * kFacetSize) {
+      check.ascii = false;
+      check.markBinary = true;
+      return check;
+    }
     char buf[160];
     std::snprintf(buf, sizeof buf, "%s on line %d", why, t.Line(at));
     check.error = buf;
@@ -159,7 +171,7 @@ struct TempFile {
 };
 } // namespace
 
-static void WriteTempCopy(TempFile &temp, const std::string &contents) {
+static void WriteTempCopy(TempFile &temp, const char *contents, std::size_t size) {
   const char *dir = std::getenv("TMPDIR");
   std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/mirandel-XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -168,7 +180,7 @@ static void WriteTempCopy(TempFile &temp, const std::string &contents) {
   if (fd < 0) fatal(1, "STLReadObj: cannot create a temporary file in %s\n", dir ? dir : "/tmp");
   temp.path = name.data();
   FILE *f = fdopen(fd, "wb");
-  bool ok = f && std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+  bool ok = f && std::fwrite(contents, 1, size, f) == size;
   if (f)
     ok = std::fclose(f) == 0 && ok;
   else
@@ -194,7 +206,6 @@ static void StopWithoutFacets(const STLObj *obj) {
 int STLRepairObj(STLObj *obj, const std::string &path) {
   std::vector<char> name(path.begin(), path.end());
   name.push_back('\0');
-  bool hashLeft = false;
   errno = 0; // the library's reports end in the system's error text
   stl_open(obj, name.data());
   StopOnLibraryError(obj);
@@ -209,7 +220,6 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
     for (int i = 0; i < 2; ++i) {
       if (AllConnected(obj)) break;
       stl_check_facets_nearby(obj, tolerance);
-      hashLeft = true;
       StopOnLibraryError(obj);
       tolerance += increment;
     }
@@ -221,7 +231,6 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
   }
   if (!AllConnected(obj)) {
     stl_fill_holes(obj);
-    hashLeft = true;
     StopOnLibraryError(obj);
   }
   stl_fix_normal_directions(obj);
@@ -230,16 +239,15 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
   StopOnLibraryError(obj);
   stl_calculate_volume(obj);
   StopOnLibraryError(obj);
+  // This library version only measures the volume: a negative one means every facet is wound
+  // inward, and the library's own reversal turns them all outward.
+  if (obj->stats.volume < 0.0f) {
+    stl_reverse_all_facets(obj);
+    StopOnLibraryError(obj);
+    obj->stats.volume = -obj->stats.volume;
+  }
   stl_verify_neighbors(obj);
   StopOnLibraryError(obj);
-  // The nearby check and the hole filling leave their last edge hash table allocated (the exact
-  // check frees its own but keeps the pointers): release it, or every STL load leaks it.
-  if (hashLeft) {
-    std::free(obj->heads);
-    std::free(obj->tail);
-    obj->heads = nullptr;
-    obj->tail = nullptr;
-  }
   return 1;
 }
 
@@ -251,7 +259,6 @@ STLObjPtr STLReadObj() {
 
   // Text the library cannot parse can make it loop for ever: such a file is refused here.
   STLFileCheck check = STLCheckFile(data);
-  data = std::vector<char>();
   if (check.ascii) {
     if (!check.error.empty())
       fatal(1, "STLReadObj: %s is not a readable ASCII STL file: %s\n", objName.c_str(),
@@ -260,9 +267,15 @@ STLObjPtr STLReadObj() {
   }
   TempFile temp;
   if (!check.singleSolid.empty()) {
-    WriteTempCopy(temp, check.singleSolid);
+    WriteTempCopy(temp, check.singleSolid.data(), check.singleSolid.size());
+    path = temp.path;
+  } else if (check.markBinary) {
+    data[kFirstAttribute] = static_cast<char>(data[kFirstAttribute] | 0x80);
+    WriteTempCopy(temp, data.data(), data.size());
     path = temp.path;
   }
+  data = std::vector<char>();
+  check = STLFileCheck();
 
   STLObjPtr obj(new (std::nothrow) STLObj);
   if (!obj) allocFailed("STLObj", 1, __LINE__, kModule);

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                         reinterpret_cast<const char *>(data) + size);
   std::unique_ptr<PolyList> list;
   try {
-    list = PLReadBuffer(buf, "fuzz.off");
+    list = PLReadBuffer(buf.data(), buf.size(), "fuzz.off");
   } catch (const FatalError &) {
     return 0;
   }

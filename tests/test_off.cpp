@@ -9,7 +9,7 @@ namespace {
 
 std::unique_ptr<PolyList> Read(const std::string &text) {
   std::vector<char> data(text.begin(), text.end());
-  return PLReadBuffer(data, "t.off");
+  return PLReadBuffer(data.data(), data.size(), "t.off");
 }
 
 PLStream Stream(const std::string &text) {

@@ -5,10 +5,13 @@
 #include "readers.h"
 #include "shell.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <sys/mman.h>
+#include <sys/stat.h>
 
 static const char *kModule = "readPLObj";
 
@@ -43,7 +46,8 @@ static inline bool IsDigit(int c) {
   return c >= '0' && c <= '9';
 }
 
-int PLNextChar(PLStream &s, int flags) {
+// The scanner's hot path: inlined into the number readers.
+static inline int NextChar(PLStream &s, int flags) {
   for (;;) {
     if (s.p >= s.end) return PL_EOF;
     int c = *s.p;
@@ -63,8 +67,35 @@ int PLNextChar(PLStream &s, int flags) {
   }
 }
 
+int PLNextChar(PLStream &s, int flags) {
+  return NextChar(s, flags);
+}
+
 static inline uint32_t BigEndian32(const unsigned char *b) {
   return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | uint32_t(b[3]);
+}
+
+static inline bool ReadAsciiInt(PLStream &s, int32_t &out) {
+  if (NextChar(s, 0) == PL_EOF) return false;
+  const unsigned char *p = s.p;
+  bool neg = false;
+  if (*p == '-') neg = true, ++p;
+  if (p >= s.end || !IsDigit(*p)) return false;
+  // No overflow check: the value wraps as a 32-bit integer would.
+  uint32_t v = 0;
+  while (p < s.end && IsDigit(*p)) v = v * 10u + uint32_t(*p++ - '0');
+  out = static_cast<int32_t>(neg ? 0u - v : v);
+  s.p = p;
+  return true;
+}
+
+// One integer, ascii or binary.
+static inline bool ReadInt(PLStream &s, int32_t &out, bool binary) {
+  if (!binary) return ReadAsciiInt(s, out);
+  if (s.end - s.p < 4) return false;
+  out = static_cast<int32_t>(BigEndian32(s.p));
+  s.p += 4;
+  return true;
 }
 
 int PLReadInts(PLStream &s, int n, int32_t *dest, bool binary) {
@@ -77,25 +108,15 @@ int PLReadInts(PLStream &s, int n, int32_t *dest, bool binary) {
     }
     return got;
   }
-  for (; got < n; ++got) {
-    if (PLNextChar(s, 0) == PL_EOF) break;
-    const unsigned char *p = s.p;
-    bool neg = false;
-    if (*p == '-') neg = true, ++p;
-    if (p >= s.end || !IsDigit(*p)) break;
-    // No overflow check: the value wraps as a 32-bit integer would.
-    uint32_t v = 0;
-    while (p < s.end && IsDigit(*p)) v = v * 10u + uint32_t(*p++ - '0');
-    dest[got] = static_cast<int32_t>(neg ? 0u - v : v);
-    s.p = p;
-  }
+  for (; got < n; ++got)
+    if (!ReadAsciiInt(s, dest[got])) break;
   return got;
 }
 
 // One ascii float: digits are gathered in an integer and folded into the single-precision value
 // whenever the integer could overflow on the next digit.
-static bool ReadAsciiFloat(PLStream &s, float &out) {
-  if (PLNextChar(s, 0) == PL_EOF) return false;
+static inline bool ReadAsciiFloat(PLStream &s, float &out) {
+  if (NextChar(s, 0) == PL_EOF) return false;
   const unsigned char *p = s.p, *end = s.end;
   bool neg = false;
   if (*p == '-') neg = true, ++p;
@@ -188,9 +209,10 @@ static void PLMessage(const char *fmt, ...) {
 static const float kDefaultGrey = 170.0f / 255.0f;
 static const float kInv255 = 0.003921569f;
 
-std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name) {
-  unsigned char *base = reinterpret_cast<unsigned char *>(data.data());
-  PLStream s{base, base + data.size()};
+std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const char *name) {
+  const unsigned char *base = reinterpret_cast<const unsigned char *>(data);
+  PLStream s{base, base + size};
+  std::vector<unsigned char> pushedBack;
 
   // Header: optional prefixes "C", "N", "4", "S" in this order, then "OFF" and maybe "BINARY".
   int flags = 0;
@@ -220,7 +242,13 @@ std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name
     if (!IsDigit(c) && !fourAlone) return nullptr;
     if (four) {
       --s.p;
-      *const_cast<unsigned char *>(s.p) = '4';
+      if (*s.p != '4') {
+        // Something stood between the "4" and the digit: the number goes on in a copy.
+        pushedBack.assign(1, '4');
+        pushedBack.insert(pushedBack.end(), s.p + 1, s.end);
+        s.p = pushedBack.data();
+        s.end = s.p + pushedBack.size();
+      }
     }
     flags = 0;
     four = false;
@@ -273,8 +301,10 @@ std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name
     return nullptr;
   }
   ALLOC_ARRAY(list->polys, static_cast<std::size_t>(list->poly_count), "Poly", kModule);
+  // The pool grows ahead of the polygons and is cut to what they use at the end.
+  std::size_t used = 0;
   try {
-    list->index_pool.reserve(static_cast<std::size_t>(list->poly_count) * 3);
+    list->index_pool.resize(static_cast<std::size_t>(list->poly_count) * 3);
   } catch (const std::bad_alloc &) {
     allocFailed("int", int64_t(list->poly_count) * 3, __LINE__, kModule);
   }
@@ -282,27 +312,30 @@ std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name
   for (int32_t k = 0; k < list->poly_count;) {
     Poly &poly = list->polys[static_cast<std::size_t>(k)];
     int32_t count = 0;
-    if (PLReadInts(s, 1, &count, binary) != 1 || count <= 0 || !fits(count, binary ? 4 : 2)) {
+    if (!ReadInt(s, count, binary) || count <= 0 || !fits(count, binary ? 4 : 2)) {
       PLMessage("PolyList %s: bad %d'th polygon (of %d)", name, k, list->poly_count);
       return nullptr;
     }
     ++k;
-    std::size_t first = list->index_pool.size();
+    std::size_t first = used;
     if (first + static_cast<std::size_t>(count) > UINT32_MAX) {
       PLMessage("PolyList %s: bad %d'th polygon (of %d)", name, k, list->poly_count);
       return nullptr;
     }
-    try {
-      list->index_pool.resize(first + static_cast<std::size_t>(count));
-    } catch (const std::bad_alloc &) {
-      allocFailed("int", count, __LINE__, kModule);
+    used += static_cast<std::size_t>(count);
+    if (used > list->index_pool.size()) {
+      try {
+        list->index_pool.resize(std::max(used, 2 * list->index_pool.size()));
+      } catch (const std::bad_alloc &) {
+        allocFailed("int", count, __LINE__, kModule);
+      }
     }
     poly.count = count;
     poly.first = static_cast<uint32_t>(first);
     int32_t *idx = list->index_pool.data() + first;
     for (int32_t j = 0; j < count; ++j) {
       int32_t index = 0;
-      bool got = PLReadInts(s, 1, &index, binary) == 1;
+      bool got = ReadInt(s, index, binary);
       if (!got || index < 0 || index >= list->vert_count) {
         PLMessage("PolyList: %s: bad index %d on %d'th polygon (of %d)", name, index, k, count);
         return nullptr;
@@ -325,7 +358,7 @@ std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name
     } else {
       // The colour is whatever is left on the polygon's line.
       while (m < 4) {
-        int next = PLNextChar(s, kPLStopAtNewline);
+        int next = NextChar(s, kPLStopAtNewline);
         if (next == '\n' || next == PL_EOF) break;
         if (PLReadFloats(s, 1, &col[m], false) != 1) {
           if (s.p >= s.end) break;
@@ -356,6 +389,7 @@ std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name
     }
   }
 
+  list->index_pool.resize(used);
   if (smooth && !(list->flags & kPLVertexNormals)) list->flags |= kPLVertexNormals;
   return list;
 }
@@ -363,9 +397,26 @@ std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name
 std::unique_ptr<PolyList> PLReadObj() {
   plMessageWritten = false;
   FoundFile found = FindObjectFile(kReaderPL, objName);
+  // A read-only mapping, filled at once, spares copying the file and faulting its pages in one by
+  // one.
+  struct stat st;
+  int fd = fileno(found.file.get());
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    std::size_t size = static_cast<std::size_t>(st.st_size);
+    void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (map != MAP_FAILED) {
+      found.file.reset();
+      struct Unmap {
+        void *p;
+        std::size_t n;
+        ~Unmap() { munmap(p, n); }
+      } unmap{map, size};
+      return PLReadBuffer(static_cast<const char *>(map), size, objName.c_str());
+    }
+  }
   std::vector<char> data = ReadWholeFile(found.file.get(), kModule);
   found.file.reset();
-  return PLReadBuffer(data, objName.c_str());
+  return PLReadBuffer(data.data(), data.size(), objName.c_str());
 }
 
 void LoadOFFObject() {

@@ -60,8 +60,7 @@ float PLPow10(int n);
 // Reads the OFF object named by objName through the object search; null when the file is not OFF
 // or is malformed (the reason, if any, has been written to standard error).
 std::unique_ptr<PolyList> PLReadObj();
-// Reads an OFF object held in `data` (which the header check may alter: it writes a pushed-back
-// "4" into it); `name` is the object's name in messages.
-std::unique_ptr<PolyList> PLReadBuffer(std::vector<char> &data, const char *name);
+// Reads an OFF object held in memory; `name` is the object's name in messages.
+std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const char *name);
 // Fills the Shape's Part from the list.
 void PLFormatObj(const PolyList &list, Shape &shape);

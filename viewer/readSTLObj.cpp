@@ -254,7 +254,13 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
 STLObjPtr STLReadObj() {
   FoundFile found = FindObjectFile(kReaderSTL, objName);
   std::string path = found.path;
-  std::vector<char> data = ReadWholeFile(found.file.get(), kModule);
+  // The first bytes tell whether the library takes the file for binary; only text is read whole.
+  std::vector<char> data(kBinaryHeader + kTypeProbe);
+  data.resize(std::fread(data.data(), 1, data.size(), found.file.get()));
+  if (!LooksBinary(data)) {
+    std::vector<char> rest = ReadWholeFile(found.file.get(), kModule);
+    data.insert(data.end(), rest.begin(), rest.end());
+  }
   found.file.reset();
 
   // Text the library cannot parse can make it loop for ever: such a file is refused here.

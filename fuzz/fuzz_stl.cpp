@@ -6,11 +6,6 @@
 
 #include <cstdlib>
 
-// The mesh library is not ours: what it keeps on its error paths is not reported here.
-extern "C" const char *__lsan_default_suppressions() {
-  return "leak:libadmesh\n";
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzWriteObject("fuzz.stl", data, size);
   CreateShape(5);

@@ -3,6 +3,7 @@
 #include "shell.h"
 #include "support.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -111,7 +112,7 @@ TEST(StlCheck, TellsTextFromBinaryAsTheLibraryDoes) {
   EXPECT_EQ(check.solids, 1);
   EXPECT_EQ(check.facets, 12);
   EXPECT_TRUE(check.error.empty());
-  EXPECT_TRUE(check.singleSolid.empty());
+  EXPECT_TRUE(check.textCopy.empty());
 }
 
 TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
@@ -122,13 +123,38 @@ TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
   STLFileCheck check = STLCheckFile(std::vector<char>(text.begin(), text.end()));
   EXPECT_EQ(check.solids, 2);
   EXPECT_EQ(check.facets, 12);
-  ASSERT_FALSE(check.singleSolid.empty());
-  EXPECT_EQ(check.singleSolid.rfind("solid", 0), 0u);
-  EXPECT_EQ(check.singleSolid.find("endsolid"), check.singleSolid.size() - 9);
-  std::string joined = check.singleSolid;
+  ASSERT_FALSE(check.textCopy.empty());
+  EXPECT_EQ(check.textCopy.rfind("solid", 0), 0u);
+  EXPECT_EQ(check.textCopy.find("endsolid"), check.textCopy.size() - 9);
+  std::string joined = check.textCopy;
   check = STLCheckFile(std::vector<char>(joined.begin(), joined.end()));
   EXPECT_EQ(check.solids, 1);
   EXPECT_EQ(check.facets, 12);
+
+  // Facets written one per line make the library miscount them: they get the seven-line layout.
+  std::string oneLine = "solid flat\n";
+  for (const Tri &tri : cube) {
+    oneLine += "facet normal 0 0 0 outer loop";
+    for (const auto &v : tri)
+      oneLine += " vertex " + std::to_string(v[0]) + " " + std::to_string(v[1]) + " " +
+                 std::to_string(v[2]);
+    oneLine += " endloop endfacet\n";
+  }
+  check = STLCheckFile(std::vector<char>(oneLine.begin(), oneLine.end()));
+  EXPECT_TRUE(check.needsCopy);
+  EXPECT_EQ(check.facets, 12);
+  std::string laidOut = check.textCopy;
+  check = STLCheckFile(std::vector<char>(laidOut.begin(), laidOut.end()));
+  EXPECT_FALSE(check.needsCopy);
+  EXPECT_EQ(check.facets, 12);
+  EXPECT_EQ(std::count(laidOut.begin(), laidOut.end(), '\n'), 2 + 7 * 12);
+  TempDir dir;
+  dir.write("one_line.stl", oneLine);
+  {
+    Loaded l;
+    Load(l, dir, "one_line.stl");
+    EXPECT_EQ(l.shape->part->facet_count, 12u);
+  }
 
   std::string body = AsciiFacets(cube);
   for (std::string broken : {"solid x\n" + body.substr(0, body.size() / 2 + 20),

@@ -27,6 +27,14 @@ static const std::size_t kFacetSize = 50;
 // bit set there makes it read the file as binary without changing the mesh.
 static const std::size_t kFirstAttribute = kBinaryHeader + 48;
 
+// The mesh library keeps its last edge hash table after the nearby check and the hole filling,
+// and more on its error paths; freeing it from here is not safe (it frees some of them itself).
+// A leak-checking build is told that these blocks are not ours. Weak, so that a program-wide list
+// elsewhere takes precedence.
+extern "C" __attribute__((weak)) const char *__lsan_default_suppressions() {
+  return "leak:libadmesh\n";
+}
+
 void STLObjRelease::operator()(STLObj *obj) const {
   if (!obj) return;
   stl_close(obj);
@@ -42,8 +50,10 @@ struct TextWalk {
   static bool Blank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
   }
+  bool newline = false;   // a line ended since the last word
+  bool lineStart = false; // the last word began its line
   void SkipBlanks() {
-    while (p < end && Blank(*p)) ++p;
+    while (p < end && Blank(*p)) newline |= *p++ == '\n';
   }
   bool AtEnd() {
     SkipBlanks();
@@ -52,6 +62,8 @@ struct TextWalk {
   // The next word, or an empty one at the end.
   std::pair<const char *, std::size_t> Word() {
     SkipBlanks();
+    lineStart = newline;
+    newline = false;
     const char *start = p;
     while (p < end && !Blank(*p)) ++p;
     return {start, static_cast<std::size_t>(p - start)};
@@ -63,10 +75,12 @@ struct TextWalk {
   void SkipLine() {
     const void *nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
     p = nl ? static_cast<const char *>(nl) + 1 : end;
+    newline = true;
   }
   // A decimal number as the C library reads one, or an infinity or NaN.
-  bool Number() {
+  bool Number(std::string *out) {
     auto w = Word();
+    if (out) out->append(" ").append(w.first, w.second);
     if (w.second == 0 || w.second > 31) return false;
     char buf[32];
     std::memcpy(buf, w.first, w.second);
@@ -74,11 +88,6 @@ struct TextWalk {
     char *stop = nullptr;
     std::strtof(buf, &stop);
     return stop == buf + w.second;
-  }
-  int Line(const char *at) const {
-    int line = 1;
-    for (const char *q = begin; q < at; ++q) line += *q == '\n';
-    return line;
   }
 };
 
@@ -95,68 +104,98 @@ static bool LooksBinary(const std::vector<char> &data) {
   return false;
 }
 
-STLFileCheck STLCheckFile(const std::vector<char> &data) {
-  STLFileCheck check;
-  if (data.size() < kSmallestFile || LooksBinary(data)) return check;
-  check.ascii = true;
+// One pass over the text. Without `out` it checks the words and counts solids and facets, and
+// notes whether every facet keeps the library's one line per keyword; with `out` it writes the
+// facets of all solids into one solid, seven lines each, with the numbers as they are written.
+static bool WalkText(const std::vector<char> &data, STLFileCheck &check, std::string *out,
+                     const char *&errorAt, const char *&why) {
   TextWalk t{data.data(), data.data(), data.data() + data.size()};
-  auto fail = [&](const char *at, const char *why) {
-    uint32_t count;
-    std::memcpy(&count, data.data() + kLabelSize, 4);
-    if (count > 0 && data.size() == kBinaryHeader + uint64_t(count) * kFacetSize) {
-      check.ascii = false;
-      check.markBinary = true;
-      return check;
-    }
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "%s on line %d", why, t.Line(at));
-    check.error = buf;
-    return check;
+  auto fail = [&](const char *at, const char *reason) {
+    errorAt = at;
+    why = reason;
+    return false;
   };
   if (!t.Expect("solid")) return fail(t.p, "no \"solid\" at the start");
   t.SkipLine();
-  const char *firstLineEnd = t.p;
-  std::vector<std::pair<const char *, const char *>> bodies;
-  const char *bodyStart = t.p;
+  if (out) {
+    out->assign(data.data(), t.p);
+    if (out->empty() || out->back() != '\n') *out += '\n';
+  }
+  // A keyword must open its line and the words after it stay on that line.
+  auto key = [&](const char *word, bool opensLine) {
+    if (!t.Expect(word)) return false;
+    if (t.lineStart != opensLine) check.needsCopy = true;
+    return true;
+  };
+  auto numbers = [&]() {
+    for (int i = 0; i < 3; ++i) {
+      if (!t.Number(out)) return false;
+      if (t.lineStart) check.needsCopy = true;
+    }
+    return true;
+  };
   for (;;) {
     if (t.AtEnd()) { // the last "endsolid" may be missing
-      bodies.emplace_back(bodyStart, t.end);
       ++check.solids;
       break;
     }
     const char *at = t.p;
     auto w = t.Word();
     if (WordIs(w, "facet")) {
-      bool ok = t.Expect("normal") && t.Number() && t.Number() && t.Number() && t.Expect("outer") &&
-                t.Expect("loop");
-      for (int v = 0; ok && v < 3; ++v)
-        ok = t.Expect("vertex") && t.Number() && t.Number() && t.Number();
-      ok = ok && t.Expect("endloop") && t.Expect("endfacet");
+      if (!t.lineStart) check.needsCopy = true;
+      if (out) *out += "  facet normal";
+      bool ok = key("normal", false) && numbers();
+      if (out) *out += "\n    outer loop\n";
+      ok = ok && key("outer", true) && key("loop", false);
+      for (int v = 0; ok && v < 3; ++v) {
+        if (out) *out += "      vertex";
+        ok = key("vertex", true) && numbers();
+        if (out) *out += "\n";
+      }
+      ok = ok && key("endloop", true) && key("endfacet", true);
+      if (out) *out += "    endloop\n  endfacet\n";
       if (!ok) return fail(t.p, "malformed facet");
       ++check.facets;
     } else if (WordIs(w, "endsolid")) {
-      bodies.emplace_back(bodyStart, at);
       ++check.solids;
       t.SkipLine();
       if (t.AtEnd()) break;
       at = t.p;
       if (!WordIs(t.Word(), "solid")) return fail(at, "text after \"endsolid\"");
       t.SkipLine();
-      bodyStart = t.p;
     } else {
       return fail(at, "unexpected word");
     }
   }
-  if (check.solids > 1) {
-    // The library reads one solid only: its facets come from all of them, in file order.
-    std::string &out = check.singleSolid;
-    out.assign(data.data(), firstLineEnd);
-    if (out.empty() || out.back() != '\n') out += '\n';
-    for (const auto &b : bodies) {
-      out.append(b.first, b.second);
-      if (!out.empty() && out.back() != '\n') out += '\n';
+  if (out) *out += "endsolid\n";
+  return true;
+}
+
+STLFileCheck STLCheckFile(const std::vector<char> &data) {
+  STLFileCheck check;
+  if (data.size() < kSmallestFile || LooksBinary(data)) return check;
+  check.ascii = true;
+  const char *errorAt = nullptr, *why = nullptr;
+  if (!WalkText(data, check, nullptr, errorAt, why)) {
+    uint32_t count;
+    std::memcpy(&count, data.data() + kLabelSize, 4);
+    if (count > 0 && data.size() == kBinaryHeader + uint64_t(count) * kFacetSize) {
+      check = STLFileCheck();
+      check.markBinary = true;
+      return check;
     }
-    out += "endsolid\n";
+    int line = 1;
+    for (const char *q = data.data(); q < errorAt; ++q) line += *q == '\n';
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%s on line %d", why, line);
+    check.error = buf;
+    return check;
+  }
+  // The library counts lines to size its facet array and reads one solid only: other layouts
+  // get a copy it can read, holding the same facets in file order.
+  if (check.solids > 1 || check.needsCopy) {
+    STLFileCheck again;
+    WalkText(data, again, &check.textCopy, errorAt, why);
   }
   return check;
 }
@@ -272,8 +311,8 @@ STLObjPtr STLReadObj() {
     if (check.facets == 0) fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
   }
   TempFile temp;
-  if (!check.singleSolid.empty()) {
-    WriteTempCopy(temp, check.singleSolid.data(), check.singleSolid.size());
+  if (!check.textCopy.empty()) {
+    WriteTempCopy(temp, check.textCopy.data(), check.textCopy.size());
     path = temp.path;
   } else if (check.markBinary) {
     data[kFirstAttribute] = static_cast<char>(data[kFirstAttribute] | 0x80);

@@ -30,10 +30,12 @@ struct STLFileCheck {
   int solids = 0;          // "solid" sections (text files)
   long long facets = 0;    // facets found (text files)
   std::string error;       // why the text cannot be read ("" when it can)
-  std::string singleSolid; // for text files of several solids: the same facets in one solid
+  bool needsCopy = false;  // text laid out other than one keyword per line
+  std::string textCopy;    // several solids or another layout: the same facets as one solid
   bool markBinary = false; // binary by its layout, yet the library would take it for text
 };
 // Looks at the file as the library will: text unless a byte of the 128 after the 84-byte binary
-// header has its top bit set. Text is checked word by word; several solids are joined into one.
+// header has its top bit set. Text is checked word by word; several solids, or facets laid out
+// other than one keyword per line, are rewritten as one solid in the library's layout.
 // A file that is no readable text but has the exact binary layout is marked binary.
 STLFileCheck STLCheckFile(const std::vector<char> &data);

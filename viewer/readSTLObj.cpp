@@ -297,8 +297,8 @@ STLObjPtr STLReadObj() {
   std::vector<char> data(kBinaryHeader + kTypeProbe);
   data.resize(std::fread(data.data(), 1, data.size(), found.file.get()));
   if (!LooksBinary(data)) {
-    std::vector<char> rest = ReadWholeFile(found.file.get(), kModule);
-    data.insert(data.end(), rest.begin(), rest.end());
+    std::rewind(found.file.get());
+    data = ReadWholeFile(found.file.get(), kModule);
   }
   found.file.reset();
 

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +84,23 @@ struct TextWalk {
     auto w = Word();
     if (out) out->append(" ").append(w.first, w.second);
     if (w.second == 0 || w.second > 31) return false;
+    // The plain decimal form is checked here; anything else (an infinity, a NaN, a hexadecimal
+    // float) is left to the C library's own reading.
+    const char *q = w.first, *e = w.first + w.second;
+    auto digits = [&] {
+      const char *from = q;
+      while (q < e && *q >= '0' && *q <= '9') ++q;
+      return q > from;
+    };
+    if (*q == '+' || *q == '-') ++q;
+    bool mantissa = digits();
+    if (q < e && *q == '.') ++q, mantissa = digits() || mantissa;
+    if (mantissa && q < e && (*q == 'e' || *q == 'E')) {
+      ++q;
+      if (q < e && (*q == '+' || *q == '-')) ++q;
+      mantissa = digits();
+    }
+    if (mantissa && q == e) return true;
     char buf[32];
     std::memcpy(buf, w.first, w.second);
     buf[w.second] = '\0';
@@ -97,7 +116,7 @@ bool WordIs(const std::pair<const char *, std::size_t> &w, const char *text) {
 
 } // namespace
 
-static bool LooksBinary(const std::vector<char> &data) {
+static bool LooksBinary(std::string_view data) {
   if (data.size() < kBinaryHeader + kTypeProbe) return false;
   for (std::size_t i = kBinaryHeader; i < kBinaryHeader + kTypeProbe; ++i)
     if (static_cast<unsigned char>(data[i]) > 127) return true;
@@ -107,7 +126,7 @@ static bool LooksBinary(const std::vector<char> &data) {
 // One pass over the text. Without `out` it checks the words and counts solids and facets, and
 // notes whether every facet keeps the library's one line per keyword; with `out` it writes the
 // facets of all solids into one solid, seven lines each, with the numbers as they are written.
-static bool WalkText(const std::vector<char> &data, STLFileCheck &check, std::string *out,
+static bool WalkText(std::string_view data, STLFileCheck &check, std::string *out,
                      const char *&errorAt, const char *&why) {
   TextWalk t{data.data(), data.data(), data.data() + data.size()};
   auto fail = [&](const char *at, const char *reason) {
@@ -171,7 +190,7 @@ static bool WalkText(const std::vector<char> &data, STLFileCheck &check, std::st
   return true;
 }
 
-STLFileCheck STLCheckFile(const std::vector<char> &data) {
+STLFileCheck STLCheckFile(std::string_view data) {
   STLFileCheck check;
   if (data.size() < kSmallestFile || LooksBinary(data)) return check;
   check.ascii = true;
@@ -294,11 +313,32 @@ STLObjPtr STLReadObj() {
   FoundFile found = FindObjectFile(kReaderSTL, objName);
   std::string path = found.path;
   // The first bytes tell whether the library takes the file for binary; only text is read whole.
-  std::vector<char> data(kBinaryHeader + kTypeProbe);
-  data.resize(std::fread(data.data(), 1, data.size(), found.file.get()));
-  if (!LooksBinary(data)) {
+  std::vector<char> probe(kBinaryHeader + kTypeProbe);
+  probe.resize(std::fread(probe.data(), 1, probe.size(), found.file.get()));
+  std::string_view data(probe.data(), probe.size());
+  // Text is looked at whole, through a read-only mapping filled at once.
+  void *map = MAP_FAILED;
+  std::size_t mapSize = 0;
+  struct stat st;
+  int fd = fileno(found.file.get());
+  if (!LooksBinary(data) && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    mapSize = static_cast<std::size_t>(st.st_size);
+    map = mmap(nullptr, mapSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (map != MAP_FAILED) data = std::string_view(static_cast<const char *>(map), mapSize);
+  }
+  struct Unmap {
+    void *p;
+    std::size_t n;
+    void release() {
+      if (p != MAP_FAILED) munmap(p, n);
+      p = MAP_FAILED;
+    }
+    ~Unmap() { release(); }
+  } unmap{map, mapSize};
+  if (!LooksBinary(data) && map == MAP_FAILED) {
     std::rewind(found.file.get());
-    data = ReadWholeFile(found.file.get(), kModule);
+    probe = ReadWholeFile(found.file.get(), kModule);
+    data = std::string_view(probe.data(), probe.size());
   }
   found.file.reset();
 
@@ -315,11 +355,13 @@ STLObjPtr STLReadObj() {
     WriteTempCopy(temp, check.textCopy.data(), check.textCopy.size());
     path = temp.path;
   } else if (check.markBinary) {
-    data[kFirstAttribute] = static_cast<char>(data[kFirstAttribute] | 0x80);
-    WriteTempCopy(temp, data.data(), data.size());
+    std::string copy(data);
+    copy[kFirstAttribute] = static_cast<char>(copy[kFirstAttribute] | 0x80);
+    WriteTempCopy(temp, copy.data(), copy.size());
     path = temp.path;
   }
-  data = std::vector<char>();
+  unmap.release();
+  probe = std::vector<char>();
   check = STLFileCheck();
 
   STLObjPtr obj(new (std::nothrow) STLObj);

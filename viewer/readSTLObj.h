@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using STLObj = stl_file;
@@ -38,4 +39,7 @@ struct STLFileCheck {
 // header has its top bit set. Text is checked word by word; several solids, or facets laid out
 // other than one keyword per line, are rewritten as one solid in the library's layout.
 // A file that is no readable text but has the exact binary layout is marked binary.
-STLFileCheck STLCheckFile(const std::vector<char> &data);
+STLFileCheck STLCheckFile(std::string_view data);
+inline STLFileCheck STLCheckFile(const std::vector<char> &data) {
+  return STLCheckFile(std::string_view(data.data(), data.size()));
+}

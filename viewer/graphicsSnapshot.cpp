@@ -25,9 +25,8 @@ void WriteSnapshot(const std::string &path) {
   image.width = static_cast<png_uint_32>(w);
   image.height = static_cast<png_uint_32>(h);
   image.format = PNG_FORMAT_RGB;
-  // OpenGL's rows run bottom to top: a negative stride writes them top first.
-  const unsigned char *last = pixels.data() + std::size_t(h - 1) * w * 3;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, last, -w * 3, nullptr))
+  // OpenGL's rows run bottom to top; a negative stride tells libpng so.
+  if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), -w * 3, nullptr))
     fatal(1, "Snapshot %s could not be written: %s\n", path.c_str(), image.message);
   SwapBuffers();
 }

@@ -34,6 +34,7 @@ extern bool spinning;
 extern bool drag_rotated;
 // Seconds the last SetupGraphics spent compiling the display lists.
 extern double list_compile_seconds;
+extern double list_compile_cpu_seconds; // and the processor time of all threads
 // Called whenever `spinning` turns on, so the event loop can start its steady tick.
 extern void (*spinStarted)();
 

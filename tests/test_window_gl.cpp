@@ -8,17 +8,11 @@
 
 namespace {
 
-bool Pink(const unsigned char *p) {
-  return p[0] > 30 && p[0] > p[1] + 20 && p[2] > p[1];
-}
 bool Green(const unsigned char *p) {
   return p[1] > 200 && p[0] < 60 && p[2] < 60;
 }
 bool Yellow(const unsigned char *p) {
   return p[0] > 200 && p[1] > 200 && p[2] < 60;
-}
-bool Grey(const unsigned char *p) {
-  return p[0] > 100 && p[0] == p[1] && p[1] == p[2];
 }
 
 template <class Pred> int Count(const Image &img, Pred pred) {

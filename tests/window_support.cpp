@@ -5,6 +5,7 @@
 #include "shell.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 // The sanitizer's leak check, when it is linked in.
@@ -66,4 +67,129 @@ Image DrawFrame() {
   Image img = ReadPng(path);
   unlink(path.c_str());
   return img;
+}
+
+namespace {
+
+void Put16(std::string &s, unsigned v) {
+  s += char(v & 0xff);
+  s += char((v >> 8) & 0xff);
+}
+void Put32(std::string &s, uint32_t v) {
+  for (int i = 0; i < 4; ++i) s += char((v >> (8 * i)) & 0xff);
+}
+std::string Chunk(unsigned id, const std::string &body) {
+  std::string s;
+  Put16(s, id);
+  Put32(s, static_cast<uint32_t>(6 + body.size()));
+  return s + body;
+}
+
+} // namespace
+
+std::string WriteCubeObject(const TempDir &dir) {
+  // A mesh chunk tree: main, editor, named object, triangle mesh with vertices and faces.
+  const float v[8][3] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
+                         {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
+  const unsigned f[12][3] = {{0, 3, 2}, {0, 2, 1}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                             {2, 3, 7}, {2, 7, 6}, {1, 2, 6}, {1, 6, 5}, {0, 4, 7}, {0, 7, 3}};
+  std::string verts;
+  Put16(verts, 8);
+  for (const auto &p : v)
+    for (float c : p) {
+      uint32_t bits;
+      std::memcpy(&bits, &c, 4);
+      Put32(verts, bits);
+    }
+  std::string faces;
+  Put16(faces, 12);
+  for (const auto &t : f) {
+    for (unsigned i : t) Put16(faces, i);
+    Put16(faces, 7);
+  }
+  std::string mesh = Chunk(0x4100, Chunk(0x4110, verts) + Chunk(0x4120, faces));
+  std::string object = Chunk(0x4000, std::string("cube", 5) + mesh);
+  std::string version;
+  Put32(version, 3);
+  dir.write("cube.3ds", Chunk(0x4D4D, Chunk(0x0002, version) + Chunk(0x3D3D, object)));
+  return "cube.3ds";
+}
+
+ViewerSession::ViewerSession(const std::vector<std::string> &extraArgs) {
+  if (!x_.ok()) return;
+  name_ = WriteCubeObject(dir_);
+  std::vector<std::string> argv{MirandelBin()};
+  argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+  argv.push_back("-in");
+  argv.push_back(name_);
+  child_.reset(new Child(
+      argv, {x_.env(), {"OBJ_PATH", true, dir_.path()}, {"ASAN_OPTIONS", true, "detect_leaks=0"}}));
+  window_ = x_.WaitForWindow("^Mirandel: ", 60);
+  if (!window_.empty()) Settle();
+}
+
+ViewerSession::~ViewerSession() {
+  child_.reset();
+}
+
+RunResult ViewerSession::Do(const std::vector<std::string> &args) const {
+  std::vector<std::string> argv{"xdotool"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return x_.Run(argv);
+}
+
+void ViewerSession::Key(const std::string &key) const {
+  Do({"key", "--window", window_, key});
+  Settle();
+}
+
+void ViewerSession::Drag(int button, int x, int y,
+                         const std::vector<std::pair<int, int>> &path) const {
+  std::string b = std::to_string(button);
+  Do({"mousemove", "--window", window_, std::to_string(x), std::to_string(y)});
+  Settle(100);
+  Do({"mousedown", b});
+  Settle(100);
+  for (const auto &p : path) {
+    Do({"mousemove", "--window", window_, std::to_string(p.first), std::to_string(p.second)});
+    Settle(60);
+  }
+  Do({"mouseup", b});
+  Settle();
+}
+
+RunResult ViewerSession::Finish(double timeoutSeconds) {
+  return child_->Wait(timeoutSeconds);
+}
+
+void ViewerSession::Settle(int ms) const {
+  usleep(ms * 1000);
+}
+
+bool Pink(const unsigned char *p) {
+  return p[0] > 30 && p[0] > p[1] + 20 && p[2] > p[1];
+}
+bool Blue(const unsigned char *p) {
+  return p[0] < 40 && p[1] > 90 && p[1] < 170 && p[2] > 200;
+}
+bool Grey(const unsigned char *p) {
+  return p[0] > 100 && p[0] == p[1] && p[1] == p[2];
+}
+
+int CountPixels(const Image &img, bool (*pred)(const unsigned char *), int x0, int y0, int x1,
+                int y1) {
+  if (x1 < 0) x1 = img.width;
+  if (y1 < 0) y1 = img.height;
+  int n = 0;
+  for (int y = y0; y < y1 && y < img.height; ++y)
+    for (int x = x0; x < x1 && x < img.width; ++x) n += pred(img.at(x, y));
+  return n;
+}
+
+int DiffPixels(const Image &a, const Image &b) {
+  if (a.width != b.width || a.height != b.height) return -1;
+  int n = 0;
+  for (size_t i = 0; i < a.rgb.size(); i += 3)
+    n += a.rgb[i] != b.rgb[i] || a.rgb[i + 1] != b.rgb[i + 1] || a.rgb[i + 2] != b.rgb[i + 2];
+  return n;
 }

@@ -57,11 +57,37 @@ TEST(Window, GeometryTitleFirstFrameAndEscape) {
   EXPECT_GT(CountPixels(img, Grey), 500); // the ground grids
   EXPECT_EQ(CountPixels(img, Blue), 0);   // no status text yet
 
+  // A resize takes effect from the next frame, the frustum stretched to the new shape.
+  s.Do({"windowmove", "--sync", s.window(), "0", "0"});
+  s.Do({"windowsize", "--sync", s.window(), "800", "400"});
+  s.Settle();
+  s.Key("s"); // draws a frame
+  Image wide = s.Capture();
+  ASSERT_EQ(wide.width, 800);
+  ASSERT_EQ(wide.height, 400);
+  EXPECT_TRUE(Pink(wide.at(400, 200)));
+  EXPECT_GT(CountPixels(wide, Grey, 600, 0, 800, 400), 100);
+  EXPECT_GT(TextPixels(wide, 23), 50); // still 23 rows below the top
+
   s.Key("Escape");
   RunResult r = s.Finish();
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
+}
+
+TEST(Window, LongNameTitleKeepsItsEnd) {
+  std::string stem(120, 'n');
+  START_SESSION(s, {}, stem + ".3ds");
+  RunResult name = s.Do({"getwindowname", s.window()});
+  std::string title = name.out.substr(0, name.out.find('\n'));
+  EXPECT_EQ(title.size(), 79u);
+  EXPECT_EQ(title.substr(0, 13), "Mirandel: ...");
+  EXPECT_EQ(title.substr(title.size() - 8), "nnnn.3ds");
+  s.Key("s"); // the status line is shortened the same way
+  EXPECT_GT(CountPixels(s.Capture(), Blue), 100);
+  s.Key("Escape");
+  EXPECT_EQ(s.Finish().status, 0);
 }
 
 TEST(Window, StatusTextToggledByLowerCaseS) {
@@ -92,6 +118,14 @@ TEST(Window, TurnSpinStopAndReset) {
   Image b = s.Capture();
   EXPECT_GT(DiffPixels(start, a), 1000);
   EXPECT_GT(DiffPixels(a, b), 1000) << "not spinning";
+  // Hiding the window stops it.
+  s.Do({"windowunmap", "--sync", s.window()});
+  s.Do({"windowmap", "--sync", s.window()});
+  s.Settle();
+  Image hidden = s.Capture();
+  s.Settle(300);
+  EXPECT_EQ(DiffPixels(hidden, s.Capture()), 0) << "spinning after a visibility change";
+  s.Drag(1, 280, 262, {{290, 270}, {300, 280}, {310, 290}});
   // A click stops it.
   s.Drag(1, 100, 100, {});
   Image c = s.Capture();

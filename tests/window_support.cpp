@@ -87,7 +87,7 @@ std::string Chunk(unsigned id, const std::string &body) {
 
 } // namespace
 
-std::string WriteCubeObject(const TempDir &dir) {
+std::string WriteCubeObject(const TempDir &dir, const std::string &name) {
   // A mesh chunk tree: main, editor, named object, triangle mesh with vertices and faces.
   const float v[8][3] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
                          {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
@@ -111,13 +111,14 @@ std::string WriteCubeObject(const TempDir &dir) {
   std::string object = Chunk(0x4000, std::string("cube", 5) + mesh);
   std::string version;
   Put32(version, 3);
-  dir.write("cube.3ds", Chunk(0x4D4D, Chunk(0x0002, version) + Chunk(0x3D3D, object)));
-  return "cube.3ds";
+  dir.write(name, Chunk(0x4D4D, Chunk(0x0002, version) + Chunk(0x3D3D, object)));
+  return name;
 }
 
-ViewerSession::ViewerSession(const std::vector<std::string> &extraArgs) {
+ViewerSession::ViewerSession(const std::vector<std::string> &extraArgs,
+                             const std::string &objectName) {
   if (!x_.ok()) return;
-  name_ = WriteCubeObject(dir_);
+  name_ = WriteCubeObject(dir_, objectName);
   std::vector<std::string> argv{MirandelBin()};
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   argv.push_back("-in");

@@ -23,12 +23,13 @@ Image DrawFrame();
 
 // Writes a cube object (side 2, centred, facets counter-clockwise from outside) into `dir` and
 // returns its file name.
-std::string WriteCubeObject(const TempDir &dir);
+std::string WriteCubeObject(const TempDir &dir, const std::string &name = "cube.3ds");
 
 // The viewer running on its own X server with one object, driven by xdotool.
 class ViewerSession {
 public:
-  explicit ViewerSession(const std::vector<std::string> &extraArgs = {});
+  explicit ViewerSession(const std::vector<std::string> &extraArgs = {},
+                         const std::string &objectName = "cube.3ds");
   ~ViewerSession();
   bool ok() const { return !window_.empty(); }
   const XServer &x() const { return x_; }

@@ -21,15 +21,14 @@ Part &MakeCube();
 // Sets up the window for the current Shape, writes its first frame and reads it back.
 Image DrawFrame();
 
-// Writes a cube object (side 2, centred, facets counter-clockwise from outside) into `dir` and
-// returns its file name.
-std::string WriteCubeObject(const TempDir &dir, const std::string &name = "cube.3ds");
+// Writes the sample cube into `dir` under `name` and returns the name.
+std::string WriteCubeObject(const TempDir &dir, const std::string &name = "cube.geom");
 
 // The viewer running on its own X server with one object, driven by xdotool.
 class ViewerSession {
 public:
   explicit ViewerSession(const std::vector<std::string> &extraArgs = {},
-                         const std::string &objectName = "cube.3ds");
+                         const std::string &objectName = "cube.geom");
   ~ViewerSession();
   bool ok() const { return !window_.empty(); }
   const XServer &x() const { return x_; }

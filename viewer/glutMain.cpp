@@ -10,6 +10,7 @@
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -139,8 +140,10 @@ void TakeSnapshot() {
   glutReshapeFunc(Reshape);
   // Draw once the window is on the screen at its final size, as the first frame would be.
   auto start = std::chrono::steady_clock::now();
-  while (!snapshotShown && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+  while (!snapshotShown && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
     glutMainLoopEvent();
+    if (!snapshotShown) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
   WriteSnapshot(runOptions.snapshot);
   ReleaseAll();
 }

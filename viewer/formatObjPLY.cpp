@@ -31,7 +31,7 @@ void PLYFormatObj(Surface &surface, Shape &shape) {
     if (normals) part.vertex_normals[j] = Vector{v.nx, v.ny, v.nz};
     if (vcolors) part.vertex_colors[j] = ByteColor(v.red, v.green, v.blue);
   }
-  std::vector<PlyVertex>().swap(surface.vlist);
+  surface.vlist.release();
 
   const std::size_t nf = part.facet_count;
   unsigned long long total = 0;
@@ -57,5 +57,5 @@ void PLYFormatObj(Surface &surface, Shape &shape) {
     first += count;
     if (fcolors) part.polygon_colors[k] = ByteColor(f.red, f.green, f.blue);
   }
-  std::vector<PlyFace>().swap(surface.flist);
+  surface.flist.release();
 }

@@ -84,8 +84,8 @@ void RequestProperties(PlyStream *ply, Surface &s, const std::string &elem,
   }
 }
 
-template <class T> void AllocRecords(std::vector<T> &v, int n, const char *type) {
-  ALLOC_ARRAY(v, static_cast<std::size_t>(n), type, kModule);
+template <class T> void AllocRecords(PlyRecords<T> &v, int n, const char *type, int line) {
+  if (!v.assign(static_cast<std::size_t>(n))) allocFailed(type, n, line, kModule);
 }
 
 } // namespace
@@ -116,7 +116,7 @@ std::unique_ptr<Surface> PLYReadObj() {
     std::vector<PlyPropertyDesc> props;
     ply_element_description(ply.get(), name, &n, &nprops, &props);
     if (name == "vertex") {
-      AllocRecords(s->vlist, n, "PlyVertex *");
+      AllocRecords(s->vlist, n, "PlyVertex *", __LINE__);
       s->nverts = n;
       std::size_t nw;
       const Wanted *wanted = VertexProps(&nw);
@@ -125,7 +125,7 @@ std::unique_ptr<Surface> PLYReadObj() {
       if (!s->has_x || !s->has_y || !s->has_z) fatal(-1, "Vertices don't have x, y, and z\n");
       for (PlyVertex &v : s->vlist) ply_get_element(ply.get(), &v);
     } else if (name == "face") {
-      AllocRecords(s->flist, n, "PlyFace *");
+      AllocRecords(s->flist, n, "PlyFace *", __LINE__);
       s->nfaces = n;
       std::size_t nw;
       const Wanted *wanted = FaceProps(&nw);

@@ -30,8 +30,8 @@ struct Surface {
   int32_t nfaces = 0;
   // The records themselves, in file order, in one block each (a pointer per record would cost a
   // million allocations for a million faces).
-  std::vector<PlyVertex> vlist;
-  std::vector<PlyFace> flist;
+  PlyRecords<PlyVertex> vlist;
+  PlyRecords<PlyFace> flist;
   std::shared_ptr<PlyOtherElementList> other_elements;
   std::unique_ptr<PlyOtherProps> vert_other;
   std::unique_ptr<PlyOtherProps> face_other;

@@ -8,12 +8,44 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <sys/mman.h>
 #include <sys/stat.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PLY_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLY_SANITIZED 1
+#endif
+#endif
+
+// Converts one binary item in the file to a field of the record.
+using Convert = void (*)(const char *src, char *dst);
+
+// One property's part in reading an instance of a binary element.
+struct PlyReadStep {
+  int target = -1; // -1 not stored, 0 the caller's record, 1 the other block
+  int is_list = 0;
+  int offset = 0, count_offset = 0;
+  int ext = 0, in = 0, cext = 0;
+  std::size_t size = 0, csize = 0;
+  std::size_t file_offset = 0; // within an instance of scalars only
+  Convert conv = nullptr, cconv = nullptr;
+};
+
+struct PlyReadPlan {
+  bool fast = false;      // every type known: the steps below read the instance
+  bool all_scalar = true; // instances have one fixed size
+  std::size_t fixed = 0;  // that size
+  std::vector<PlyReadStep> steps;
+};
 
 namespace {
 
 const char *const kPlyFileName = "formats/ply/plyfile";
 constexpr std::size_t kBufferSize = 1 << 20;
+constexpr std::size_t kHugePage = 2 << 20;
+constexpr std::size_t kArenaChunk = 4 << 20;
 
 const char *const kTypeNames[] = {"invalid", "char", "short", "int",   "uchar",
                                   "ushort",  "uint", "float", "double"};
@@ -471,22 +503,65 @@ int ply_type_size(int code) {
   return validType(code) ? kTypeSizes[code] : 0;
 }
 
-void *PlyArena::alloc(std::size_t bytes) {
-  std::size_t need = std::max<std::size_t>(8, (bytes + 7) & ~static_cast<std::size_t>(7));
-  if (need > left_) {
-    std::size_t size = std::max<std::size_t>(need, kBufferSize);
-    chunks_.push_back(std::make_unique<char[]>(size));
-    next_ = chunks_.back().get();
-    left_ = size;
+void *ply_big_alloc(std::size_t bytes) {
+#ifndef PLY_SANITIZED
+  if (bytes >= kHugePage) {
+    std::size_t size = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+    std::size_t span = size + kHugePage;
+    void *m = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) return nullptr;
+    uintptr_t start = reinterpret_cast<uintptr_t>(m);
+    uintptr_t aligned = (start + kHugePage - 1) & ~static_cast<uintptr_t>(kHugePage - 1);
+    if (aligned > start) munmap(m, aligned - start);
+    std::size_t tail = start + span - (aligned + size);
+    if (tail) munmap(reinterpret_cast<char *>(aligned + size), tail);
+    madvise(reinterpret_cast<void *>(aligned), size, MADV_HUGEPAGE);
+    return reinterpret_cast<void *>(aligned);
   }
-  void *p = next_;
-  next_ += need;
-  left_ -= need;
+#endif
+  return std::calloc(1, bytes ? bytes : 1);
+}
+
+void ply_big_free(void *p, std::size_t bytes) {
+  if (!p) return;
+#ifndef PLY_SANITIZED
+  if (bytes >= kHugePage) {
+    munmap(p, (bytes + kHugePage - 1) & ~(kHugePage - 1));
+    return;
+  }
+#endif
+  std::free(p);
+}
+
+PlyArena::~PlyArena() {
+  for (const Chunk &c : chunks_) ply_big_free(c.data, c.size);
+}
+
+void *PlyArena::refill(std::size_t bytes) {
+  std::size_t need = std::max<std::size_t>(8, (bytes + 7) & ~static_cast<std::size_t>(7));
+#ifdef PLY_SANITIZED
+  // One block per request, so that the checker sees each block's bounds.
+  std::size_t size = bytes ? bytes : 1;
+#else
+  std::size_t size = std::max<std::size_t>(need, kArenaChunk);
+#endif
+  chunks_.reserve(chunks_.size() + 1);
+  char *data = static_cast<char *>(ply_big_alloc(size));
+  if (!data) throw std::bad_alloc();
+  chunks_.push_back(Chunk{data, size});
+#ifdef PLY_SANITIZED
+  next_ = data + size;
+  left_ = 0;
+#else
+  next_ = data + need;
+  left_ = size - need;
+#endif
   total_ += need;
-  return p;
+  return data;
 }
 
 PlyStream::~PlyStream() {
+  plans.clear();
   if (fp) std::fclose(fp);
 }
 
@@ -503,6 +578,7 @@ std::unique_ptr<PlyStream> ply_read_header(FILE *fp, int *nelems,
     inputOpen(ply->in, fp);
     if (!parseHeader(*ply)) return nullptr;
     ply->storage = std::make_shared<PlyArena>();
+    ply->plans.resize(ply->elems.size());
     ply->fp = fp;
     if (nelems) *nelems = ply->nelems();
     if (elem_names) {
@@ -545,6 +621,7 @@ void ply_request_property(PlyStream *plyfile, const std::string &elem_name,
     return;
   }
   plyfile->which_elem = idx;
+  plyfile->plans[static_cast<std::size_t>(idx)].reset();
   PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(idx)];
   for (std::size_t i = 0; i < elem.props.size(); ++i) {
     PlyPropertyDesc &prop = elem.props[i];
@@ -607,6 +684,7 @@ std::unique_ptr<PlyOtherProps> ply_get_other_properties(PlyStream *plyfile,
   }
   try {
     plyfile->which_elem = idx;
+    plyfile->plans[static_cast<std::size_t>(idx)].reset();
     PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(idx)];
     elem.other_offset = offset;
     auto other = std::make_unique<PlyOtherProps>();
@@ -643,6 +721,147 @@ void getBinaryList(PlyInput &in, int type, int stored, bool swap, long long coun
     storeItem(items + static_cast<std::size_t>(k) * out, stored, getBinaryItem(in, type, swap));
 }
 
+template <int E, int I, bool S> void convertItem(const char *src, char *dst) {
+  storeItem(dst, I, decodeBinary(src, E, S));
+}
+
+template <int E, bool S> Convert converterTo(int in) {
+  switch (in) {
+  case kPlyChar:
+    return &convertItem<E, kPlyChar, S>;
+  case kPlyShort:
+    return &convertItem<E, kPlyShort, S>;
+  case kPlyInt:
+    return &convertItem<E, kPlyInt, S>;
+  case kPlyUchar:
+    return &convertItem<E, kPlyUchar, S>;
+  case kPlyUshort:
+    return &convertItem<E, kPlyUshort, S>;
+  case kPlyUint:
+    return &convertItem<E, kPlyUint, S>;
+  case kPlyFloat:
+    return &convertItem<E, kPlyFloat, S>;
+  case kPlyDouble:
+    return &convertItem<E, kPlyDouble, S>;
+  default:
+    return nullptr;
+  }
+}
+
+template <bool S> Convert converterFrom(int ext, int in) {
+  switch (ext) {
+  case kPlyChar:
+    return converterTo<kPlyChar, S>(in);
+  case kPlyShort:
+    return converterTo<kPlyShort, S>(in);
+  case kPlyInt:
+    return converterTo<kPlyInt, S>(in);
+  case kPlyUchar:
+    return converterTo<kPlyUchar, S>(in);
+  case kPlyUshort:
+    return converterTo<kPlyUshort, S>(in);
+  case kPlyUint:
+    return converterTo<kPlyUint, S>(in);
+  case kPlyFloat:
+    return converterTo<kPlyFloat, S>(in);
+  case kPlyDouble:
+    return converterTo<kPlyDouble, S>(in);
+  default:
+    return nullptr;
+  }
+}
+
+Convert converterFor(int ext, int in, bool swap) {
+  return swap ? converterFrom<true>(ext, in) : converterFrom<false>(ext, in);
+}
+
+} // namespace
+
+namespace {
+
+PlyReadPlan &readPlan(PlyStream *plyfile, const PlyElementDesc &elem, bool swap) {
+  std::unique_ptr<PlyReadPlan> &slot =
+      plyfile->plans[static_cast<std::size_t>(plyfile->which_elem)];
+  if (slot) return *slot;
+  slot = std::make_unique<PlyReadPlan>();
+  PlyReadPlan &plan = *slot;
+  plan.fast = plyfile->file_type != kPlyAscii;
+  for (std::size_t i = 0; i < elem.props.size(); ++i) {
+    const PlyPropertyDesc &prop = elem.props[i];
+    PlyReadStep step;
+    if (elem.store_prop[i])
+      step.target = 0;
+    else if (elem.other_offset != -1 && elem.other_placed[i])
+      step.target = 1;
+    step.is_list = prop.is_list;
+    step.offset = prop.offset;
+    step.count_offset = prop.count_offset;
+    step.ext = prop.external_type;
+    step.in = prop.internal_type;
+    step.cext = prop.count_external;
+    step.size = static_cast<std::size_t>(ply_type_size(prop.external_type));
+    step.csize = static_cast<std::size_t>(ply_type_size(prop.count_external));
+    if (!validType(step.ext) || (step.is_list && !validType(step.cext))) plan.fast = false;
+    if (step.target >= 0) {
+      if (step.is_list) {
+        step.cconv = converterFor(step.cext, prop.count_internal, swap);
+        if (!step.cconv || !validType(step.in)) plan.fast = false;
+      } else {
+        step.conv = converterFor(step.ext, step.in, swap);
+        if (!step.conv) plan.fast = false;
+      }
+    }
+    if (step.is_list) plan.all_scalar = false;
+    step.file_offset = plan.fixed;
+    plan.fixed += step.size;
+    plan.steps.push_back(step);
+  }
+  return plan;
+}
+
+// Reads one instance of a binary element whose types are all known, by its plan.
+void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyReadPlan &plan,
+                      char *record, char *other, bool swap) {
+  PlyInput &in = plyfile->in;
+  if (plan.all_scalar) {
+    if (in.end - in.pos < plan.fixed && !inputFill(in, plan.fixed)) unexpectedEnd();
+    const char *p = in.buf.data() + in.pos;
+    in.pos += plan.fixed;
+    for (const PlyReadStep &step : plan.steps)
+      if (step.target >= 0)
+        step.conv(p + step.file_offset, (step.target ? other : record) + step.offset);
+    return;
+  }
+  for (const PlyReadStep &step : plan.steps) {
+    char *base = step.target ? other : record;
+    if (!step.is_list) {
+      if (in.end - in.pos < step.size && !inputFill(in, step.size)) unexpectedEnd();
+      const char *p = in.buf.data() + in.pos;
+      in.pos += step.size;
+      if (step.target >= 0) step.conv(p, base + step.offset);
+      continue;
+    }
+    if (in.end - in.pos < step.csize && !inputFill(in, step.csize)) unexpectedEnd();
+    const char *p = in.buf.data() + in.pos;
+    in.pos += step.csize;
+    long long count = decodeBinary(p, step.cext, swap).i;
+    if (step.target >= 0) step.cconv(p, base + step.count_offset);
+    if (count < 0 || count > INT32_MAX)
+      fatal(-1, "ply_get_element: bad count %lld in list '%s' of element '%s'\n", count,
+            elem.props[static_cast<std::size_t>(&step - plan.steps.data())].name.c_str(),
+            elem.name.c_str());
+    void *items = nullptr;
+    if (count > 0) {
+      if (static_cast<unsigned long long>(count) * step.size > in.left()) unexpectedEnd();
+      if (step.target >= 0)
+        items = plyfile->storage->alloc(static_cast<std::size_t>(count) *
+                                        static_cast<std::size_t>(ply_type_size(step.in)));
+    }
+    if (step.target >= 0) std::memcpy(base + step.offset, &items, sizeof items);
+    if (count > 0) getBinaryList(in, step.ext, step.in, swap, count, static_cast<char *>(items));
+  }
+}
+
 void getElement(PlyStream *plyfile, char *record) {
   if (plyfile->which_elem < 0) fatal(-1, "ply_get_element: no element chosen\n");
   PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)];
@@ -654,6 +873,13 @@ void getElement(PlyStream *plyfile, char *record) {
   }
   const bool ascii = plyfile->file_type == kPlyAscii;
   const bool swap = plyfile->file_type == (hostBigEndian() ? kPlyBinaryLE : kPlyBinaryBE);
+  if (!ascii) {
+    const PlyReadPlan &plan = readPlan(plyfile, elem, swap);
+    if (plan.fast) {
+      getBinaryElement(plyfile, elem, plan, record, other, swap);
+      return;
+    }
+  }
   AsciiLine line{nullptr, nullptr};
   if (ascii) {
     if (!inputLine(in, &line.p, &line.e)) unexpectedEnd();

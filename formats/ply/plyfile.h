@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -65,16 +66,73 @@ struct PlyOtherProps {
   int nprops() const { return static_cast<int>(props.size()); }
 };
 
+// Large zero-filled blocks taken straight from the system and backed by huge pages where the
+// system offers them: a million-face object then costs a few dozen page faults, not tens of
+// thousands. Small sizes come from calloc. ply_big_alloc gives none when memory is short.
+void *ply_big_alloc(std::size_t bytes);
+void ply_big_free(void *p, std::size_t bytes);
+
+// A zero-filled array of plain records in one such block.
+template <class T> class PlyRecords {
+public:
+  PlyRecords() = default;
+  PlyRecords(const PlyRecords &) = delete;
+  PlyRecords &operator=(const PlyRecords &) = delete;
+  ~PlyRecords() { release(); }
+  // Sizes the array to n zeroed records; false when the memory cannot be had.
+  bool assign(std::size_t n) {
+    release();
+    if (n == 0) return true;
+    if (n > SIZE_MAX / sizeof(T)) return false;
+    data_ = static_cast<T *>(ply_big_alloc(n * sizeof(T)));
+    if (!data_) return false;
+    size_ = n;
+    return true;
+  }
+  void release() {
+    if (data_) ply_big_free(data_, size_ * sizeof(T));
+    data_ = nullptr;
+    size_ = 0;
+  }
+  std::size_t size() const { return size_; }
+  T &operator[](std::size_t i) { return data_[i]; }
+  const T &operator[](std::size_t i) const { return data_[i]; }
+  T *begin() { return data_; }
+  T *end() { return data_ + size_; }
+
+private:
+  T *data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 // Memory the library hands to the caller: list item arrays and other-property blocks are carved
 // from large zero-filled chunks rather than allocated one by one (a million faces would otherwise
 // cost a million allocations). Whoever holds a reference keeps every block alive.
 class PlyArena {
 public:
-  void *alloc(std::size_t bytes);
+  PlyArena() = default;
+  PlyArena(const PlyArena &) = delete;
+  PlyArena &operator=(const PlyArena &) = delete;
+  ~PlyArena();
+  // 8-byte aligned, zeroed; throws std::bad_alloc.
+  void *alloc(std::size_t bytes) {
+    std::size_t need = bytes < 8 ? 8 : (bytes + 7) & ~static_cast<std::size_t>(7);
+    if (need > left_) return refill(bytes);
+    void *p = next_;
+    next_ += need;
+    left_ -= need;
+    total_ += need;
+    return p;
+  }
   std::size_t bytes() const { return total_; }
 
 private:
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  void *refill(std::size_t bytes);
+  struct Chunk {
+    char *data;
+    std::size_t size;
+  };
+  std::vector<Chunk> chunks_;
   char *next_ = nullptr;
   std::size_t left_ = 0;
   std::size_t total_ = 0;
@@ -111,6 +169,8 @@ struct PlyInput {
   unsigned long long left() const { return total - consumed - pos; }
 };
 
+struct PlyReadPlan; // how one element's instances are read, worked out once
+
 struct PlyStream {
   FILE *fp = nullptr; // closed by ply_close_file or when the stream record goes
   int file_type = 0;
@@ -122,6 +182,7 @@ struct PlyStream {
   std::shared_ptr<PlyOtherElementList> other_elems;
   std::shared_ptr<PlyArena> storage;
   PlyInput in;
+  std::vector<std::unique_ptr<PlyReadPlan>> plans; // one per element, none until first read
   int nelems() const { return static_cast<int>(elems.size()); }
   ~PlyStream();
 };

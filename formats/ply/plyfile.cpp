@@ -44,8 +44,8 @@ namespace {
 
 const char *const kPlyFileName = "formats/ply/plyfile";
 constexpr std::size_t kBufferSize = 1 << 20;
-constexpr std::size_t kHugePage = 2 << 20;
-constexpr std::size_t kArenaChunk = 4 << 20;
+[[maybe_unused]] constexpr std::size_t kHugePage = 2 << 20;
+[[maybe_unused]] constexpr std::size_t kArenaChunk = 4 << 20;
 
 const char *const kTypeNames[] = {"invalid", "char", "short", "int",   "uchar",
                                   "ushort",  "uint", "float", "double"};
@@ -524,6 +524,7 @@ void *ply_big_alloc(std::size_t bytes) {
 
 void ply_big_free(void *p, std::size_t bytes) {
   if (!p) return;
+  (void)bytes;
 #ifndef PLY_SANITIZED
   if (bytes >= kHugePage) {
     munmap(p, (bytes + kHugePage - 1) & ~(kHugePage - 1));

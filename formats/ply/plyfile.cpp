@@ -546,7 +546,7 @@ void *PlyArena::refill(std::size_t bytes) {
 #else
   std::size_t size = std::max<std::size_t>(need, kArenaChunk);
 #endif
-  chunks_.reserve(chunks_.size() + 1);
+  if (chunks_.size() == chunks_.capacity()) chunks_.reserve(chunks_.size() * 2 + 16);
   char *data = static_cast<char *>(ply_big_alloc(size));
   if (!data) throw std::bad_alloc();
   chunks_.push_back(Chunk{data, size});

@@ -219,27 +219,41 @@ PlyValue getBinaryItem(PlyInput &in, int type, bool swap) {
   return decodeBinary(p, type, swap);
 }
 
-long long parseInteger(const char *p, const char *e, long long lo, long long hi) {
+// The decimal integer at the start of [p, e), held to [lo, hi]; *stop is where it ends.
+long long parseInteger(const char *p, const char *e, long long lo, long long hi,
+                       const char **stop = nullptr) {
   bool negative = false;
   if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  const char *digits = p;
   unsigned long long v = 0;
+  while (p < e && static_cast<unsigned char>(*p - '0') < 10) {
+    v = v * 10 + static_cast<unsigned>(*p - '0');
+    ++p;
+  }
+  if (stop) *stop = p;
   bool huge = false;
-  for (; p < e && *p >= '0' && *p <= '9'; ++p) {
-    if (v > 100000000000000000ULL)
-      huge = true;
-    else
-      v = v * 10 + static_cast<unsigned>(*p - '0');
+  if (p - digits > 18) { // may have wrapped: count again, stopping once beyond any limit
+    v = 0;
+    for (const char *q = digits; q < p && !huge; ++q) {
+      if (v > 100000000000000000ULL)
+        huge = true;
+      else
+        v = v * 10 + static_cast<unsigned>(*q - '0');
+    }
   }
   long long s = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
   if (huge) s = negative ? lo : hi;
   return std::min(hi, std::max(lo, s));
 }
 
-// As C reads a decimal number, correctly rounded; the longest leading run that is a number.
-double parseDouble(const char *p, const char *e) {
+// As C reads a decimal number, correctly rounded: the longest leading run that is a number (0 when
+// there is none); *stop is where it ends.
+double parseDouble(const char *p, const char *e, const char **stop = nullptr) {
+  if (stop) *stop = p;
   if (p < e && *p == '+' && p + 1 < e && *(p + 1) != '-' && *(p + 1) != '+') ++p;
   double d = 0;
   auto r = std::from_chars(p, e, d);
+  if (stop && r.ec != std::errc::invalid_argument) *stop = r.ptr;
   if (r.ec == std::errc::result_out_of_range) {
     long double ld = 0;
     auto r2 = std::from_chars(p, e, ld);
@@ -248,8 +262,8 @@ double parseDouble(const char *p, const char *e) {
       return static_cast<double>(ld);
     }
     bool negative = *p == '-';
-    const char *x = std::find_if(p, e, [](char c) { return c == 'e' || c == 'E'; });
-    bool tiny = x + 1 < e && x[1] == '-';
+    const char *x = std::find_if(p, r.ptr, [](char c) { return c == 'e' || c == 'E'; });
+    bool tiny = x + 1 < r.ptr && x[1] == '-';
     if (tiny) return negative ? -0.0 : 0.0;
     return negative ? -HUGE_VAL : HUGE_VAL;
   }
@@ -257,25 +271,25 @@ double parseDouble(const char *p, const char *e) {
   return d;
 }
 
-PlyValue decodeAscii(const char *p, const char *e, int type) {
+PlyValue decodeAscii(const char *p, const char *e, int type, const char **stop = nullptr) {
   switch (type) {
   case kPlyChar:
   case kPlyShort:
   case kPlyInt:
   case kPlyUchar:
   case kPlyUshort: {
-    long long i = parseInteger(p, e, INT32_MIN, INT32_MAX);
+    long long i = parseInteger(p, e, INT32_MIN, INT32_MAX, stop);
     return {i, static_cast<double>(i)};
   }
   case kPlyUint: {
     // Unsigned values above the signed range keep their value (a saturating signed read would
     // turn every large index or id into the same number).
-    long long i = parseInteger(p, e, INT32_MIN, UINT32_MAX);
+    long long i = parseInteger(p, e, INT32_MIN, UINT32_MAX, stop);
     return {i, static_cast<double>(i)};
   }
   case kPlyFloat:
   case kPlyDouble: {
-    double d = parseDouble(p, e);
+    double d = parseDouble(p, e, stop);
     return {truncateToInteger(d), d};
   }
   default:
@@ -299,9 +313,12 @@ PlyValue getAsciiItem(AsciiLine &line, int type, const PlyStream *plyfile) {
     fatal(-1, "ply_get_element: too few values for element '%s' on line %ld\n",
           plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)].name.c_str(),
           plyfile->in.line);
-  const char *word = line.p;
+  // A number never runs over a blank, so it is read in place; the rest of its word is skipped.
+  const char *stop = line.p;
+  PlyValue v = decodeAscii(line.p, line.e, type, &stop);
+  line.p = stop;
   while (line.p < line.e && !isBlank(*line.p)) ++line.p;
-  return decodeAscii(word, line.p, type);
+  return v;
 }
 
 void storeItem(char *addr, int type, const PlyValue &v) {

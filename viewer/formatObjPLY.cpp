@@ -20,6 +20,8 @@ void PLYFormatObj(Surface &surface, Shape &shape) {
   part.facet_count = static_cast<uint32_t>(surface.nfaces);
 
   const std::size_t nv = part.vertex_count;
+  if (surface.vlist.size() < nv || surface.flist.size() < part.facet_count)
+    fatal(1, "PLYFormatObj: %s: fewer records than counted\n", objName.c_str());
   ALLOC_ARRAY(part.vertices, nv, "Coord", kModule);
   bool normals = surface.has_nx && surface.has_ny && surface.has_nz;
   bool vcolors = surface.has_vred && surface.has_vgreen && surface.has_vblue;
@@ -34,8 +36,7 @@ void PLYFormatObj(Surface &surface, Shape &shape) {
   surface.vlist.release();
 
   const std::size_t nf = part.facet_count;
-  unsigned long long total = 0;
-  for (std::size_t k = 0; k < nf; ++k) total += static_cast<uint32_t>(surface.flist[k].count);
+  unsigned long long total = surface.corner_count;
   if (total > UINT32_MAX) fatal(1, "PLYFormatObj: %s has too many face corners\n", objName.c_str());
   ALLOC_ARRAY(part.facets, nf, "FacetList", kModule);
   ALLOC_ARRAY(part.facet_vertex_pool, static_cast<std::size_t>(total), "uint", kModule);
@@ -46,6 +47,8 @@ void PLYFormatObj(Surface &surface, Shape &shape) {
   for (std::size_t k = 0; k < nf; ++k) {
     const PlyFace &f = surface.flist[k];
     uint32_t count = static_cast<uint32_t>(f.count);
+    if (count > total - first)
+      fatal(1, "PLYFormatObj: %s: face %zu has more corners than were read\n", objName.c_str(), k);
     part.facets[k] = FacetList{count, first};
     for (uint32_t i = 0; i < count; ++i) {
       uint32_t index = static_cast<uint32_t>(f.vertex_indices[i]);

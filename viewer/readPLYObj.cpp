@@ -132,7 +132,10 @@ std::unique_ptr<Surface> PLYReadObj() {
       RequestProperties(ply.get(), *s, name, props, wanted, nw);
       s->face_other = ply_get_other_properties(ply.get(), name, offsetof(PlyFace, other));
       if (!s->has_fverts) fatal(-1, "Faces don't have vertex indices\n");
-      for (PlyFace &f : s->flist) ply_get_element(ply.get(), &f);
+      for (PlyFace &f : s->flist) {
+        ply_get_element(ply.get(), &f);
+        s->corner_count += static_cast<uint32_t>(f.count);
+      }
     } else {
       s->other_elements = ply_get_other_element(ply.get(), name, n);
     }

@@ -45,6 +45,8 @@ struct Surface {
   int32_t has_nx = 0, has_ny = 0, has_nz = 0;
   int32_t has_vred = 0, has_vgreen = 0, has_vblue = 0;
   int32_t has_fverts = 0, has_fred = 0, has_fgreen = 0, has_fblue = 0;
+  // Corners of all faces together, summed while the faces are read.
+  unsigned long long corner_count = 0;
   // The face index lists and the other-property blocks live here.
   std::shared_ptr<PlyArena> storage;
 };

@@ -44,6 +44,7 @@ namespace {
 
 const char *const kPlyFileName = "formats/ply/plyfile";
 constexpr std::size_t kBufferSize = 1 << 20;
+constexpr unsigned long long kMaxHeaderBytes = 16ULL << 20;
 [[maybe_unused]] constexpr std::size_t kHugePage = 2 << 20;
 [[maybe_unused]] constexpr std::size_t kArenaChunk = 4 << 20;
 
@@ -130,8 +131,9 @@ bool inputFill(PlyInput &in, std::size_t need) {
 }
 
 // The next line, without its newline, as [*begin, *end) inside the buffer (valid until the next
-// read); false at the end of the input. A line may be of any length.
-bool inputLine(PlyInput &in, const char **begin, const char **end) {
+// read): 1, or 0 at the end of the input, or -1 when the line runs beyond `limit` bytes.
+int inputLine(PlyInput &in, const char **begin, const char **end,
+              std::size_t limit = static_cast<std::size_t>(-1)) {
   std::size_t scanned = 0;
   for (;;) {
     char *start = in.buf.data() + in.pos;
@@ -142,15 +144,16 @@ bool inputLine(PlyInput &in, const char **begin, const char **end) {
       *end = static_cast<char *>(nl);
       in.pos += static_cast<char *>(nl) - start + 1;
       ++in.line;
-      return true;
+      return 1;
     }
+    if (avail > limit) return -1;
     if (in.at_eof) {
-      if (avail == 0) return false;
+      if (avail == 0) return 0;
       *begin = start;
       *end = start + avail;
       in.pos = in.end;
       ++in.line;
-      return true;
+      return 1;
     }
     scanned = avail;
     inputFill(in, avail + 1);
@@ -357,9 +360,8 @@ void storeItem(char *addr, int type, const PlyValue &v) {
 }
 
 int findElement(const PlyStream *plyfile, const std::string &name) {
-  for (std::size_t i = 0; i < plyfile->elems.size(); ++i)
-    if (plyfile->elems[i].name == name) return static_cast<int>(i);
-  return -1;
+  auto it = plyfile->elem_index.find(name);
+  return it == plyfile->elem_index.end() ? -1 : it->second;
 }
 
 bool rejectHeader(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -409,13 +411,21 @@ bool parseHeader(PlyStream &ply) {
   auto word = [&](std::size_t k) { return line.substr(words[k].first, words[k].second); };
   bool first = true;
   bool haveFormat = false;
+  unsigned long long headerBytes = 0;
   for (;;) {
-    const char *b, *e;
-    if (!inputLine(ply.in, &b, &e)) {
+    const char *b = nullptr, *e = nullptr;
+    int got = inputLine(ply.in, &b, &e, static_cast<std::size_t>(kMaxHeaderBytes - headerBytes));
+    if (got < 0 && !first)
+      return rejectHeader("the header is longer than %llu bytes", kMaxHeaderBytes);
+    if (got <= 0) {
       if (first) return rejectHeader("%s", "");
       break; // no "end_header": the elements have no data
     }
     if (e > b && e[-1] == '\r') --e; // CR LF line ends read as LF ones
+    headerBytes += static_cast<unsigned long long>(e - b) + 1;
+    // Each header line costs far more memory than its bytes; real headers are a few kilobytes.
+    if (headerBytes > kMaxHeaderBytes)
+      return rejectHeader("the header is longer than %llu bytes", kMaxHeaderBytes);
     line.assign(b, e);
     splitWords(line, words);
     long lineNo = ply.in.line;
@@ -455,6 +465,7 @@ bool parseHeader(PlyStream &ply) {
       PlyElementDesc elem;
       elem.name = name;
       elem.num = static_cast<int>(n);
+      ply.elem_index.emplace(name, static_cast<int>(ply.elems.size()));
       ply.elems.push_back(std::move(elem));
     } else if (key == "property") {
       if (ply.elems.empty())
@@ -900,7 +911,7 @@ void getElement(PlyStream *plyfile, char *record) {
   }
   AsciiLine line{nullptr, nullptr};
   if (ascii) {
-    if (!inputLine(in, &line.p, &line.e)) unexpectedEnd();
+    if (inputLine(in, &line.p, &line.e) <= 0) unexpectedEnd();
   }
   for (std::size_t i = 0; i < elem.props.size(); ++i) {
     const PlyPropertyDesc &prop = elem.props[i];

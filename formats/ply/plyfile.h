@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Type codes of property values in the file and of fields in the caller's records.
@@ -176,6 +177,7 @@ struct PlyStream {
   int file_type = 0;
   float version = 0;
   std::vector<PlyElementDesc> elems;
+  std::unordered_map<std::string, int> elem_index; // name -> position in elems
   std::vector<std::string> comments;
   std::vector<std::string> obj_info;
   int which_elem = -1; // the element that ply_get_element reads

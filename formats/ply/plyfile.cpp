@@ -44,7 +44,7 @@ namespace {
 
 const char *const kPlyFileName = "formats/ply/plyfile";
 constexpr std::size_t kBufferSize = 1 << 20;
-constexpr unsigned long long kMaxHeaderBytes = 16ULL << 20;
+constexpr unsigned long long kMaxHeaderBytes = 1ULL << 20;
 [[maybe_unused]] constexpr std::size_t kHugePage = 2 << 20;
 [[maybe_unused]] constexpr std::size_t kArenaChunk = 4 << 20;
 

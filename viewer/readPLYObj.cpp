@@ -116,22 +116,22 @@ std::unique_ptr<Surface> PLYReadObj() {
     std::vector<PlyPropertyDesc> props;
     ply_element_description(ply.get(), name, &n, &nprops, &props);
     if (name == "vertex") {
-      AllocRecords(s->vlist, n, "PlyVertex *", __LINE__);
-      s->nverts = n;
       std::size_t nw;
       const Wanted *wanted = VertexProps(&nw);
       RequestProperties(ply.get(), *s, name, props, wanted, nw);
       s->vert_other = ply_get_other_properties(ply.get(), name, offsetof(PlyVertex, other));
       if (!s->has_x || !s->has_y || !s->has_z) fatal(-1, "Vertices don't have x, y, and z\n");
+      AllocRecords(s->vlist, n, "PlyVertex *", __LINE__);
+      s->nverts = n;
       for (PlyVertex &v : s->vlist) ply_get_element(ply.get(), &v);
     } else if (name == "face") {
-      AllocRecords(s->flist, n, "PlyFace *", __LINE__);
-      s->nfaces = n;
       std::size_t nw;
       const Wanted *wanted = FaceProps(&nw);
       RequestProperties(ply.get(), *s, name, props, wanted, nw);
       s->face_other = ply_get_other_properties(ply.get(), name, offsetof(PlyFace, other));
       if (!s->has_fverts) fatal(-1, "Faces don't have vertex indices\n");
+      AllocRecords(s->flist, n, "PlyFace *", __LINE__);
+      s->nfaces = n;
       for (PlyFace &f : s->flist) {
         ply_get_element(ply.get(), &f);
         s->corner_count += static_cast<uint32_t>(f.count);

@@ -216,6 +216,22 @@ TEST(PlyFile, HeaderDescriptionsCommentsAndLineEnds) {
     ply_close_file(std::move(ply));
     EXPECT_EQ(comments.size(), 1u); // handed over: they outlive the stream
   }
+  // A stream that is not a regular file (a pipe, memory) is read the same way.
+  std::string piped = lf;
+  FILE *mem = fmemopen(&piped[0], piped.size(), "rb");
+  ASSERT_NE(mem, nullptr);
+  int n = 0;
+  std::vector<std::string> names;
+  std::unique_ptr<PlyStream> ply = ply_read_header(mem, &n, &names);
+  ASSERT_TRUE(ply) << ply_header_error();
+  float x = 0;
+  PlyPropertyDesc want;
+  want.name = "x";
+  want.internal_type = kPlyFloat;
+  ply_request_property(ply.get(), "vertex", want);
+  ply_get_element(ply.get(), &x);
+  EXPECT_EQ(x, 1.5f);
+  ply_close_file(std::move(ply));
   // No "end_header": accepted, the elements simply have no data.
   EXPECT_TRUE(OpenPly(dir, "ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\n"));
 }

@@ -28,7 +28,8 @@ struct PlyReadStep {
   int is_list = 0;
   int offset = 0, count_offset = 0;
   int ext = 0, in = 0, cext = 0;
-  std::size_t size = 0, csize = 0;
+  std::size_t size = 0, csize = 0, insize = 0;
+  bool copy = false;           // list items stored as they are in the file: one block copy
   std::size_t file_offset = 0; // within an instance of scalars only
   Convert conv = nullptr, cconv = nullptr;
 };
@@ -841,6 +842,8 @@ PlyReadPlan &readPlan(PlyStream *plyfile, const PlyElementDesc &elem, bool swap)
       }
     }
     if (step.is_list) plan.all_scalar = false;
+    step.insize = static_cast<std::size_t>(ply_type_size(step.in));
+    step.copy = step.target >= 0 && step.is_list && step.ext == step.in && !swap;
     step.file_offset = plan.fixed;
     plan.fixed += step.size;
     plan.steps.push_back(step);
@@ -881,13 +884,19 @@ void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyR
             elem.name.c_str());
     void *items = nullptr;
     if (count > 0) {
-      if (static_cast<unsigned long long>(count) * step.size > in.left()) unexpectedEnd();
+      std::size_t bytes = static_cast<std::size_t>(count) * step.size;
+      if (bytes > in.left()) unexpectedEnd();
       if (step.target >= 0)
-        items = plyfile->storage->alloc(static_cast<std::size_t>(count) *
-                                        static_cast<std::size_t>(ply_type_size(step.in)));
+        items = plyfile->storage->alloc(static_cast<std::size_t>(count) * step.insize);
+      if (step.copy) {
+        if (in.end - in.pos < bytes && !inputFill(in, bytes)) unexpectedEnd();
+        std::memcpy(items, in.buf.data() + in.pos, bytes);
+        in.pos += bytes;
+      } else {
+        getBinaryList(in, step.ext, step.in, swap, count, static_cast<char *>(items));
+      }
     }
     if (step.target >= 0) std::memcpy(base + step.offset, &items, sizeof items);
-    if (count > 0) getBinaryList(in, step.ext, step.in, swap, count, static_cast<char *>(items));
   }
 }
 

@@ -20,7 +20,7 @@
 #endif
 
 // Converts one binary item in the file to a field of the record.
-using Convert = void (*)(const char *src, char *dst);
+using PlyConvert = void (*)(const char *src, char *dst);
 
 // One property's part in reading an instance of a binary element.
 struct PlyReadStep {
@@ -31,7 +31,7 @@ struct PlyReadStep {
   std::size_t size = 0, csize = 0, insize = 0;
   bool copy = false;           // list items stored as they are in the file: one block copy
   std::size_t file_offset = 0; // within an instance of scalars only
-  Convert conv = nullptr, cconv = nullptr;
+  PlyConvert conv = nullptr, cconv = nullptr;
 };
 
 struct PlyReadPlan {
@@ -755,7 +755,7 @@ template <int E, int I, bool S> void convertItem(const char *src, char *dst) {
   storeItem(dst, I, decodeBinary(src, E, S));
 }
 
-template <int E, bool S> Convert converterTo(int in) {
+template <int E, bool S> PlyConvert converterTo(int in) {
   switch (in) {
   case kPlyChar:
     return &convertItem<E, kPlyChar, S>;
@@ -778,7 +778,7 @@ template <int E, bool S> Convert converterTo(int in) {
   }
 }
 
-template <bool S> Convert converterFrom(int ext, int in) {
+template <bool S> PlyConvert converterFrom(int ext, int in) {
   switch (ext) {
   case kPlyChar:
     return converterTo<kPlyChar, S>(in);
@@ -801,7 +801,7 @@ template <bool S> Convert converterFrom(int ext, int in) {
   }
 }
 
-Convert converterFor(int ext, int in, bool swap) {
+PlyConvert converterFor(int ext, int in, bool swap) {
   return swap ? converterFrom<true>(ext, in) : converterFrom<false>(ext, in);
 }
 

@@ -5,6 +5,7 @@
 #include "readers.h"
 #include "shell.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -123,7 +124,7 @@ std::unique_ptr<Surface> PLYReadObj() {
       if (!s->has_x || !s->has_y || !s->has_z) fatal(-1, "Vertices don't have x, y, and z\n");
       AllocRecords(s->vlist, n, "PlyVertex *", __LINE__);
       s->nverts = n;
-      for (PlyVertex &v : s->vlist) ply_get_element(ply.get(), &v);
+      ply_get_elements(ply.get(), s->vlist.begin(), sizeof(PlyVertex), s->vlist.size());
     } else if (name == "face") {
       std::size_t nw;
       const Wanted *wanted = FaceProps(&nw);
@@ -132,9 +133,13 @@ std::unique_ptr<Surface> PLYReadObj() {
       if (!s->has_fverts) fatal(-1, "Faces don't have vertex indices\n");
       AllocRecords(s->flist, n, "PlyFace *", __LINE__);
       s->nfaces = n;
-      for (PlyFace &f : s->flist) {
-        ply_get_element(ply.get(), &f);
-        s->corner_count += static_cast<uint32_t>(f.count);
+      // In batches, so that the corners are counted while the records are still in cache.
+      const std::size_t batch = 4096;
+      for (std::size_t k = 0; k < s->flist.size(); k += batch) {
+        std::size_t m = std::min(batch, s->flist.size() - k);
+        ply_get_elements(ply.get(), &s->flist[k], sizeof(PlyFace), m);
+        for (std::size_t j = k; j < k + m; ++j)
+          s->corner_count += static_cast<uint32_t>(s->flist[j].count);
       }
     } else {
       s->other_elements = ply_get_other_element(ply.get(), name, n);

@@ -568,15 +568,15 @@ PlyArena::~PlyArena() {
 }
 
 void *PlyArena::refill(std::size_t bytes) {
-  std::size_t need = std::max<std::size_t>(8, (bytes + 7) & ~static_cast<std::size_t>(7));
+  std::size_t need = bytes ? bytes : 1;
 #ifdef PLY_SANITIZED
   // One block per request, so that the checker sees each block's bounds.
-  std::size_t size = bytes ? bytes : 1;
+  std::size_t size = need;
 #else
   std::size_t size = std::max<std::size_t>(need, kArenaChunk);
 #endif
   if (chunks_.size() == chunks_.capacity()) chunks_.reserve(chunks_.size() * 2 + 16);
-  char *data = static_cast<char *>(ply_big_alloc(size));
+  char *data = static_cast<char *>(ply_big_alloc(size)); // aligned for any item
   if (!data) throw std::bad_alloc();
   chunks_.push_back(Chunk{data, size});
 #ifdef PLY_SANITIZED
@@ -887,7 +887,7 @@ void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyR
       std::size_t bytes = static_cast<std::size_t>(count) * step.size;
       if (bytes > in.left()) unexpectedEnd();
       if (step.target >= 0)
-        items = plyfile->storage->alloc(static_cast<std::size_t>(count) * step.insize);
+        items = plyfile->storage->alloc(static_cast<std::size_t>(count) * step.insize, step.insize);
       if (step.copy) {
         if (in.end - in.pos < bytes && !inputFill(in, bytes)) unexpectedEnd();
         std::memcpy(items, in.buf.data() + in.pos, bytes);
@@ -958,8 +958,8 @@ void getElement(PlyStream *plyfile, char *record) {
       if (store) {
         if (!validType(prop.internal_type))
           fatal(-1, "store_item: bad type = %d\n", prop.internal_type);
-        items = plyfile->storage->alloc(static_cast<std::size_t>(count) *
-                                        static_cast<std::size_t>(kTypeSizes[prop.internal_type]));
+        std::size_t size = static_cast<std::size_t>(kTypeSizes[prop.internal_type]);
+        items = plyfile->storage->alloc(static_cast<std::size_t>(count) * size, size);
       }
     }
     if (store) std::memcpy(base + prop.offset, &items, sizeof items);
@@ -984,6 +984,35 @@ void getElement(PlyStream *plyfile, char *record) {
 void ply_get_element(PlyStream *plyfile, void *elem_ptr) {
   try {
     getElement(plyfile, static_cast<char *>(elem_ptr));
+  } catch (const std::bad_alloc &) {
+    allocationBombed(__LINE__);
+  } catch (const std::length_error &) {
+    allocationBombed(__LINE__);
+  }
+}
+
+void ply_get_elements(PlyStream *plyfile, void *first, std::size_t stride, std::size_t count) {
+  try {
+    char *record = static_cast<char *>(first);
+    if (plyfile->which_elem < 0) fatal(-1, "ply_get_element: no element chosen\n");
+    PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)];
+    if (plyfile->file_type != kPlyAscii) {
+      const bool swap = plyfile->file_type == (hostBigEndian() ? kPlyBinaryLE : kPlyBinaryBE);
+      const PlyReadPlan &plan = readPlan(plyfile, elem, swap);
+      if (plan.fast) {
+        for (std::size_t k = 0; k < count; ++k, record += stride) {
+          char *other = nullptr;
+          if (elem.other_offset != -1) {
+            other = static_cast<char *>(
+                plyfile->storage->alloc(static_cast<std::size_t>(elem.other_size)));
+            std::memcpy(record + elem.other_offset, &other, sizeof other);
+          }
+          getBinaryElement(plyfile, elem, plan, record, other, swap);
+        }
+        return;
+      }
+    }
+    for (std::size_t k = 0; k < count; ++k, record += stride) getElement(plyfile, record);
   } catch (const std::bad_alloc &) {
     allocationBombed(__LINE__);
   } catch (const std::length_error &) {

@@ -67,7 +67,7 @@ def main():
                     counts = " ".join(proc.stdout.decode(errors="replace").split("\n")[1:3])
                     if proc.returncode != 0:
                         counts = "FAILED: " + proc.stderr.decode(errors="replace").strip()[:60]
-                    print(f"{name:<28}{n:>9}{size_mb:>8.1f}{cat:>9.3f}{first:>9.3f}{best:>9.3f}"
+                    print(f"{os.path.basename(name):<28}{n:>9}{size_mb:>8.1f}{cat:>9.3f}{first:>9.3f}{best:>9.3f}"
                           f"{best / cat if cat > 0 else 0:>8.1f}{int(peak or 0) / 1024:>9.1f}"
                           f"  {counts}", flush=True)
     return 0

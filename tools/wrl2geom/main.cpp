@@ -1,0 +1,6 @@
+// mirandel-wrl2geom IN.wrl OUT.geom: the viewer's VRML converter.
+#include "wrl2geom.h"
+
+int main(int argc, char **argv) {
+  return wrl2geom::Main(argc, argv);
+}

@@ -342,10 +342,16 @@ private:
     }
   }
 
-  // USE can reach one node along many paths; nesting through them stays bounded.
-  static void CheckDepth(const Node &node, int depth) {
+  long visits_ = 0;
+
+  // USE can reach one node along many paths, and a chain of doubling USEs reaches an
+  // astronomical number of instances: depth and the count of instances visited stay bounded.
+  void CheckDepth(const Node &node, int depth) {
     if (depth > 4 * kMaxDepth)
       throw ConvertError("line " + std::to_string(node.line) + ": scene nested too deeply");
+    if (++visits_ > kMaxVisits)
+      throw ConvertError("line " + std::to_string(node.line) +
+                         ": more node instances than the converter takes");
   }
 };
 

@@ -32,8 +32,9 @@ struct Skipped {
 
 // Limits on what a file may make the converter build: instancing through USE can multiply a
 // small file many times over, and nesting is followed recursively.
-constexpr std::size_t kMaxVertices = std::size_t(1) << 24;
-constexpr std::size_t kMaxIndices = std::size_t(1) << 26;
+constexpr std::size_t kMaxVertices = std::size_t(1) << 23;
+constexpr std::size_t kMaxIndices = std::size_t(1) << 25;
+constexpr long kMaxVisits = 1L << 23;
 constexpr int kMaxDepth = 256;
 constexpr std::size_t kMaxInputBytes = std::size_t(1) << 30;
 

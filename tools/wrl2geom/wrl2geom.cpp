@@ -412,23 +412,54 @@ Mesh Convert(const std::string &text, const std::string &name, Skipped &skipped)
   return mesh;
 }
 
+// Appends a non-negative integer; the facet lines are most of the file.
+void AppendInt(std::string &out, std::size_t v) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = char('0' + v % 10);
+    v /= 10;
+  } while (v);
+  while (n) out += digits[--n];
+}
+
 void WriteGeom(const Mesh &mesh, const std::string &path) {
   FILE *out = std::fopen(path.c_str(), "w");
   if (!out) throw ConvertError(path + ": cannot write: " + std::strerror(errno));
-  std::vector<char> buffer(1 << 20);
-  std::setvbuf(out, buffer.data(), _IOFBF, buffer.size());
-  std::fprintf(out, "%zu\t%zu\t%zu\n", mesh.vertexCount(), mesh.sizes.size(), mesh.indices.size());
-  for (std::size_t v = 0; v < mesh.vertexCount(); ++v)
-    std::fprintf(out, "%s\t%s\t%s\n", FormatCoordinate(mesh.xyz[3 * v]).c_str(),
-                 FormatCoordinate(mesh.xyz[3 * v + 1]).c_str(),
-                 FormatCoordinate(mesh.xyz[3 * v + 2]).c_str());
+  std::string text;
+  text.reserve(1 << 20);
+  bool failed = false;
+  auto flush = [&](bool force) {
+    if (text.size() < (1u << 20) && !force) return;
+    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), out) != text.size())
+      failed = true;
+    text.clear();
+  };
+  AppendInt(text, mesh.vertexCount());
+  text += '\t';
+  AppendInt(text, mesh.sizes.size());
+  text += '\t';
+  AppendInt(text, mesh.indices.size());
+  text += '\n';
+  for (std::size_t v = 0; v < mesh.vertexCount(); ++v) {
+    for (int k = 0; k < 3; ++k) {
+      text += FormatCoordinate(mesh.xyz[3 * v + std::size_t(k)]);
+      text += k < 2 ? '\t' : '\n';
+    }
+    flush(false);
+  }
   std::size_t at = 0;
   for (int n : mesh.sizes) {
-    std::fprintf(out, "%d\t", n);
-    for (int k = 0; k < n; ++k) std::fprintf(out, "%d ", mesh.indices[at++]);
-    std::fputc('\n', out);
+    AppendInt(text, std::size_t(n));
+    text += '\t';
+    for (int k = 0; k < n; ++k) {
+      AppendInt(text, std::size_t(mesh.indices[at++]));
+      text += ' ';
+    }
+    text += '\n';
+    flush(false);
   }
-  bool failed = std::ferror(out) != 0;
+  flush(true);
   int saved = errno;
   if (std::fclose(out) != 0 && !failed) failed = true, saved = errno;
   if (failed) {

@@ -123,6 +123,23 @@ TEST(ExtCmd, CompressedObjectInWritableFolderIsRestored) {
   }
 }
 
+// Files of the same stem that are not compressed stay as they are: an uncompressed twin is not
+// overwritten by the decompressed object, and nothing the user kept plain gets compressed.
+TEST(ExtCmd, SameStemFilesAreNotTouched) {
+  TempDir dir, tmp;
+  WriteCompressed(dir, "hand.off", kTriangleOff, "gz");
+  dir.write("hand.off", "an older hand, kept plain\n");
+  dir.write("hand.txt", "notes\n");
+  WriteCompressed(dir, "hand.ply", "ply", "Z");
+  auto before = Contents(dir.path());
+  RunResult r = RunMirandel({"--info", "-in", "hand.off.gz"},
+                            {{"OBJ_PATH", true, dir.path()}, {"TMP_PATH", true, tmp.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1 polygons"), std::string::npos) << r.out;
+  EXPECT_EQ(Contents(dir.path()), before);
+  EXPECT_TRUE(ListDir(tmp.path()).empty());
+}
+
 // A load that fails after decompressing leaves the folder as it was too.
 TEST(ExtCmd, FailedLoadStillRestoresTheFolder) {
   TempDir dir;

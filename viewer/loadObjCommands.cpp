@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -121,6 +122,25 @@ bool DirIsReadOnly(const std::string &dir) {
   return errno == EACCES || errno == EROFS || errno == EPERM;
 }
 
+// True when every file of the object's pattern in `dir` carries the kind's suffix. Otherwise
+// decompressing in place would overwrite an uncompressed twin ("hand.off" beside "hand.off.gz"),
+// and compressing the pattern afterwards would compress files the user kept uncompressed.
+bool OnlyCompressedFiles(const std::string &dir, const std::string &name, int kind) {
+  std::string stem = PatternStem(name);
+  DIR *d = opendir(dir.empty() ? "/" : dir.c_str());
+  if (!d) return true; // the decompress command will report what is wrong
+  bool only = true;
+  while (struct dirent *e = readdir(d)) {
+    std::string entry = e->d_name;
+    if (entry.compare(0, stem.size(), stem) == 0 && !EndsWith(entry, Suffix(kind))) {
+      only = false;
+      break;
+    }
+  }
+  closedir(d);
+  return only;
+}
+
 bool FileExists(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
@@ -199,11 +219,12 @@ void Decompress(int kind) {
     state = DecompressState();
     state.active = true;
     state.kind = kind;
-    if (!DirIsReadOnly(objPath)) {
+    if (!DirIsReadOnly(objPath) && OnlyCompressedFiles(objPath, objName, kind)) {
       RunCommand(ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(objPath, objName));
     } else {
-      // The copies go into a folder of our own: removing "stem.*" from a shared scratch folder
-      // could delete other programs' files.
+      // A folder we may not write, or one where working in place would change files that are
+      // not ours to change: the object is read from copies. They go into a folder of our own:
+      // removing "stem.*" from a shared scratch folder could delete other programs' files.
       std::string tmpl = TmpPath() + "/mirandel-XXXXXX";
       std::vector<char> buf(tmpl.begin(), tmpl.end());
       buf.push_back('\0');

@@ -225,3 +225,27 @@ TEST(Wrl2Geom, WorldsWrittenElsewhere) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("missing.wrl: cannot open"), std::string::npos) << r.err;
 }
+
+// The text is plain decimals that any number reader takes: rounding noise reads as zero, and a
+// tiny object keeps its digits.
+TEST(Wrl2Geom, WrittenTextIsPlainDecimals) {
+  TempDir dir;
+  Mesh turned = ConvertText(std::string("#VRML V2.0 utf8\nTransform { rotation 0 0 1 "
+                                        "1.5707963267948966 children ") +
+                            kTriangle2 + " }");
+  wrl2geom::WriteGeom(turned, dir.file("turned.geom"));
+  EXPECT_EQ(ReadFile(dir.file("turned.geom")), "3\t1\t3\n"
+                                               "0.000000\t0.000000\t0.000000\n"
+                                               "0.000000\t1.000000\t0.000000\n"
+                                               "-1.000000\t0.000000\t0.000000\n"
+                                               "3\t0 1 2 \n");
+  Mesh tiny = ConvertText(std::string("#VRML V2.0 utf8\nTransform { scale 1e-7 1e-7 1e-7 "
+                                      "children ") +
+                          kTriangle2 + " }");
+  wrl2geom::WriteGeom(tiny, dir.file("tiny.geom"));
+  EXPECT_EQ(ReadFile(dir.file("tiny.geom")), "3\t1\t3\n"
+                                             "0.0000000000000\t0.0000000000000\t0.0000000000000\n"
+                                             "0.0000001000000\t0.0000000000000\t0.0000000000000\n"
+                                             "0.0000000000000\t0.0000001000000\t0.0000000000000\n"
+                                             "3\t0 1 2 \n");
+}

@@ -355,12 +355,24 @@ private:
   }
 };
 
-std::string FormatCoordinate(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6f", v);
-  // Six decimals keep the usual text; a value they would blur (tiny or huge) keeps its digits.
-  if (std::strtof(buf, nullptr) != static_cast<float>(v)) std::snprintf(buf, sizeof buf, "%.9g", v);
-  return buf;
+// Coordinates are written as plain decimals, without exponents: six decimals, or more for an
+// object so small that six would blur it. Rounding noise far below the object's size (a cosine
+// of a right angle) then reads as 0.
+int CoordinateDecimals(const std::vector<double> &xyz) {
+  double largest = 0;
+  for (double v : xyz) largest = std::max(largest, std::fabs(v));
+  if (largest == 0 || largest >= 1) return 6;
+  return std::min(40, 6 + int(std::ceil(-std::log10(largest))));
+}
+
+void AppendCoordinate(std::string &out, double v, int decimals) {
+  char buf[400];
+  int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  if (n <= 0 || std::size_t(n) >= sizeof buf) n = std::snprintf(buf, sizeof buf, "%.9g", v);
+  const char *text = buf;
+  // "-0.000000" is a zero too.
+  if (buf[0] == '-' && std::strspn(buf + 1, "0.") == std::size_t(n - 1)) ++text;
+  out += text;
 }
 
 } // namespace
@@ -441,9 +453,10 @@ void WriteGeom(const Mesh &mesh, const std::string &path) {
   text += '\t';
   AppendInt(text, mesh.indices.size());
   text += '\n';
+  int decimals = CoordinateDecimals(mesh.xyz);
   for (std::size_t v = 0; v < mesh.vertexCount(); ++v) {
     for (int k = 0; k < 3; ++k) {
-      text += FormatCoordinate(mesh.xyz[3 * v + std::size_t(k)]);
+      AppendCoordinate(text, mesh.xyz[3 * v + std::size_t(k)], decimals);
       text += k < 2 ? '\t' : '\n';
     }
     flush(false);

@@ -4,6 +4,7 @@
 #include "fatal.h"
 #include "shell.h"
 
+#include <cstdlib>
 #include <gtk/gtk.h>
 
 namespace {
@@ -36,12 +37,15 @@ void DrainEvents() {
 std::string ChooseObjectFile() {
   // GTK would otherwise switch the C locale and with it how numbers in object files are read.
   gtk_disable_setlocale();
+  // Without a session bus the toolkit's settings store cannot save and warns at every change.
+  if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) setenv("GSETTINGS_BACKEND", "memory", 0);
   if (!gtk_init_check(nullptr, nullptr))
     fatal(1, "No display to show the file dialog on: name the object with -in\n");
 
   GtkWidget *dialog = gtk_file_chooser_dialog_new(
       "Select file to View", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel", GTK_RESPONSE_CANCEL,
       "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_window_set_default_size(GTK_WINDOW(dialog), 720, 480);
   GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
   std::string start = GetObjPath();
   if (!start.empty()) gtk_file_chooser_set_current_folder(chooser, start.c_str());

@@ -1,0 +1,172 @@
+// Argument rules and the object search, called directly.
+#include "fatal.h"
+#include "findObj.h"
+#include "loadObj.h"
+#include "main.h"
+#include "shell.h"
+#include "support.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs fn and returns the message it ends with ("" when it returns).
+template <class F> std::string FatalMessage(F fn, int *status = nullptr) {
+  try {
+    fn();
+  } catch (const FatalError &e) {
+    if (status) *status = e.status;
+    return e.what();
+  }
+  return "";
+}
+
+struct SavedEnv {
+  explicit SavedEnv(const char *name) : name_(name) {
+    const char *v = std::getenv(name);
+    had_ = v != nullptr;
+    if (had_) value_ = v;
+  }
+  ~SavedEnv() {
+    if (had_)
+      setenv(name_, value_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+  const char *name_;
+  bool had_;
+  std::string value_;
+};
+
+} // namespace
+
+TEST(Args, TypeBySubstringInTableOrder) {
+  EXPECT_EQ(TypeFromName("hand.geom.gz"), 1);
+  EXPECT_EQ(TypeFromName("a.offset.ply"), 2);
+  EXPECT_EQ(TypeFromName("hand.ply.Z"), 6);
+  EXPECT_EQ(TypeFromName("model.obj"), 3);
+  EXPECT_EQ(TypeFromName("x.tpoly"), 17);
+  EXPECT_EQ(TypeFromName("scene.wrl"), 18);
+  EXPECT_EQ(TypeFromName("set.coor"), 19);
+  EXPECT_EQ(TypeFromName("ship.3ds"), 7);
+  EXPECT_EQ(TypeFromName("part.stl"), 5);
+  EXPECT_EQ(TypeFromName("hand.GEOM"), 0);
+  EXPECT_EQ(TypeFromName("geom"), 0);
+}
+
+TEST(Args, DrawableComparesSixCharactersAndConsumesItsValue) {
+  SavedEnv saved("OBJ_PATH");
+  setenv("OBJ_PATH", "/tmp", 1);
+  struct Case {
+    const char *value;
+    int kind;
+  } cases[] = {{"window", 1}, {"pixmap", 2}, {"bufferX", 3}, {"buf", 3}, {"fast", 3},
+               {"Window", 3}};
+  for (const Case &c : cases) {
+    drawableKind = 3;
+    objType = 0;
+    verbose = 0;
+    ParseArgs({"mirandel", "-drawable", c.value, "-v"});
+    EXPECT_EQ(drawableKind, c.kind) << c.value;
+    EXPECT_EQ(verbose, 1);
+    EXPECT_EQ(objType, 0);
+  }
+  drawableKind = 1;
+  ParseArgs({"mirandel", "-drawable", "pixmapper"});
+  EXPECT_EQ(drawableKind, 2);
+  drawableKind = 3;
+}
+
+TEST(Args, SplitObjPathKeepsNamesFromTheRoot) {
+  SavedEnv saved("OBJ_PATH");
+  objName = "/obj/sub/hand.off";
+  SplitObjPath();
+  EXPECT_EQ(objName, "hand.off");
+  EXPECT_STREQ(std::getenv("OBJ_PATH"), "/obj/sub");
+  objName = "/hand.off";
+  SplitObjPath();
+  EXPECT_EQ(objName, "/hand.off");
+  EXPECT_STREQ(std::getenv("OBJ_PATH"), "");
+}
+
+TEST(Search, DirectoryListFromObjPath) {
+  SavedEnv savedPath("OBJ_PATH"), savedHome("HOME");
+  setenv("HOME", "/home/me", 1);
+  SearchDirs list;
+  setenv("OBJ_PATH", "  /a\t~/objects ~other/x  ", 1);
+  ASSERT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+  EXPECT_EQ(list.dirs, (std::vector<std::string>{"/a/", "/home/me/objects/", "~other/x/"}));
+  EXPECT_EQ(list.dir_count, 3);
+
+  // Without HOME a leading "~" stays as it is.
+  unsetenv("HOME");
+  ASSERT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+  EXPECT_EQ(list.dirs[1], "~/objects/");
+
+  std::string ten, eleven;
+  for (int i = 0; i < 10; ++i) ten += "/d" + std::to_string(i) + " ";
+  eleven = ten + "/d10";
+  setenv("OBJ_PATH", ten.c_str(), 1);
+  EXPECT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+  EXPECT_EQ(list.dir_count, 10);
+  setenv("OBJ_PATH", eleven.c_str(), 1);
+  EXPECT_EQ(BuildSearchDirs(list, "PLYReadObj"), -1);
+
+  // An entry that does not fit is refused, never cut to another directory.
+  std::string longDir = "/" + std::string(254, 'x');
+  setenv("OBJ_PATH", longDir.c_str(), 1);
+  int status = 0;
+  std::string msg = FatalMessage([&] { BuildSearchDirs(list, "PLYReadObj"); }, &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(msg, "PLYReadObj: directory in OBJ_PATH longer than 255 characters: " + longDir +
+                     "/\n");
+  longDir.pop_back();
+  setenv("OBJ_PATH", longDir.c_str(), 1);
+  EXPECT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+}
+
+TEST(Search, EveryReaderHasItsOwnMessages) {
+  SavedEnv savedPath("OBJ_PATH");
+  const char *names[] = {"AOFFReadObj", "STLReadObj",  "PLYReadObj", "BYUReadObj",
+                         "PLReadObj",   "COORReadObj", "3DSReadObj", "TPOLYReadObj"};
+  std::string eleven;
+  for (int i = 0; i <= 10; ++i) eleven += "/d" + std::to_string(i) + " ";
+  for (int r = 0; r < kReaderCount; ++r) {
+    ResetSearchDirs();
+    setenv("OBJ_PATH", eleven.c_str(), 1);
+    int status = 0;
+    EXPECT_EQ(FatalMessage([&] { FindObjectFile(ReaderId(r), "x"); }, &status),
+              std::string(names[r]) + ": too many (> 10) directories in OBJ_PATH\n");
+    EXPECT_EQ(status, 1);
+    ResetSearchDirs();
+    setenv("OBJ_PATH", "/nonexistent", 1);
+    EXPECT_EQ(FatalMessage([&] { FindObjectFile(ReaderId(r), "hand.x"); }),
+              std::string(names[r]) + ": hand.x not found\n");
+  }
+  ResetSearchDirs();
+}
+
+TEST(Search, NameAsGivenFirstThenEachDirectoryInOrder) {
+  SavedEnv savedPath("OBJ_PATH");
+  TempDir a, b, cwd;
+  a.write("hand.stl", "from a");
+  b.write("hand.stl", "from b");
+  b.write("only.stl", "only b");
+  std::string value = a.path() + "  " + b.path();
+  setenv("OBJ_PATH", value.c_str(), 1);
+  ResetSearchDirs();
+  FoundFile f = FindObjectFile(kReaderSTL, "hand.stl");
+  EXPECT_EQ(f.path, a.path() + "/hand.stl");
+  EXPECT_EQ(f.dir, a.path() + "/");
+  f = FindObjectFile(kReaderSTL, "only.stl");
+  EXPECT_EQ(f.dir, b.path() + "/");
+  // The list is built once: a later OBJ_PATH does not reach it.
+  setenv("OBJ_PATH", "/nonexistent", 1);
+  f = FindObjectFile(kReaderSTL, "only.stl");
+  EXPECT_EQ(f.dir, b.path() + "/");
+  // A name with its own directory part opens as given.
+  f = FindObjectFile(kReaderSTL, a.path() + "/hand.stl");
+  EXPECT_EQ(f.dir, a.path() + "/");
+  ResetSearchDirs();
+}

@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes a VRML 2.0 world of about N triangles (a rippled sheet) into OUTDIR; prints its name."""
+"""Writes a VRML 2.0 world of about N triangles (a rippled sheet) into OUTDIR; prints its name.
+
+Loading it runs the converter beside the viewer (build target mirandel-wrl2geom)."""
 import math
 import os
 import sys
@@ -13,7 +15,8 @@ def main():
     os.makedirs(outdir, exist_ok=True)
     side = max(1, int(math.sqrt(n / 2)))  # side x side quads, two triangles each
     rows = max(1, n // (2 * side))
-    path = os.path.join(outdir, "bench_%d.wrl" % n)
+    name = "bench_%d.wrl" % n
+    path = os.path.join(outdir, name)
     with open(path, "w") as out:
         out.write("#VRML V2.0 utf8\n# %d triangles\n" % (2 * side * rows))
         out.write("Transform { scale 2 2 2 children [\nShape { geometry IndexedFaceSet {\n")
@@ -34,7 +37,7 @@ def main():
             out.write(" ".join(line))
             out.write("\n")
         out.write("] } }\n] }\n")
-    print(path)
+    print(name)
 
 
 if __name__ == "__main__":

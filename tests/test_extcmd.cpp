@@ -171,9 +171,15 @@ TEST(ExtCmd, ReadOnlyFolderIsReadThroughScratchCopies) {
   auto before = Contents(obj);
 
   std::vector<std::string> args{MirandelBin(), "--info", "-in", "hand.off.gz"};
-  // Permission bits do not bind the superuser: run as nobody.
-  if (geteuid() == 0)
-    args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  // Permission bits do not bind the superuser: run as nobody, where nobody can reach the program.
+  if (geteuid() == 0) {
+    std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534",
+                                      "--clear-groups"};
+    std::vector<std::string> probe = asNobody;
+    probe.insert(probe.end(), {"test", "-x", MirandelBin()});
+    if (RunProgram(probe).status != 0) GTEST_SKIP() << "nobody cannot run " << MirandelBin();
+    args.insert(args.begin(), asNobody.begin(), asNobody.end());
+  }
   RunResult r =
       RunProgram(args, {{"OBJ_PATH", true, obj}, {"TMP_PATH", true, shared}, Unset("TMPDIR")});
   EXPECT_EQ(r.status, 0) << r.err;

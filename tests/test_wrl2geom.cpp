@@ -175,6 +175,13 @@ TEST(Wrl2Geom, BadWorldsAreRefusedWithTheirLine) {
         << "got \"" << error << "\" for:\n"
         << c.text;
   }
+  // Forty doublings through USE would visit a trillion instances: the walk stops with a message.
+  std::string doubling = v2 + "DEF a0 Group { }\n";
+  for (int i = 1; i <= 40; ++i)
+    doubling += "DEF a" + std::to_string(i) + " Group { children [ USE a" + std::to_string(i - 1) +
+                " USE a" + std::to_string(i - 1) + " ] }\n";
+  EXPECT_NE(ErrorOf(doubling).find("more node instances than the converter takes"),
+            std::string::npos);
   // Deep nesting ends with a message, not a stack overflow.
   std::string deep = v2;
   for (int i = 0; i < 100000; ++i) deep += "Group { children [ ";

@@ -1,5 +1,30 @@
+#include "read3DSObj.h"
+
+#include "fatal.h"
+#include "findObj.h"
 #include "readers.h"
+#include "shell.h"
+
+#include <new>
+
+std::unique_ptr<H3dsScene> ReadObj3DS(std::string *path) {
+  FoundFile found = FindObjectFile(kReader3DS, objName);
+  std::unique_ptr<H3dsScene> scene;
+  try {
+    scene.reset(new H3dsScene());
+  } catch (const std::bad_alloc &) {
+    allocFailed("H3dsScene", 1, __LINE__, "read3DSObj");
+  }
+  std::vector<char> data = ReadWholeFile(found.file.get(), "read3DSObj");
+  found.file.reset();
+  Walk3DSChunks(reinterpret_cast<const unsigned char *>(data.data()), data.size(), *scene,
+                found.path);
+  if (path) *path = found.path;
+  return scene;
+}
 
 void Load3DSObject() {
-  ReaderNotBuilt("3DS");
+  std::string path;
+  std::unique_ptr<H3dsScene> scene = ReadObj3DS(&path);
+  FormatObj3DS(*scene, *currentShape->part, path);
 }

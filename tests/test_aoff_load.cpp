@@ -1,0 +1,293 @@
+// Loading native objects through the real program: the side files it writes and its refusals.
+#include "support.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+// A cube of side `side` with its minimum corner at (x0, x0, x0); indices from `base`.
+std::string CubeGeom(double side, double x0, int base, const std::string &lead = "",
+                     int third = 24) {
+  std::ostringstream s;
+  s << lead << "8 6 " << third << "\n";
+  for (int z = 0; z < 2; ++z)
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 2; ++x)
+        s << x0 + x * side << " " << x0 + y * side << " " << x0 + z * side << "\n";
+  int q[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                 {1, 3, 7, 5}, {3, 2, 6, 7}, {2, 0, 4, 6}};
+  for (auto &f : q)
+    s << "4 " << f[0] + base << " " << f[1] + base << " " << f[2] + base << " " << f[3] + base
+      << "\n";
+  return s.str();
+}
+
+RunResult Info(const TempDir &dir, const std::string &name) {
+  return RunMirandel({"--info", "-in", name}, {{"OBJ_PATH", true, dir.path()}});
+}
+
+std::string Snapshot(const TempDir &dir) {
+  std::string all;
+  for (const std::string &name : ListDir(dir.path()))
+    all += name + "\n" + ReadFile(dir.file(name)) + "\n--\n";
+  return all;
+}
+
+const char *kGeometryLine = "\ngeometry\t\tindexed_poly\tfff\t\tcube.geom\n";
+const char *kNormalLines = "polygon_normals\t\tgeneric\t\tfff\t\tcube.pnorm\n"
+                           "vertex_normals\t\tgeneric\t\tfff\t\tcube.vnorm\n";
+
+} // namespace
+
+TEST(AOFFLoad, PlainCubeGetsHeaderAndNormalFilesAndASecondLoadChangesNothing) {
+  TempDir dir;
+  std::string geom = CubeGeom(1, 0, 1);
+  dir.write("cube.geom", geom);
+  RunResult r = Info(dir, "cube.geom");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "Object: cube.geom\n8 vertices\n6 polygons\nbbox: 0 0 0 1 1 1\n");
+  EXPECT_EQ(ReadFile(dir.file("cube.aoff")), std::string(kGeometryLine) + kNormalLines + "\n");
+  EXPECT_EQ(ReadFile(dir.file("cube.geom")), geom);
+  EXPECT_EQ(ListDir(dir.path()),
+            (std::vector<std::string>{"cube.aoff", "cube.geom", "cube.pnorm", "cube.vnorm"}));
+  // Facet 0 runs 1 3 4 2 on the bottom: its normal points down, and every corner is a diagonal.
+  std::string pnorm = ReadFile(dir.file("cube.pnorm"));
+  EXPECT_EQ(pnorm.substr(0, pnorm.find('\n', 2) + 1), "6\n0.000000\t0.000000\t-1.000000\n");
+  std::string vnorm = ReadFile(dir.file("cube.vnorm"));
+  EXPECT_EQ(vnorm.substr(0, vnorm.find('\n', 2) + 1), "8\n-0.577350\t-0.577350\t-0.577350\n");
+
+  std::string before = Snapshot(dir);
+  r = Info(dir, "cube.geom");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Snapshot(dir), before);
+}
+
+TEST(AOFFLoad, AppendedLinesFollowTheData) {
+  struct Case {
+    std::string geom;
+    std::string appended;
+    std::string bbox;
+  } cases[] = {
+      {CubeGeom(1, 0, 0), "facet_offset\t\tdefault\t\tf\t\t0\n", "bbox: 0 0 0 1 1 1\n"},
+      {CubeGeom(10, -5, 1), "scale\t\t\t\tdefault\t\tfff\t\t0.400000 0.400000 0.400000\n",
+       "bbox: -5 -5 -5 5 5 5\n"},
+      {CubeGeom(0.5, -0.25, 1), "scale\t\t\t\tdefault\t\tfff\t\t2.000000 2.000000 2.000000\n",
+       "bbox: -0.25 -0.25 -0.25 0.25 0.25 0.25\n"},
+      {CubeGeom(2, 5, 1), "translate\t\t\tdefault\t\tfff\t\t-6.000000 -6.000000 -6.000000\n",
+       "bbox: 5 5 5 7 7 7\n"},
+  };
+  for (const Case &c : cases) {
+    TempDir dir;
+    dir.write("cube.geom", c.geom);
+    RunResult r = Info(dir, "cube.geom");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.find("bbox")), c.bbox);
+    EXPECT_EQ(ReadFile(dir.file("cube.aoff")),
+              std::string(kGeometryLine) + c.appended + kNormalLines + "\n");
+    std::string before = Snapshot(dir);
+    ASSERT_EQ(Info(dir, "cube.geom").status, 0);
+    EXPECT_EQ(Snapshot(dir), before);
+  }
+}
+
+TEST(AOFFLoad, WordInHeaderCommentCountsAndHeaderWithoutFinalNewlineStaysApart) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(10, -5, 1));
+  // CR LF line ends and no newline after the last line.
+  dir.write("cube.aoff", "# keep the scale as it is\r\ngeometry indexed_poly fff cube.geom");
+  RunResult r = Info(dir, "cube.geom");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.file("cube.aoff")),
+            std::string("# keep the scale as it is\r\ngeometry indexed_poly fff cube.geom\n") +
+                kNormalLines + "\n");
+}
+
+TEST(AOFFLoad, MiscountedGeomIsRewrittenCanonicallyInPlace) {
+  TempDir dir;
+  dir.write("tri.geom", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n");
+  RunResult r = Info(dir, "tri.geom");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.file("tri.geom")), "3\t1\t3\n"
+                                            "0.000000\t0.000000\t0.000000\n"
+                                            "1.000000\t0.000000\t0.000000\n"
+                                            "0.000000\t1.000000\t0.000000\n"
+                                            "3\t1 2 3 \n");
+  // No temporary file is left behind.
+  EXPECT_EQ(ListDir(dir.path()),
+            (std::vector<std::string>{"tri.aoff", "tri.geom", "tri.pnorm", "tri.vnorm"}));
+  EXPECT_EQ(ReadFile(dir.file("tri.pnorm")), "1\n0.000000\t0.000000\t1.000000\n");
+}
+
+TEST(AOFFLoad, DeletingOnlyTheVertexNormalsRewritesBoth) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(1, 0, 1));
+  ASSERT_EQ(Info(dir, "cube.geom").status, 0);
+  dir.write("cube.pnorm", "6\n1 0 0\n1 0 0\n1 0 0\n1 0 0\n1 0 0\n1 0 0\n");
+  std::remove(dir.file("cube.vnorm").c_str());
+  ASSERT_EQ(Info(dir, "cube.geom").status, 0);
+  EXPECT_EQ(ReadFile(dir.file("cube.aoff")),
+            std::string(kGeometryLine) + kNormalLines + "\n" + "\n");
+  EXPECT_EQ(ReadFile(dir.file("cube.pnorm")).substr(0, 11), "6\n0.000000\t");
+  EXPECT_TRUE(FileExists(dir.file("cube.vnorm")));
+}
+
+TEST(AOFFLoad, IndicesBeyondSixteenBitsLoad) {
+  // A strip of 40000 triangles: indices far above 32767 must reach the right vertices.
+  TempDir dir;
+  const int n = 40002;
+  std::string s =
+      std::to_string(n) + " " + std::to_string(n - 2) + " " + std::to_string(3 * (n - 2)) + "\n";
+  for (int i = 0; i < n; ++i)
+    s += std::to_string(i * 0.0001) + " " + std::to_string(i % 2) + " 0\n";
+  for (int i = 1; i + 2 <= n; ++i)
+    s +=
+        "3 " + std::to_string(i) + " " + std::to_string(i + 1) + " " + std::to_string(i + 2) + "\n";
+  dir.write("strip.geom", s);
+  RunResult r = Info(dir, "strip.geom");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("40002 vertices\n40000 polygons\n"), std::string::npos) << r.out;
+  // Alternate windings give alternating normals; a wrapped index would break the pattern.
+  std::string pnorm = ReadFile(dir.file("strip.pnorm"));
+  std::istringstream in(pnorm);
+  int count;
+  in >> count;
+  ASSERT_EQ(count, n - 2);
+  for (int f = 0; f < count; ++f) {
+    float x, y, z;
+    in >> x >> y >> z;
+    ASSERT_FLOAT_EQ(z, f % 2 ? 1.0f : -1.0f) << "facet " << f;
+  }
+}
+
+TEST(AOFFLoad, BinaryGeomIsReadAsBinary) {
+  TempDir dir;
+  std::string b;
+  auto u32 = [&](uint32_t v) { b.append(reinterpret_cast<const char *>(&v), 4); };
+  auto f32 = [&](float v) { b.append(reinterpret_cast<const char *>(&v), 4); };
+  auto i16 = [&](int16_t v) { b.append(reinterpret_cast<const char *>(&v), 2); };
+  u32(0xFEEDFEED), u32(3), u32(1), u32(3);
+  for (float v : {0.f, 0.f, 0.f, 2.f, 0.f, 0.f, 0.f, 2.f, 0.f}) f32(v);
+  i16(3), i16(1), i16(2), i16(3);
+  dir.write("tri.geom", b);
+  RunResult r = Info(dir, "tri.geom");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Object: tri.geom\n3 vertices\n1 polygons\nbbox: 0 0 0 2 2 0\n");
+  EXPECT_EQ(ReadFile(dir.file("tri.geom")), b);
+  EXPECT_EQ(ReadFile(dir.file("tri.pnorm")), "1\n0.000000\t0.000000\t1.000000\n");
+}
+
+TEST(AOFFLoad, LyingGeometryIsRefusedWithAMessage) {
+  struct Case {
+    const char *what;
+    std::string geom;
+    std::string err;
+  } cases[] = {
+      {"index past the vertices", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 1 2 4\n",
+       "AOFFFormatObj: bad.geom: polygon 0 uses vertex 4, outside the object's 3 vertices "
+       "(index base 1)\n"},
+      {"negative index", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 1 -2 3\n",
+       "AOFFFormatObj: bad.geom: polygon 0 uses vertex -2, outside the object's 3 vertices "
+       "(index base 1)\n"},
+      {"truncated", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 1 2\n",
+       "AOFFReadIndexedPoly: data file DIR/bad.geom ends early or holds a value that cannot be "
+       "read\nCannot read geometry file DIR/bad.geom\n"},
+      {"huge counts", "2000000000 2000000000 2000000000\n0 0 0\n",
+       "AOFFReadIndexedPoly: data file DIR/bad.geom declares more data than it holds\n"
+       "Cannot read geometry file DIR/bad.geom\n"},
+      {"bad number", "3 1 3\n0 0 0\n1 x 0\n0 1 0\n3 1 2 3\n",
+       "AOFFReadIndexedPoly: data file DIR/bad.geom ends early or holds a value that cannot be "
+       "read\nCannot read geometry file DIR/bad.geom\n"},
+  };
+  for (const Case &c : cases) {
+    TempDir dir;
+    dir.write("bad.geom", c.geom);
+    RunResult r = Info(dir, "bad.geom");
+    std::string err = c.err;
+    for (std::size_t at; (at = err.find("DIR")) != std::string::npos;)
+      err.replace(at, 3, dir.path());
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(r.err, err) << c.what;
+  }
+}
+
+TEST(AOFFLoad, SuppliedArraysMustMatchTheirCounts) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(1, 0, 1));
+  dir.write("cube.vnorm", "2\n0 0 1\n0 0 1\n");
+  dir.write("cube.pnorm", "6\n0 0 1\n0 0 1\n0 0 1\n0 0 1\n0 0 1\n0 0 1\n");
+  RunResult r = Info(dir, "cube.geom");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "AOFFFormatObj: cube.vnorm holds 2 vertex normals for an object of 8 "
+                   "vertices\n");
+  TempDir dir2;
+  dir2.write("cube.geom", CubeGeom(1, 0, 1));
+  dir2.write("cube.pal", "2 3\n1 0 0\n0 1 0\n1 2 3\n");
+  dir2.write("cube.aoff", "geometry indexed_poly fff cube.geom\n"
+                          "polygon_colors indexed fff cube.pal\n");
+  r = Info(dir2, "cube.geom");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "AOFFFormatObj: cube.pal: colour 2 names record 3 of a palette of 2\n");
+}
+
+TEST(AOFFLoad, ClockwiseObjectGetsOutwardNormals) {
+  TempDir dir;
+  // Seen from +z this triangle runs clockwise; declared so, it faces +z.
+  dir.write("tri.geom", "3 1 3\n0 0 0\n0 1 0\n1 0 0\n3 1 2 3\n");
+  dir.write("tri.aoff", "geometry indexed_poly fff tri.geom\nvertex_order default s clockwise\n");
+  RunResult r = Info(dir, "tri.geom");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.file("tri.pnorm")), "1\n0.000000\t0.000000\t1.000000\n");
+}
+
+TEST(AOFFLoad, HeaderProblemsStopWithTheLine) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(1, 0, 1));
+  dir.write("cube.aoff", "geometry indexed_poly fff cube.geom\r\ncolour default fq 1 2\r\n");
+  RunResult r = Info(dir, "cube.geom");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "AOFFReadObj: problem parsing line\n\t>>>colour default fq 1 2\n\n");
+
+  dir.write("cube.aoff", "geometry indexed_poly fff cube.geom\nscale generic fff nowhere.dat\n");
+  r = Info(dir, "cube.geom");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "OFFReadGeneric: cannot open data file " + dir.path() +
+                       "/nowhere.dat\nAOFFReadObj: problem parsing line\n\t>>>scale generic fff "
+                       "nowhere.dat\n\n");
+
+  // A known property of a kind it does not take is reported and skipped.
+  dir.write("cube.aoff", "geometry indexed_poly fff cube.geom\nfacet_offset generic fff "
+                         "cube.pnorm\nscale generic fff cube.pnorm\n");
+  r = Info(dir, "cube.geom");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Unsupported type\nAOFFProp Name: facet_offset\nAOFFProp Type: 4\n"
+                   "Unsupported type\nAOFFProp Name: scale\nAOFFProp Type: 4\n");
+}
+
+TEST(AOFFLoad, ReadOnlyDirectoryWithCompleteSideFilesLoads) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(1, 0, 1));
+  ASSERT_EQ(Info(dir, "cube.geom").status, 0);
+  chmod(dir.path().c_str(), 0555);
+  RunResult r = Info(dir, "cube.geom");
+  chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST(AOFFLoad, SamplesLoadWithoutWriting) {
+  for (const char *name : {"cube.geom", "torus.geom", "prism.geom"}) {
+    TempDir dir;
+    std::string stem = std::string(name).substr(0, std::string(name).size() - 5);
+    for (const std::string &f : ListDir(SourcePath("samples")))
+      if (f.compare(0, stem.size() + 1, stem + ".") == 0)
+        dir.write(f, ReadFile(SourcePath("samples/" + f)));
+    std::string before = Snapshot(dir);
+    RunResult r = Info(dir, name);
+    ASSERT_EQ(r.status, 0) << name << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Snapshot(dir), before) << name;
+  }
+}

@@ -1,0 +1,128 @@
+#include "readAOFFObj.h"
+
+#include "fatal.h"
+#include "findObj.h"
+#include "shell.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+
+bool FileExistsAt(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool AOFFStem(const std::string &name, std::string &stem) {
+  std::size_t n = name.size();
+  bool ok = n >= 5 && (name.compare(n - 4, 4, "aoff") == 0 || name.compare(n - 4, 4, "geom") == 0);
+  if (!ok) {
+    warn("Error file \"%s\" -- Incorrect or invalid extension\n", name.c_str());
+    return false;
+  }
+  stem = name.substr(0, n - 5);
+  return true;
+}
+
+std::vector<std::string> ReadChunks(const std::string &path, std::size_t buffer) {
+  FILE *f = std::fopen(path.c_str(), "r");
+  if (!f) fatal(1, "Cannot open file %s for readin\n", path.c_str());
+  std::vector<std::string> chunks;
+  std::vector<char> line(buffer);
+  while (std::fgets(line.data(), static_cast<int>(buffer), f)) chunks.emplace_back(line.data());
+  std::fclose(f);
+  return chunks;
+}
+
+void AppendToHeader(const std::string &path, const std::string &lines, const char *failFormat) {
+  // A header whose last line has no newline would run into the first appended line.
+  bool needNewline = false;
+  if (FILE *r = std::fopen(path.c_str(), "rb")) {
+    if (std::fseek(r, -1, SEEK_END) == 0) needNewline = std::fgetc(r) != '\n';
+    std::fclose(r);
+  }
+  FILE *f = std::fopen(path.c_str(), "a");
+  if (!f) fatal(1, failFormat, path.c_str());
+  if (needNewline) std::fputc('\n', f);
+  std::fwrite(lines.data(), 1, lines.size(), f);
+  if (std::fclose(f) != 0) fatal(1, failFormat, path.c_str());
+}
+
+void ReplaceFile(const std::string &path, const std::string &contents, const char *failFormat,
+                 bool durable) {
+  std::string temp = path + ".tmpXXXXXX";
+  int fd = mkstemp(&temp[0]);
+  if (fd < 0) fatal(1, failFormat, path.c_str());
+  FILE *f = fdopen(fd, "wb");
+  if (!f) {
+    close(fd);
+    unlink(temp.c_str());
+    fatal(1, failFormat, path.c_str());
+  }
+  bool ok = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+  ok = std::fflush(f) == 0 && ok;
+  if (durable) ok = fsync(fileno(f)) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  // The file keeps its own permissions; a new one gets the usual ones, not mkstemp's private ones.
+  struct stat old;
+  mode_t mode;
+  if (stat(path.c_str(), &old) == 0) {
+    mode = old.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ok = ok && chmod(temp.c_str(), mode) == 0;
+  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    fatal(1, failFormat, path.c_str());
+  }
+}
+
+AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat) {
+  if (!FileExistsAt(path)) fatal(1, missingFormat, path.c_str());
+  FILE *f = std::fopen(path.c_str(), "rb");
+  struct stat st;
+  if (f && (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))) {
+    std::fclose(f);
+    f = nullptr;
+  }
+  if (!f) fatal(1, "Cannot open file %s for readin\n", path.c_str());
+  AOFFProp prop;
+  prop.format = "fff";
+  if (ReadAOFFOpenFile(prop, kAOFFIndexedPoly, f, st, path) != 0)
+    fatal(1, "Cannot read geometry file %s\n", path.c_str());
+  // A binary file lists sizes and indices apart; they must agree before anyone walks them.
+  long long sum = 0;
+  for (int32_t k : prop.value.sizes) {
+    if (k < 0) fatal(1, "Geometry file %s holds a polygon of %d vertices\n", path.c_str(), k);
+    sum += k;
+  }
+  if (sum != static_cast<long long>(prop.value.indices.size()))
+    fatal(1, "Geometry file %s: its polygon sizes add up to %lld but it holds %zu indices\n",
+          path.c_str(), sum, prop.value.indices.size());
+  return std::move(prop.value);
+}
+
+static std::string ObjDir() {
+  return GetObjPath() + "/";
+}
+
+void getAOFF(std::string &name) {
+  std::size_t slash = name.rfind('/');
+  std::string bare = slash == std::string::npos ? name : name.substr(slash + 1);
+  std::string stem;
+  if (!AOFFStem(bare, stem)) return;
+  std::string header = stem + ".aoff";
+  std::string headerPath = ObjDir() + header;
+  if (!FileExistsAt(headerPath)) {
+    FILE *f = std::fopen(headerPath.c_str(), "a");
+    if (!f) fatal(1, "Error -- %s does not exist 2\n", header.c_str());
+    std::fprintf(f, "\ngeometry\t\tindexed_poly\tfff\t\t%s\n", (stem + ".geom").c_str());
+    if (std::fclose(f) != 0) fatal(1, "Error -- %s does not exist 2\n", header.c_str());
+  }
+  name = (slash == std::string::npos ? std::string() : name.substr(0, slash + 1)) + header;
+}

@@ -296,3 +296,29 @@ TEST(ExtCmd, CompressedWorldLeavesOnlyCompressedFiles) {
   EXPECT_EQ(after["scene.geom.gz"].substr(0, 8), "10\t1\t10\n");
   for (const auto &f : after) EXPECT_EQ(f.first.substr(f.first.size() - 3), ".gz") << f.first;
 }
+
+// A compressed AOFF object: the header and normal files made while loading are compressed with
+// it, and the next load finds them and changes nothing.
+TEST(ExtCmd, CompressedGeomKeepsItsSideFilesCompressed) {
+  TempDir dir;
+  const std::string cube = "8 6 24\n"
+                           "0 0 0\n1 0 0\n1 1 0\n0 1 0\n0 0 1\n1 0 1\n1 1 1\n0 1 1\n"
+                           "4 0 3 2 1\n4 4 5 6 7\n4 0 1 5 4\n4 1 2 6 5\n4 2 3 7 6\n4 3 0 4 7\n";
+  WriteCompressed(dir, "cube.geom", cube, "gz");
+  const std::vector<std::string> names{"cube.aoff.gz", "cube.geom.gz", "cube.pnorm.gz",
+                                       "cube.vnorm.gz"};
+  std::map<std::string, std::string> first;
+  for (int run = 0; run < 2; ++run) {
+    RunResult r = RunMirandel({"--info", "-in", "cube.geom.gz"}, {{"OBJ_PATH", true, dir.path()}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("bbox")),
+              "Object: cube.geom.gz\n8 vertices\n6 polygons\n");
+    EXPECT_EQ(ListDir(dir.path()), names);
+    auto now = Contents(dir.path());
+    EXPECT_EQ(now["cube.geom.gz"], cube);
+    if (run == 0)
+      first = now;
+    else
+      EXPECT_EQ(now, first);
+  }
+}

@@ -1,0 +1,9 @@
+// Any bytes as a TPOLY object: a model or a message, never a fault, a hang or a huge allocation.
+#include "fuzz_readers.h"
+#include "readers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  FuzzWriteObject("fuzz.tpoly", data, size);
+  FuzzLoad(kTypeTPOLY, LoadTPOLYObject);
+  return 0;
+}

@@ -61,8 +61,8 @@ TEST(Args, DrawableComparesSixCharactersAndConsumesItsValue) {
   struct Case {
     const char *value;
     int kind;
-  } cases[] = {{"window", 1}, {"pixmap", 2}, {"bufferX", 3}, {"buf", 3}, {"fast", 3},
-               {"Window", 3}};
+  } cases[] = {{"window", 1}, {"pixmap", 2}, {"bufferX", 3},
+               {"buf", 3},    {"fast", 3},   {"Window", 3}};
   for (const Case &c : cases) {
     drawableKind = 3;
     objType = 0;
@@ -119,8 +119,8 @@ TEST(Search, DirectoryListFromObjPath) {
   int status = 0;
   std::string msg = FatalMessage([&] { BuildSearchDirs(list, "PLYReadObj"); }, &status);
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(msg, "PLYReadObj: directory in OBJ_PATH longer than 255 characters: " + longDir +
-                     "/\n");
+  EXPECT_EQ(msg,
+            "PLYReadObj: directory in OBJ_PATH longer than 255 characters: " + longDir + "/\n");
   longDir.pop_back();
   setenv("OBJ_PATH", longDir.c_str(), 1);
   EXPECT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);

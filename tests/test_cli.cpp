@@ -24,9 +24,12 @@ TEST(CommandLine, RefusesToRunWithoutObjPath) {
 
 TEST(CommandLine, UsageTextForHelpAndMissingValues) {
   TempDir dir;
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"-h"}, {"-help"}, {"-hx"}, {"-in"}, {"-drawable"},
-        {"-v", "-drawable", "window", "-x", "word", "-help"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"-h"},
+                                        {"-help"},
+                                        {"-hx"},
+                                        {"-in"},
+                                        {"-drawable"},
+                                        {"-v", "-drawable", "window", "-x", "word", "-help"}}) {
     RunResult r = RunMirandel(args, {{"OBJ_PATH", true, dir.path()}});
     EXPECT_EQ(r.status, 1) << args[0];
     EXPECT_EQ(r.err, Usage()) << args[0];
@@ -70,8 +73,7 @@ TEST(CommandLine, VerboseLinesNameTheObjectAndItsFullPath) {
 
   // A relative name with directories is looked up below OBJ_PATH.
   RunResult r = RunMirandel({"-verbose", "-in", "sub/hand.off"}, env);
-  EXPECT_EQ(r.out.substr(0, r.out.find("filename") + 0),
-            "FileName = sub/hand.off\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find("filename") + 0), "FileName = sub/hand.off\n");
   EXPECT_NE(r.out.find("filename = " + dir.path() + "/sub/hand.off\n"), std::string::npos);
 
   // A second -in is ignored; its name is then an argument of its own, also ignored.
@@ -103,8 +105,8 @@ TEST(CommandLine, InfoIsOurOwnOptionAndNeedsAnObject) {
   TempDir dir;
   // "--info" is not "-in": without an object the dialog is asked for, and without a display
   // that is a clear failure.
-  RunResult r = RunMirandel({"--info"}, {{"OBJ_PATH", true, dir.path()}, Unset("DISPLAY"),
-                                         Unset("WAYLAND_DISPLAY")});
+  RunResult r = RunMirandel(
+      {"--info"}, {{"OBJ_PATH", true, dir.path()}, Unset("DISPLAY"), Unset("WAYLAND_DISPLAY")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "No display to show the file dialog on: name the object with -in\n");
 }

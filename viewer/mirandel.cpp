@@ -1,8 +1,11 @@
 // The executable: the program's entry.
+#include "glutMain.h"
 #include "main.h"
 
 #include <cstdlib>
 
 int main(int argc, char **argv) {
+  enterEventLoop = EnterEventLoop;
+  takeSnapshot = TakeSnapshot;
   std::exit(MirandelMain(argc, argv));
 }

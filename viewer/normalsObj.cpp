@@ -86,9 +86,11 @@ float FitScale(float m) {
 
 void FitObject(Part &part) {
   Coord lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
+  // Plain comparisons keep what fmin/fmax give (a NaN coordinate is passed over) without a call
+  // per coordinate, which dominated the fit of large objects.
   for (const Coord &p : part.vertices) {
-    lo.x = std::fmin(lo.x, p.x), lo.y = std::fmin(lo.y, p.y), lo.z = std::fmin(lo.z, p.z);
-    hi.x = std::fmax(hi.x, p.x), hi.y = std::fmax(hi.y, p.y), hi.z = std::fmax(hi.z, p.z);
+    lo.x = p.x < lo.x ? p.x : lo.x, lo.y = p.y < lo.y ? p.y : lo.y, lo.z = p.z < lo.z ? p.z : lo.z;
+    hi.x = p.x > hi.x ? p.x : hi.x, hi.y = p.y > hi.y ? p.y : hi.y, hi.z = p.z > hi.z ? p.z : hi.z;
   }
   part.bbox_min = lo;
   part.bbox_max = hi;

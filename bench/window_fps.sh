@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Display-list compile time and frames per second while spinning a large object, on a private
+# Xvfb (software rendering): bench/window_fps.sh [triangles] [seconds]
+# Every bench/make_<fmt>.py whose object the viewer loads is measured. A benchmark: it prints
+# figures and fails on nothing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+triangles=${1:-1000000}
+seconds=${2:-10}
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j2 --target mirandel >/dev/null
+bin=$PWD/build/mirandel
+
+work=$(mktemp -d /tmp/mirandel-fps-XXXXXX)
+xpid=
+cleanup() {
+  if [ -n "$xpid" ]; then kill "$xpid" 2>/dev/null || true; wait "$xpid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
+xpid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+if [ ! -s "$work/display" ]; then echo "Xvfb did not start"; exit 0; fi
+export DISPLAY=":$(head -1 "$work/display")"
+echo "renderer: Mesa software rasteriser on Xvfb, window 560 x 525; $(nproc) processors," \
+  "load average $(cut -d' ' -f1-3 /proc/loadavg)"
+
+shopt -s nullglob
+for maker in bench/make_*.py; do
+  dir="$work/$(basename "$maker" .py)"
+  mkdir -p "$dir"
+  name=$(python3 "$maker" "$triangles" "$dir" 2>/dev/null | head -1) || continue
+  [ -n "$name" ] || continue
+  if ! OBJ_PATH="$dir" "$bin" --info -in "$name" >"$dir/info.txt" 2>&1; then
+    echo "$name: not loadable here, skipped"
+    continue
+  fi
+  echo "== $name ($(sed -n 3p "$dir/info.txt"))"
+  OBJ_PATH="$dir" MIRANDEL_BENCH_SPIN="$seconds" "$bin" -in "$name" || echo "$name: run failed"
+  rm -rf "$dir"
+done

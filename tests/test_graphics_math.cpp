@@ -1,0 +1,270 @@
+// The renderer's arithmetic against hand-computed values, without a window.
+#include "graphics.h"
+#include "graphicsMath.h"
+#include "shape.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Applies an OpenGL (column-major) matrix to a point.
+Coord Apply(const float m[16], Coord p) {
+  return Coord{m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12],
+               m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13],
+               m[2] * p.x + m[6] * p.y + m[10] * p.z + m[14]};
+}
+
+void ExpectPoint(Coord got, float x, float y, float z) {
+  EXPECT_NEAR(got.x, x, 1e-5);
+  EXPECT_NEAR(got.y, y, 1e-5);
+  EXPECT_NEAR(got.z, z, 1e-5);
+}
+
+} // namespace
+
+TEST(GraphicsMath, MatMultiplyAppliesFirstArgumentFirstAndMayOverwriteIt) {
+  float t[16], s[16], d[16];
+  TranslateMatrix(1, 2, 3, t);
+  ScaleMatrix(2, 2, 2, s);
+  MatMultiply(t, s, d); // translate, then scale
+  ExpectPoint(Apply(d, Coord{0, 0, 0}), 2, 4, 6);
+  MatMultiply(s, t, d); // scale, then translate
+  ExpectPoint(Apply(d, Coord{1, 1, 1}), 3, 4, 5);
+  // The destination may be either operand.
+  MatMultiply(t, s, t);
+  ExpectPoint(Apply(t, Coord{0, 0, 0}), 2, 4, 6);
+  float r[16];
+  RotationMatrix(0, 0, 1, 90, r);
+  MatMultiply(s, r, r);
+  ExpectPoint(Apply(r, Coord{1, 0, 0}), 0, 2, 0);
+}
+
+TEST(GraphicsMath, RotationMatrixNormalisesTheAxisButLeavesAZeroOne) {
+  float m[16];
+  RotationMatrix(0, 0, 5, 90, m); // a long axis turns like a unit one
+  ExpectPoint(Apply(m, Coord{1, 0, 0}), 0, 1, 0);
+  EXPECT_FLOAT_EQ(m[15], 1);
+  RotationMatrix(1, 0, 0, 90, m);
+  ExpectPoint(Apply(m, Coord{0, 1, 0}), 0, 0, 1);
+  RotationMatrix(0, 2, 0, -90, m);
+  ExpectPoint(Apply(m, Coord{1, 0, 0}), 0, 0, 1);
+  // A zero axis at 180 degrees gives the point reflection (-1, -1, -1, 1).
+  RotationMatrix(0, 0, 0, 180, m);
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], i == 15 ? 1 : (i % 5 == 0 ? -1 : 0), 1e-6) << i;
+  // No turn at all is the identity, whatever the axis.
+  RotationMatrix(0, 0, 0, 0, m);
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], i % 5 == 0 ? 1 : 0, 1e-7) << i;
+}
+
+TEST(GraphicsMath, PlacementTranslatesThenRotatesXYZThenScales) {
+  Part p;
+  p.translate_on = 1;
+  p.translate[0] = -4, p.translate[1] = 5, p.translate[2] = 0.5f;
+  p.scale_on = 1;
+  p.scale[0] = p.scale[1] = p.scale[2] = 7;
+  float m[16];
+  PlacementMatrix(p, m);
+  // The translation's negative lands at the origin whatever the scale.
+  ExpectPoint(Apply(m, Coord{4, -5, -0.5f}), 0, 0, 0);
+
+  Part q;
+  q.rotate_on = 1;
+  q.rotate[0] = 90, q.rotate[1] = 90;
+  PlacementMatrix(q, m);
+  // About x first: (0, 1, 0) -> (0, 0, 1), then about y -> (1, 0, 0).
+  ExpectPoint(Apply(m, Coord{0, 1, 0}), 1, 0, 0);
+
+  q.scale_on = q.translate_on = 1;
+  q.rotate[0] = q.rotate[1] = 0, q.rotate[2] = 90;
+  q.scale[0] = q.scale[1] = q.scale[2] = 2;
+  q.translate[0] = 1;
+  PlacementMatrix(q, m);
+  ExpectPoint(Apply(m, Coord{0, 0, 0}), 0, 2, 0);
+  // Switches off: the identity, whatever the values.
+  Part off;
+  off.scale[0] = 9, off.translate[1] = 3;
+  PlacementMatrix(off, m);
+  ExpectPoint(Apply(m, Coord{1, 2, 3}), 1, 2, 3);
+}
+
+TEST(GraphicsMath, BallProjectMapsTheWindowOntoTheSphere) {
+  float b[3];
+  BallProject(50, 50, 100, 100, b);
+  ExpectPoint(Coord{b[0], b[1], b[2]}, 0, 0, 1);
+  BallProject(100, 50, 100, 100, b); // right edge: on the rim
+  ExpectPoint(Coord{b[0], b[1], b[2]}, 1, 0, 0);
+  BallProject(75, 25, 100, 100, b); // d = 0.7071: pz = cos(d * pi / 2), then normalised
+  double pz = std::cos(std::sqrt(0.5) * M_PI / 2), l = std::sqrt(0.5 + pz * pz);
+  ExpectPoint(Coord{b[0], b[1], b[2]}, float(0.5 / l), float(0.5 / l), float(pz / l));
+  // Outside the window (possible while dragging): on the rim, y upwards.
+  BallProject(-300, -300, 100, 100, b);
+  ExpectPoint(Coord{b[0], b[1], b[2]}, -std::sqrt(0.5f), std::sqrt(0.5f), 0);
+  // A window without size yet gives a finite point.
+  BallProject(3, 4, 0, 0, b);
+  EXPECT_TRUE(std::isfinite(b[0]) && std::isfinite(b[1]) && std::isfinite(b[2]));
+}
+
+TEST(GraphicsMath, ViewTiltsOfTheDefaultViewAndUndefinedOnes) {
+  ViewParams v{};
+  v.up_vector = Vector{0, 1, 0};
+  v.view_normal[0] = 1, v.view_normal[1] = 1.2f, v.view_normal[2] = 1;
+  v.eye_point = Coord{0, 0, 10};
+  v.near_offset = -10, v.far_offset = 5;
+  Tilt a, b;
+  ViewTilts(v, a, b);
+  ASSERT_TRUE(a.on && b.on);
+  EXPECT_NEAR(a.angle, 45.1944, 1e-4);
+  EXPECT_NEAR(a.axis[0], 1, 1e-9);
+  EXPECT_NEAR(a.axis[1], 0, 1e-9);
+  EXPECT_NEAR(a.axis[2], 0, 1e-9);
+  EXPECT_NEAR(b.angle, -39.8056, 1e-4);
+  EXPECT_EQ(b.axis[1], 1);
+  double nearPlane, farPlane;
+  ViewPlanes(v, nearPlane, farPlane);
+  EXPECT_DOUBLE_EQ(nearPlane, 1.0);
+  EXPECT_DOUBLE_EQ(farPlane, 20.0);
+  v.near_offset = -4;
+  ViewPlanes(v, nearPlane, farPlane);
+  EXPECT_DOUBLE_EQ(nearPlane, 6.0);
+
+  // Ny = Nz = 0: no first tilt; the second one is still defined (90 degrees).
+  v.view_normal[1] = v.view_normal[2] = 0;
+  ViewTilts(v, a, b);
+  EXPECT_FALSE(a.on);
+  ASSERT_TRUE(b.on);
+  EXPECT_NEAR(b.angle, -90, 1e-6);
+  // Nx = Ny = 0: no second tilt.
+  v.view_normal[0] = 0, v.view_normal[2] = 1;
+  ViewTilts(v, a, b);
+  EXPECT_TRUE(a.on);
+  EXPECT_FALSE(b.on);
+  // A zero up vector: neither; up parallel to (0, Ny, Nz): no axis for the first.
+  v.up_vector = Vector{0, 0, 0};
+  ViewTilts(v, a, b);
+  EXPECT_FALSE(a.on || b.on);
+  v.up_vector = Vector{0, 0, 2};
+  ViewTilts(v, a, b);
+  EXPECT_FALSE(a.on);
+  // Never NaN, even from values that round past the arccos range.
+  v.up_vector = Vector{0, 1e-20f, 3e30f};
+  v.view_normal[0] = 1e-30f, v.view_normal[1] = 1e-20f, v.view_normal[2] = 3e30f;
+  ViewTilts(v, a, b);
+  EXPECT_FALSE(std::isnan(a.angle) || std::isnan(b.angle));
+}
+
+TEST(GraphicsMath, StippleTableAndTransmission) {
+  EXPECT_EQ(StippleIndex(0), -1);
+  EXPECT_EQ(StippleIndex(1e-31f), -1);
+  EXPECT_EQ(StippleIndex(0.05f), 0);
+  EXPECT_EQ(StippleIndex(0.5f), 5);
+  EXPECT_EQ(StippleIndex(0.95f), 9);
+  EXPECT_EQ(StippleIndex(1.0f), 10);
+  // Outside the table: clamped to its ends.
+  EXPECT_EQ(StippleIndex(1.7f), 16);
+  EXPECT_EQ(StippleIndex(1e30f), 16);
+  EXPECT_EQ(StippleIndex(-0.05f), 0);
+  EXPECT_EQ(StippleIndex(-3), 0);
+  EXPECT_EQ(StippleIndex(NAN), 16);
+  // Pattern k lets k of every 16 pixels through; rows repeat every 4.
+  unsigned char bits[128];
+  for (int k = 0; k <= 16; ++k) {
+    StipplePattern(k, bits);
+    int set = 0;
+    for (int i = 0; i < 128; ++i) set += __builtin_popcount(bits[i]);
+    EXPECT_EQ(set, k * 64) << k;
+    for (int row = 4; row < 32; ++row)
+      for (int c = 0; c < 4; ++c) ASSERT_EQ(bits[4 * row + c], bits[4 * (row % 4)]) << k;
+  }
+  StipplePattern(9, bits);
+  EXPECT_EQ(bits[0], 0xEE);
+  EXPECT_EQ(bits[4], 0x55);
+  EXPECT_EQ(bits[8], 0xAA);
+  EXPECT_EQ(bits[12], 0x55);
+}
+
+TEST(GraphicsMath, FitLineKeepsTheEndOfALongName) {
+  EXPECT_EQ(FitLine("Mirandel: ", "cube.geom", 80), "Mirandel: cube.geom");
+  std::string name(70, 'a');
+  EXPECT_EQ(FitLine("Mirandel: ", name, 80).size(), 79u); // exactly fits
+  name += "bcdef.geom";
+  std::string t = FitLine("Mirandel: ", name, 80);
+  EXPECT_EQ(t.size(), 79u);
+  EXPECT_EQ(t.substr(0, 13), "Mirandel: ...");
+  EXPECT_EQ(t.substr(t.size() - 10), "bcdef.geom");
+  EXPECT_EQ(FitLine("Object: ", std::string(500, 'x'), 64).size(), 63u);
+}
+
+// The mouse steps act on the program-wide trackball state; no window is needed.
+class MouseSteps : public ::testing::Test {
+protected:
+  void SetUp() override {
+    window_width = 100, window_height = 100;
+    MatIdentity(trackball_matrix);
+    for (float &f : spin_step) f = 0;
+  }
+};
+
+TEST_F(MouseSteps, ReleaseSpinsOnlyAfterADiagonalRotationStep) {
+  // A click without motion: no spin, even released elsewhere (no step of this drag to repeat).
+  StartDrag(50, 50);
+  EXPECT_FALSE(ReleaseSpins(0, 50, 50));
+  EXPECT_FALSE(ReleaseSpins(0, 60, 70));
+  // The last motion moved in both x and y: released there, the turn keeps going.
+  StartDrag(50, 50);
+  DragRotate(55, 52);
+  EXPECT_TRUE(ReleaseSpins(0, 55, 52));
+  EXPECT_FALSE(ReleaseSpins(1, 55, 52)); // any other button stops it
+  EXPECT_FALSE(ReleaseSpins(2, 55, 52));
+  // A last step purely horizontal or vertical: no spin.
+  DragRotate(60, 52);
+  EXPECT_FALSE(ReleaseSpins(0, 60, 52));
+  DragRotate(60, 58);
+  EXPECT_FALSE(ReleaseSpins(0, 60, 58));
+  // A new press forgets the earlier turn's step.
+  StartDrag(10, 10);
+  EXPECT_FALSE(ReleaseSpins(0, 20, 30));
+}
+
+TEST_F(MouseSteps, RotateStepTurnsAboutTheScreenAxisAndAccumulates) {
+  StartDrag(50, 50);
+  DragRotate(75, 50); // to the right: about +y by 90 * |q - p|
+  float q[3];
+  BallProject(75, 50, 100, 100, q);
+  float dist = std::sqrt(q[0] * q[0] + q[1] * q[1] + (q[2] - 1) * (q[2] - 1));
+  float expected[16];
+  RotationMatrix(0, 1, 0, 90 * dist, expected);
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(spin_step[i], expected[i], 1e-5) << i;
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(trackball_matrix[i], expected[i], 1e-5) << i;
+  EXPECT_EQ(ball_point[0], q[0]);
+  EXPECT_EQ(last_x, 75);
+  EXPECT_EQ(prev_x, 50);
+  // The next step acts after the first: the product, not a replacement.
+  DragRotate(75, 25);
+  float both[16];
+  MatMultiply(expected, spin_step, both);
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(trackball_matrix[i], both[i], 1e-5) << i;
+}
+
+TEST_F(MouseSteps, ZoomAndPan) {
+  StartDrag(50, 50);
+  DragZoom(50, 40); // up: smaller
+  EXPECT_FLOAT_EQ(trackball_matrix[0], 0.95f);
+  DragZoom(80, 40); // sideways only: larger
+  EXPECT_FLOAT_EQ(trackball_matrix[0], 0.95f * 1.05f);
+  DragZoom(80, 90); // down, however far: one factor
+  EXPECT_FLOAT_EQ(trackball_matrix[10], 0.95f * 1.05f * 1.05f);
+  EXPECT_EQ(prev_y, 40);
+
+  CreateShape(2);
+  float *w = currentShape->view.window;
+  w[0] = -2, w[1] = -2, w[2] = 2, w[3] = 2;
+  StartDrag(50, 50);
+  DragPan(60, 30); // right and up: the window moves left and down
+  EXPECT_FLOAT_EQ(w[0], -2.05f);
+  EXPECT_FLOAT_EQ(w[2], 1.95f);
+  EXPECT_FLOAT_EQ(w[1], -2.1f);
+  EXPECT_FLOAT_EQ(w[3], 1.9f);
+  EXPECT_EQ(last_x, 60);
+  ReleaseShape();
+}

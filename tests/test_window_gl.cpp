@@ -1,0 +1,158 @@
+// Drawing hand-built Shapes in-process: the lists, material, overlays and their failure paths.
+#include "fatal.h"
+#include "graphics.h"
+#include "shell.h"
+#include "window_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool Green(const unsigned char *p) {
+  return p[1] > 200 && p[0] < 60 && p[2] < 60;
+}
+bool Yellow(const unsigned char *p) {
+  return p[0] > 200 && p[1] > 200 && p[2] < 60;
+}
+
+template <class Pred> int Count(const Image &img, Pred pred) {
+  int n = 0;
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x) n += pred(img.at(x, y));
+  return n;
+}
+
+class WindowGL : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!SharedDisplay()) GTEST_SKIP() << "no Xvfb";
+    show_status = 0;
+    show_ground = 1;
+    verbose = 0;
+  }
+  void TearDown() override { ReleaseAll(); }
+};
+
+} // namespace
+
+TEST_F(WindowGL, CubeInObjectColourOverTheGround) {
+  MakeCube();
+  Image img = DrawFrame();
+  ASSERT_FALSE(img.empty());
+  EXPECT_EQ(img.width, 560);
+  EXPECT_EQ(img.height, 525);
+  // The middle of the window shows the object, lit: red over blue over green as (1, .2, .5).
+  EXPECT_TRUE(Pink(img.at(280, 262)));
+  EXPECT_GT(Count(img, Pink), 40000);
+  // The grids fade between black and white; the top-left corner is background.
+  EXPECT_GT(Count(img, Grey), 500);
+  const unsigned char *corner = img.at(2, 2);
+  EXPECT_EQ(corner[0] + corner[1] + corner[2], 0);
+  EXPECT_EQ(current_list, object_id);
+}
+
+TEST_F(WindowGL, TransmissionStipplesTheObject) {
+  MakeCube();
+  int solid = Count(DrawFrame(), Pink);
+  ASSERT_GT(solid, 0);
+  MakeCube().transmission = 0.95f; // pattern 9: 9 of 16 pixels
+  int part = Count(DrawFrame(), Pink);
+  EXPECT_NEAR(double(part) / solid, 9.0 / 16, 0.05);
+  MakeCube().transmission = 0.15f; // pattern 1: 1 of 16
+  EXPECT_NEAR(double(Count(DrawFrame(), Pink)) / solid, 1.0 / 16, 0.02);
+  MakeCube().transmission = 4.0f; // past the table: all of it
+  EXPECT_NEAR(double(Count(DrawFrame(), Pink)) / solid, 1.0, 0.01);
+}
+
+TEST_F(WindowGL, VerboseNamesTheListsInBuildOrder) {
+  MakeCube();
+  verbose = 1;
+  testing::internal::CaptureStdout();
+  SetupGraphics();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "top\tstructure id = 8\n"
+                 "empty\tstructure id = 0\n"
+                 "ground\tstructure id = 2\n"
+                 "shadow\tstructure id = 3\n"
+                 "edge\tstructure id = 5\n"
+                 "normal\tstructure id = 6\n"
+                 "object\tstructure id = 7\n");
+  // Frames print nothing.
+  testing::internal::CaptureStdout();
+  Redisplay();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(WindowGL, EdgeAndNormalOverlaysComeAndGoWithReset) {
+  MakeCube();
+  SetupGraphics();
+  currentShape->show_edges = 1;
+  RebuildWithEdges(1);
+  EXPECT_NE(current_list, object_id);
+  std::string path = "/tmp/mirandel-overlay.png";
+  WriteSnapshot(path);
+  EXPECT_GT(Count(ReadPng(path), Green), 200);
+  currentShape->show_normals = 1;
+  RebuildWithNormals(1); // both overlays now
+  WriteSnapshot(path);
+  Image both = ReadPng(path);
+  EXPECT_GT(Count(both, Green), 200);
+  EXPECT_GT(Count(both, Yellow), 20);
+  trackball_matrix[0] = 0.5f;
+  ResetDisplay();
+  EXPECT_EQ(currentShape->show_edges, 0);
+  EXPECT_EQ(currentShape->show_normals, 0);
+  EXPECT_EQ(trackball_matrix[0], 1.0f);
+  WriteSnapshot(path);
+  Image plain = ReadPng(path);
+  EXPECT_EQ(Count(plain, Green), 0);
+  EXPECT_EQ(Count(plain, Yellow), 0);
+  std::remove(path.c_str());
+}
+
+TEST_F(WindowGL, MixedAndDegenerateFacetsWithFacetNormalsOnly) {
+  // A pentagon, a triangle, two quads, a two-vertex and an empty facet; no vertex normals (as
+  // for STL): the normal overlay falls back to facet normals and skips the short facets.
+  Part &p = MakeShape({{-1, -1, 0},
+                       {1, -1, 0},
+                       {1.5f, 0.5f, 0},
+                       {0, 1.5f, 0},
+                       {-1.5f, 0.5f, 0},
+                       {-1, -1, 1},
+                       {1, -1, 1},
+                       {1, 1, 1}},
+                      {{0, 1, 2, 3, 4}, {5, 6, 7}, {0, 1, 6, 5}, {1, 2, 7, 6}, {3, 4}, {}});
+  p.vertex_normals.clear();
+  SetupGraphics();
+  currentShape->show_normals = 1;
+  currentShape->cull_face = 0; // both sides, so the facets show from any side
+  SetCulling(0);
+  RebuildWithNormals(1);
+  std::string path = "/tmp/mirandel-mixed.png";
+  WriteSnapshot(path);
+  Image img = ReadPng(path);
+  std::remove(path.c_str());
+  EXPECT_GT(Count(img, Pink), 5000);
+  EXPECT_GT(Count(img, Yellow), 10);
+}
+
+TEST_F(WindowGL, EmptyObjectDrawsTheGroundOnly) {
+  MakeShape({}, {});
+  show_status = 1;
+  Image img = DrawFrame();
+  EXPECT_EQ(Count(img, Pink), 0);
+  EXPECT_GT(Count(img, Grey), 500);
+}
+
+TEST_F(WindowGL, IndexOutsideTheVerticesIsRefused) {
+  Part &p = MakeCube();
+  p.facet_vertex_pool[5] = 8; // one past the last vertex
+  try {
+    SetupGraphics();
+    FAIL() << "drawn";
+  } catch (const FatalError &e) {
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(std::string(e.what()),
+              "File hand.geom: facet 1 uses vertex index 8, there are 8 vertices\n");
+  }
+}

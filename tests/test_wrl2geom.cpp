@@ -166,6 +166,9 @@ TEST(Wrl2Geom, BadWorldsAreRefusedWithTheirLine) {
        "t.wrl: line 2: bad number \"2x\""},
       {v2 + "WorldInfo { title \"open", "t.wrl: line 2: string without its closing quote"},
       {v2 + "Shape { geometry Sphere { } }", "t.wrl: no face sets to convert"},
+      {v2 + "Transform { scale 1e30 1 1 children Transform { scale 1e30 1 1 children " +
+           kTriangle2 + " } }",
+       "t.wrl: line 2: a transformed point lies beyond the range of coordinates"},
       // A node may not reach itself through its own name: the name is not bound yet.
       {v2 + "DEF G Group { children [ USE G ] }", "t.wrl: line 2: USE of undefined name"},
   };

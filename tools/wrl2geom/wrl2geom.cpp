@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,6 +121,10 @@ public:
         xyz_.push_back(m[0] * x + m[4] * y + m[8] * z + m[12]);
         xyz_.push_back(m[1] * x + m[5] * y + m[9] * z + m[13]);
         xyz_.push_back(m[2] * x + m[6] * y + m[10] * z + m[14]);
+        for (std::size_t k = xyz_.size() - 3; k < xyz_.size(); ++k)
+          if (!(std::fabs(xyz_[k]) <= 3.4e38)) // the viewer keeps coordinates as floats
+            throw ConvertError(name_ + ": line " + std::to_string(line) +
+                               ": a transformed point lies beyond the range of coordinates");
       }
       bases_.emplace(key, base);
     }
@@ -365,7 +370,32 @@ int CoordinateDecimals(const std::vector<double> &xyz) {
   return std::min(40, 6 + int(std::ceil(-std::log10(largest))));
 }
 
+// Appends a non-negative integer, at least `width` digits.
+void AppendDigits(std::string &out, uint64_t v, int width = 1) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = char('0' + v % 10);
+    v /= 10;
+  } while (v || n < width);
+  char text[24];
+  for (int i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
+  out.append(text, std::size_t(n));
+}
+
 void AppendCoordinate(std::string &out, double v, int decimals) {
+  static const uint64_t kScale[] = {1,      10,      100,      1000,      10000,
+                                    100000, 1000000, 10000000, 100000000, 1000000000};
+  // The usual case by integer arithmetic: the coordinates are most of the work of writing.
+  if (decimals <= 9 && std::fabs(v) < 1e9) {
+    uint64_t scale = kScale[decimals];
+    uint64_t r = uint64_t(std::fabs(v) * double(scale) + 0.5);
+    if (v < 0 && r != 0) out += '-';
+    AppendDigits(out, r / scale);
+    out += '.';
+    AppendDigits(out, r % scale, decimals);
+    return;
+  }
   char buf[400];
   int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
   if (n <= 0 || std::size_t(n) >= sizeof buf) n = std::snprintf(buf, sizeof buf, "%.9g", v);
@@ -424,17 +454,6 @@ Mesh Convert(const std::string &text, const std::string &name, Skipped &skipped)
   return mesh;
 }
 
-// Appends a non-negative integer; the facet lines are most of the file.
-void AppendInt(std::string &out, std::size_t v) {
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = char('0' + v % 10);
-    v /= 10;
-  } while (v);
-  while (n) out += digits[--n];
-}
-
 void WriteGeom(const Mesh &mesh, const std::string &path) {
   FILE *out = std::fopen(path.c_str(), "w");
   if (!out) throw ConvertError(path + ": cannot write: " + std::strerror(errno));
@@ -447,11 +466,11 @@ void WriteGeom(const Mesh &mesh, const std::string &path) {
       failed = true;
     text.clear();
   };
-  AppendInt(text, mesh.vertexCount());
+  AppendDigits(text, mesh.vertexCount());
   text += '\t';
-  AppendInt(text, mesh.sizes.size());
+  AppendDigits(text, mesh.sizes.size());
   text += '\t';
-  AppendInt(text, mesh.indices.size());
+  AppendDigits(text, mesh.indices.size());
   text += '\n';
   int decimals = CoordinateDecimals(mesh.xyz);
   for (std::size_t v = 0; v < mesh.vertexCount(); ++v) {
@@ -463,10 +482,10 @@ void WriteGeom(const Mesh &mesh, const std::string &path) {
   }
   std::size_t at = 0;
   for (int n : mesh.sizes) {
-    AppendInt(text, std::size_t(n));
+    AppendDigits(text, std::size_t(n));
     text += '\t';
     for (int k = 0; k < n; ++k) {
-      AppendInt(text, std::size_t(mesh.indices[at++]));
+      AppendDigits(text, std::size_t(mesh.indices[at++]));
       text += ' ';
     }
     text += '\n';

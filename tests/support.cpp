@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "sanitizerDefaults.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>

@@ -22,7 +22,7 @@ TEST(Dialog, TypedPathIsLoadedFromItsOwnDirectory) {
   ASSERT_TRUE(x.ok());
   TempDir start, other;
   other.write("hand.off", "OFF\n0 0 0\n");
-  Child viewer({MirandelBin(), "-v"}, DialogEnv(x, start.path()));
+  Child viewer({MirandelBin(), "-v", "--info"}, DialogEnv(x, start.path()));
   std::string id = x.WaitForWindow("^Select file to View$", 60);
   ASSERT_FALSE(id.empty()) << "no dialog appeared";
   // The toolkit ignores keys sent to a window, so focus it and type as a keyboard would.
@@ -35,6 +35,8 @@ TEST(Dialog, TypedPathIsLoadedFromItsOwnDirectory) {
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), "FileName = hand.off\n");
   EXPECT_NE(r.out.find("filename = " + other.path() + "/hand.off\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Object: hand.off\n0 vertices\n0 polygons\n"), std::string::npos);
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST(Dialog, CancelLeavesAnEmptyNameThatDoesNotExist) {

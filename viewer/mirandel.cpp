@@ -1,6 +1,7 @@
 // The executable: the program's entry.
 #include "glutMain.h"
 #include "main.h"
+#include "sanitizerDefaults.h"
 
 #include <cstdlib>
 

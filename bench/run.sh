@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target mirandel >/dev/null
+cmake --build build -j"$(nproc)" --target mirandel mirandel-wrl2geom >/dev/null
 exec python3 bench/run.py "$@"

@@ -36,28 +36,48 @@ void LoadObject(int type) {
   }
 }
 
-// Steps shared by every loader up to the reading of the object.
+// Steps shared by every loader up to the decompression.
 static int PrepareLoad(const std::string &fullPath) {
   ResetDisplay();
   ReleaseAll();
   objName = fullPath;
   int kind = CompressionKind();
   SplitObjPath();
-  Decompress(kind);
   return kind;
 }
 
+// Whatever ends the load, a decompressed object is compressed again (or its scratch copies
+// removed): a file that fails to load must not leave the user's folder changed.
+namespace {
+struct RestoreOnExit {
+  int kind;
+  bool done = false;
+  explicit RestoreOnExit(int k) : kind(k) {}
+  ~RestoreOnExit() {
+    if (!done) RestoreDirectory(kind);
+  }
+  void finish() {
+    done = true;
+    Recompress(kind);
+  }
+};
+} // namespace
+
 void LoadTypedObject(const std::string &fullPath, int type) {
   int kind = PrepareLoad(fullPath);
+  RestoreOnExit restore(kind);
+  Decompress(kind);
   BuildShape(type);
-  Recompress(kind);
+  restore.finish();
 }
 
 void LoadVRMLObject(const std::string &fullPath) {
   int kind = PrepareLoad(fullPath);
+  RestoreOnExit restore(kind);
+  Decompress(kind);
   ConvertVRML();
   BuildShape(kTypeAOFF);
-  Recompress(kind);
+  restore.finish();
 }
 
 void SplitObjPath() {

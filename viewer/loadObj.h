@@ -18,3 +18,14 @@ int CompressionKind();
 void Decompress(int kind);
 void Recompress(int kind);
 void ConvertVRML();
+// Recompress for a load that is being abandoned: never throws.
+void RestoreDirectory(int kind);
+// The converter run when WRL2GEOM_COMMAND is unset: the one beside the running program, else the
+// one on PATH, as a shell word.
+std::string DefaultConverter();
+// `text` as one shell word, whatever characters it holds.
+std::string ShellQuote(const std::string &text);
+// Runs a command line through the shell and returns its exit status (128 + signal when killed,
+// -1 when no shell ran). A failure is reported on standard error with the command; exit status 2,
+// the compression tools' warning, counts as success unless `warningIsFailure`.
+int RunCommand(const std::string &command, bool warningIsFailure = false);

@@ -1,0 +1,324 @@
+// Compressed objects and VRML objects through the external commands, run on the real program with
+// the real tools.
+#include "loadObj.h"
+#include "shell.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char *kTriangleOff = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+
+std::string Sh(const std::string &script, const std::vector<std::string> &args = {}) {
+  std::vector<std::string> argv{"sh", "-c", script, "sh"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  RunResult r = RunProgram(argv);
+  EXPECT_EQ(r.status, 0) << script << ": " << r.err;
+  return r.out;
+}
+
+// Writes `contents` as dir/name compressed with the kind's tool ("gz" or "Z").
+void WriteCompressed(const TempDir &dir, const std::string &name, const std::string &contents,
+                     const std::string &kind) {
+  dir.write(name, contents);
+  if (kind == "gz")
+    Sh("gzip \"$1\"", {dir.file(name)});
+  else
+    Sh("compress -f \"$1\"", {dir.file(name)});
+}
+
+// Every file of a folder with its contents, compressed files by what they decompress to.
+std::map<std::string, std::string> Contents(const std::string &dir) {
+  std::map<std::string, std::string> files;
+  for (const std::string &name : ListDir(dir)) {
+    std::string path = dir + "/" + name;
+    if (name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0)
+      files[name] = Sh("gzip -dc \"$1\"", {path});
+    else if (name.size() > 2 && name.compare(name.size() - 2, 2, ".Z") == 0)
+      files[name] = Sh("uncompress -c \"$1\"", {path});
+    else
+      files[name] = ReadFile(path);
+  }
+  return files;
+}
+
+// A folder of tools that write their name and arguments to `log` and then run the real tool.
+std::string LoggingTools(const TempDir &dir, const std::string &log) {
+  std::string tools = dir.file("tools");
+  mkdir(tools.c_str(), 0755);
+  for (const char *tool : {"gzip", "uncompress", "compress", "cp", "rm"}) {
+    std::string path = tools + "/" + tool;
+    dir.write("tools/" + std::string(tool), "#!/bin/sh\necho \"" + std::string(tool) +
+                                                " $*\" >> '" + log + "'\nexec /usr/bin/env " +
+                                                tool + " \"$@\"\n");
+    chmod(path.c_str(), 0755);
+  }
+  return tools;
+}
+
+bool HaveTool(const char *tool) {
+  return RunProgram({"sh", "-c", std::string("command -v ") + tool}).status == 0;
+}
+
+} // namespace
+
+TEST(ExtCmd, CompressionKindIsTheWholeSuffix) {
+  std::string saved = objName;
+  for (auto c : std::vector<std::pair<const char *, int>>{{"hand.off.gz", 1},
+                                                          {"hand.geom.Z", 2},
+                                                          {"hand.offgz", 0},
+                                                          {"hand.off.GZ", 0},
+                                                          {"hand.off.z", 0},
+                                                          {"hand.Z.off", 0},
+                                                          {"gz", 0}}) {
+    objName = c.first;
+    EXPECT_EQ(CompressionKind(), c.second) << c.first;
+  }
+  objName = saved;
+}
+
+TEST(ExtCmd, QuotedNamesReachTheShellUnchanged) {
+  for (const char *text : {"plain", "a b", "it's", "''", "a;touch x", "$(touch y)", "`id`",
+                           "back\\slash", "new\nline", "-rf", "*", "\"q\""}) {
+    RunResult r = RunProgram({"sh", "-c", "printf %s " + ShellQuote(text)});
+    EXPECT_EQ(r.out, text);
+  }
+}
+
+// The commands run in the order and form of the load, and the folder ends as it began: the same
+// names, the same contents once decompressed, and no other file of the same stem compressed anew.
+TEST(ExtCmd, CompressedObjectInWritableFolderIsRestored) {
+  for (std::string kind : {"gz", "Z"}) {
+    if (kind == "Z" && !HaveTool("compress")) GTEST_SKIP() << "ncompress is not installed";
+    TempDir dir, tools;
+    std::string obj = dir.file("obj");
+    mkdir(obj.c_str(), 0755);
+    std::string suffix = "." + kind;
+    WriteCompressed(dir, "obj/hand.off", kTriangleOff, kind);
+    WriteCompressed(dir, "obj/other.off", kTriangleOff, kind);
+    dir.write("obj/handy.txt", "not the object's\n");
+    auto before = Contents(obj);
+    std::string log = tools.file("log");
+    std::string bin = LoggingTools(tools, log);
+
+    RunResult r = RunMirandel({"--info", "-in", "hand.off" + suffix},
+                              {{"OBJ_PATH", true, obj},
+                               {"COMPRESS_PATH", true, bin},
+                               {"COPY_COMMAND", true, bin + "/cp"},
+                               {"REMOVE_COMMAND", true, bin + "/rm -f"}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Object: hand.off" + suffix);
+    EXPECT_EQ(Contents(obj), before);
+    // Nothing is copied or removed for a folder that can be written.
+    if (kind == "gz")
+      EXPECT_EQ(ReadFile(log), "gzip -qfd " + obj + "/hand.off.gz\ngzip " + obj + "/hand.off\n");
+    else
+      EXPECT_EQ(ReadFile(log),
+                "uncompress " + obj + "/hand.off.Z\ncompress -f " + obj + "/hand.off\n");
+  }
+}
+
+// Files of the same stem that are not compressed stay as they are: an uncompressed twin is not
+// overwritten by the decompressed object, and nothing the user kept plain gets compressed.
+TEST(ExtCmd, SameStemFilesAreNotTouched) {
+  TempDir dir, tmp;
+  WriteCompressed(dir, "hand.off", kTriangleOff, "gz");
+  dir.write("hand.off", "an older hand, kept plain\n");
+  dir.write("hand.txt", "notes\n");
+  WriteCompressed(dir, "hand.ply", "ply", "Z");
+  auto before = Contents(dir.path());
+  RunResult r = RunMirandel({"--info", "-in", "hand.off.gz"},
+                            {{"OBJ_PATH", true, dir.path()}, {"TMP_PATH", true, tmp.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("1 polygons"), std::string::npos) << r.out;
+  EXPECT_EQ(Contents(dir.path()), before);
+  EXPECT_TRUE(ListDir(tmp.path()).empty());
+}
+
+// A load that fails after decompressing leaves the folder as it was too.
+TEST(ExtCmd, FailedLoadStillRestoresTheFolder) {
+  TempDir dir;
+  WriteCompressed(dir, "broken.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 7\n", "gz");
+  WriteCompressed(dir, "broken.ply", "not a ply file", "gz");
+  auto before = Contents(dir.path());
+  RunResult r = RunMirandel({"--info", "-in", "broken.off.gz"}, {{"OBJ_PATH", true, dir.path()}});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Contents(dir.path()), before);
+}
+
+// A folder the user may not write is left alone: the object is read from copies in a private
+// scratch folder, which is gone afterwards.
+TEST(ExtCmd, ReadOnlyFolderIsReadThroughScratchCopies) {
+  TempDir dir, scratch;
+  std::string obj = dir.file("obj");
+  mkdir(obj.c_str(), 0755);
+  WriteCompressed(dir, "obj/hand.off", kTriangleOff, "gz");
+  dir.write("obj/hand.notes", "kept as it is\n");
+  std::string shared = scratch.file("shared");
+  mkdir(shared.c_str(), 0777);
+  chmod(shared.c_str(), 01777);
+  // Someone else's file of the same stem in the shared scratch folder must survive.
+  scratch.write("shared/hand.off", "another program's file\n");
+  chmod(dir.path().c_str(), 0755);
+  chmod(scratch.path().c_str(), 0755);
+  chmod(obj.c_str(), 0555);
+  auto before = Contents(obj);
+
+  std::vector<std::string> args{MirandelBin(), "--info", "-in", "hand.off.gz"};
+  // Permission bits do not bind the superuser: run as nobody, where nobody can reach the program.
+  if (geteuid() == 0) {
+    std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534",
+                                      "--clear-groups"};
+    std::vector<std::string> probe = asNobody;
+    probe.insert(probe.end(), {"test", "-x", MirandelBin()});
+    if (RunProgram(probe).status != 0) GTEST_SKIP() << "nobody cannot run " << MirandelBin();
+    args.insert(args.begin(), asNobody.begin(), asNobody.end());
+  }
+  RunResult r =
+      RunProgram(args, {{"OBJ_PATH", true, obj}, {"TMP_PATH", true, shared}, Unset("TMPDIR")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Object: hand.off.gz");
+  EXPECT_EQ(Contents(obj), before);
+  EXPECT_EQ(ListDir(shared), std::vector<std::string>{"hand.off"});
+  EXPECT_EQ(ReadFile(shared + "/hand.off"), "another program's file\n");
+}
+
+// Names that mean something to the shell are only names.
+TEST(ExtCmd, ShellWordsInNamesRunNothing) {
+  for (std::string name : {"a b;touch x.off", "$(touch y).off", "it's `touch z`.off", "-rf .off"}) {
+    TempDir dir, cwd;
+    WriteCompressed(dir, name, kTriangleOff, "gz");
+    auto before = Contents(dir.path());
+    RunResult r =
+        RunMirandel({"--info", "-in", name + ".gz"}, {{"OBJ_PATH", true, dir.path()}}, cwd.path());
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Object: " + name + ".gz");
+    EXPECT_EQ(Contents(dir.path()), before) << name;
+    EXPECT_TRUE(ListDir(cwd.path()).empty()) << name;
+  }
+}
+
+// A tool that cannot run is named on standard error before the reader reports the object missing;
+// the compressed object stays as it was.
+TEST(ExtCmd, MissingToolIsReportedBeforeTheReader) {
+  TempDir dir;
+  WriteCompressed(dir, "hand.off", kTriangleOff, "gz");
+  auto before = Contents(dir.path());
+  RunResult r = RunMirandel({"--info", "-in", "hand.off.gz"},
+                            {{"OBJ_PATH", true, dir.path()}, {"COMPRESS_PATH", true, "/no/tools"}});
+  EXPECT_EQ(r.status, 1);
+  std::string report =
+      "Command failed (exit status 127): /no/tools/gzip -qfd '" + dir.path() + "'/'hand.'*\n";
+  std::size_t at = r.err.find(report);
+  ASSERT_NE(at, std::string::npos) << r.err;
+  EXPECT_LT(at + report.size(), r.err.size()) << "the reader's message follows";
+  EXPECT_EQ(Contents(dir.path()), before);
+}
+
+// VRML worlds written by other programs load through the converter beside the viewer; its
+// geometry and the header made for it stay beside the world.
+TEST(ExtCmd, VrmlWorldsLoadThroughTheDefaultConverter) {
+  struct Case {
+    const char *file, *info;
+  } cases[] = {
+      {"wrl/vtk-v2-teapot.wrl", "Object: scene.geom\n1189 vertices\n1290 polygons\n"},
+      {"wrl/cge-v1-material_per_face_vertex.wrl", "Object: scene.geom\n24 vertices\n6 polygons\n"},
+  };
+  for (const Case &c : cases) {
+    TempDir dir;
+    std::string world = ReadFile(RealWorld(c.file));
+    dir.write("scene.wrl", world);
+    RunResult r = RunMirandel({"--info", "-in", "scene.wrl"},
+                              {{"OBJ_PATH", true, dir.path()}, Unset("WRL2GEOM_COMMAND")});
+    EXPECT_EQ(r.status, 0) << c.file << ": " << r.err;
+    EXPECT_EQ(r.out.substr(0, std::strlen(c.info)), c.info) << c.file;
+    EXPECT_EQ(ReadFile(dir.file("scene.wrl")), world);
+    EXPECT_TRUE(FileExists(dir.file("scene.geom"))) << c.file;
+    EXPECT_TRUE(FileExists(dir.file("scene.aoff"))) << c.file;
+  }
+}
+
+// The converter named by WRL2GEOM_COMMAND gets the world and the geometry file as two words each,
+// whatever the name holds.
+TEST(ExtCmd, ConverterGetsTheNamesAsTwoWords) {
+  TempDir dir, tools;
+  std::string name = "it's a;b $(touch x)";
+  dir.write(name + ".wrl", "#VRML V2.0 utf8\n");
+  std::string log = tools.file("log");
+  tools.write("convert",
+              "#!/bin/sh\nfor a in \"$@\"; do echo \"[$a]\" >> '" + log +
+                  "'; done\nprintf '3 1 3\\n0 0 0\\n1 0 0\\n0 1 0\\n3 0 1 2\\n' > \"$2\"\n");
+  chmod(tools.file("convert").c_str(), 0755);
+  RunResult r = RunMirandel(
+      {"--info", "-in", name + ".wrl"},
+      {{"OBJ_PATH", true, dir.path()}, {"WRL2GEOM_COMMAND", true, "sh " + tools.file("convert")}},
+      tools.path());
+  EXPECT_EQ(ReadFile(log), "[" + dir.file(name) + ".wrl]\n[" + dir.file(name) + ".geom]\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Object: " + name + ".geom");
+  EXPECT_FALSE(FileExists(tools.file("x")));
+  EXPECT_FALSE(FileExists(dir.file("x")));
+}
+
+// A world the converter refuses ends the load: a geometry file left from an earlier conversion
+// must not be shown in its place.
+TEST(ExtCmd, FailedConversionEndsTheLoad) {
+  TempDir dir;
+  dir.write("bad.wrl", "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { coordIndex [0 1 2] } }");
+  dir.write("bad.geom", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+  RunResult r = RunMirandel({"--info", "-in", "bad.wrl"},
+                            {{"OBJ_PATH", true, dir.path()}, Unset("WRL2GEOM_COMMAND")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  std::string tail = "File bad.wrl could not be converted\n";
+  ASSERT_GE(r.err.size(), tail.size()) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+  EXPECT_NE(r.err.find("coordIndex 0 out of range"), std::string::npos) << r.err;
+}
+
+// A compressed world: the converter's geometry and the side files are compressed with it.
+TEST(ExtCmd, CompressedWorldLeavesOnlyCompressedFiles) {
+  TempDir dir;
+  std::string world = ReadFile(RealWorld("wrl/cge-v1-concave.wrl"));
+  WriteCompressed(dir, "scene.wrl", world, "gz");
+  RunResult r = RunMirandel({"--info", "-in", "scene.wrl.gz"},
+                            {{"OBJ_PATH", true, dir.path()}, Unset("WRL2GEOM_COMMAND")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Object: scene.geom.gz");
+  auto after = Contents(dir.path());
+  EXPECT_EQ(after["scene.wrl.gz"], world);
+  EXPECT_EQ(after["scene.geom.gz"].substr(0, 8), "10\t1\t10\n");
+  for (const auto &f : after) EXPECT_EQ(f.first.substr(f.first.size() - 3), ".gz") << f.first;
+}
+
+// A compressed AOFF object: the header and normal files made while loading are compressed with
+// it, and the next load finds them and changes nothing.
+TEST(ExtCmd, CompressedGeomKeepsItsSideFilesCompressed) {
+  TempDir dir;
+  const std::string cube = "8 6 24\n"
+                           "0 0 0\n1 0 0\n1 1 0\n0 1 0\n0 0 1\n1 0 1\n1 1 1\n0 1 1\n"
+                           "4 0 3 2 1\n4 4 5 6 7\n4 0 1 5 4\n4 1 2 6 5\n4 2 3 7 6\n4 3 0 4 7\n";
+  WriteCompressed(dir, "cube.geom", cube, "gz");
+  const std::vector<std::string> names{"cube.aoff.gz", "cube.geom.gz", "cube.pnorm.gz",
+                                       "cube.vnorm.gz"};
+  std::map<std::string, std::string> first;
+  for (int run = 0; run < 2; ++run) {
+    RunResult r = RunMirandel({"--info", "-in", "cube.geom.gz"}, {{"OBJ_PATH", true, dir.path()}});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("bbox")),
+              "Object: cube.geom.gz\n8 vertices\n6 polygons\n");
+    EXPECT_EQ(ListDir(dir.path()), names);
+    auto now = Contents(dir.path());
+    EXPECT_EQ(now["cube.geom.gz"], cube);
+    if (run == 0)
+      first = now;
+    else
+      EXPECT_EQ(now, first);
+  }
+}

@@ -1,0 +1,261 @@
+// The VRML converter: its library on hand-made worlds, its program on worlds written elsewhere.
+#include "support.h"
+#include "wrl2geom.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+
+using wrl2geom::ConvertError;
+using wrl2geom::Mesh;
+using wrl2geom::Skipped;
+
+namespace {
+
+Mesh ConvertText(const std::string &text, Skipped *skipped = nullptr) {
+  Skipped local;
+  return wrl2geom::Convert(text, "t.wrl", skipped ? *skipped : local);
+}
+
+// Facet f's corners.
+std::vector<int> Facet(const Mesh &m, std::size_t f) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < f; ++i) at += std::size_t(m.sizes[i]);
+  return std::vector<int>(m.indices.begin() + long(at), m.indices.begin() + long(at) + m.sizes[f]);
+}
+
+void ExpectVertex(const Mesh &m, int v, double x, double y, double z) {
+  EXPECT_NEAR(m.xyz[3 * v], x, 1e-9) << "vertex " << v;
+  EXPECT_NEAR(m.xyz[3 * v + 1], y, 1e-9) << "vertex " << v;
+  EXPECT_NEAR(m.xyz[3 * v + 2], z, 1e-9) << "vertex " << v;
+}
+
+std::string ErrorOf(const std::string &text) {
+  try {
+    ConvertText(text);
+  } catch (const ConvertError &e) {
+    return e.what();
+  }
+  return "";
+}
+
+const char *kTriangle2 = "Shape { geometry IndexedFaceSet { coord Coordinate { point [0 0 0, 1 0 "
+                         "0, 0 1 0] } coordIndex [0 1 2 -1] } }";
+
+} // namespace
+
+TEST(Wrl2Geom, TransformsNestAndUseRepeatsTheSharedShape) {
+  Mesh m = ConvertText(std::string("#VRML V2.0 utf8\n"
+                                   "Transform { translation 10 0 0 children [\n"
+                                   "  Transform { scale 2 2 2 children [ DEF Tri ") +
+                       kTriangle2 +
+                       " ] }\n"
+                       "] }\n"
+                       "Transform { rotation 0 0 1 1.5707963267948966 children USE Tri }\n");
+  ASSERT_EQ(m.vertexCount(), 6u);
+  ASSERT_EQ(m.sizes, (std::vector<int>{3, 3}));
+  // Scale first, then the outer translation.
+  ExpectVertex(m, 0, 10, 0, 0);
+  ExpectVertex(m, 1, 12, 0, 0);
+  ExpectVertex(m, 2, 10, 2, 0);
+  // The same shape again, turned a quarter about z: x goes to y.
+  ExpectVertex(m, 4, 0, 1, 0);
+  ExpectVertex(m, 5, -1, 0, 0);
+  EXPECT_EQ(Facet(m, 1), (std::vector<int>{3, 4, 5}));
+}
+
+TEST(Wrl2Geom, CoordinatesSharedUnderOneTransformArePlacedOnce) {
+  Mesh m =
+      ConvertText("#VRML V2.0 utf8\n"
+                  "Shape { geometry IndexedFaceSet { coord DEF C Coordinate { point [0 0 0, 1 0 0, "
+                  "1 1 0, 0 1 0, 9 9 9] } coordIndex [0 1 2] } }\n"
+                  "Shape { geometry IndexedFaceSet { coord USE C coordIndex [0 2 3] } }\n");
+  // The unused fifth point is left out, so nothing stray widens the object.
+  ASSERT_EQ(m.vertexCount(), 4u);
+  EXPECT_EQ(Facet(m, 0), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(Facet(m, 1), (std::vector<int>{0, 2, 3}));
+}
+
+TEST(Wrl2Geom, IndexRunsAndWinding) {
+  Skipped skipped;
+  // Empty runs vanish, a two-corner run is counted, the last run needs no -1, and ccw FALSE
+  // turns the corners round.
+  Mesh m = ConvertText(
+      "#VRML V2.0 utf8\n"
+      "Shape { geometry IndexedFaceSet { ccw FALSE coord Coordinate { point [0 0 0, "
+      "1 0 0, 1 1 0, 0 1 0] }\n coordIndex [0, 1, 2, 3, -1, -1, 0, 1, -1, 0 1 2,] } }\n",
+      &skipped);
+  ASSERT_EQ(m.sizes, (std::vector<int>{4, 3}));
+  EXPECT_EQ(Facet(m, 0), (std::vector<int>{3, 2, 1, 0}));
+  EXPECT_EQ(Facet(m, 1), (std::vector<int>{2, 1, 0}));
+  EXPECT_EQ(skipped.faces, 1);
+
+  // A mirroring scale turns the faces inside out; the converter turns them back.
+  Mesh mirrored = ConvertText("#VRML V2.0 utf8\nTransform { scale -1 1 1 children " +
+                              std::string(kTriangle2) + " }");
+  EXPECT_EQ(Facet(mirrored, 0), (std::vector<int>{2, 1, 0}));
+}
+
+TEST(Wrl2Geom, Version1StateFollowsSeparators) {
+  Mesh m = ConvertText("#VRML V1.0 ascii\n"
+                       "Coordinate3 { point [0 0 0, 1 0 0, 0 1 0] }\n"
+                       "Separator {\n"
+                       "  Translation { translation 5 0 0 }\n"
+                       "  ShapeHints { vertexOrdering CLOCKWISE }\n"
+                       "  Coordinate3 { point [0 0 0, 0 0 1, 0 1 0] }\n"
+                       "  IndexedFaceSet { coordIndex [0, 1, 2, -1] }\n"
+                       "}\n"
+                       "IndexedFaceSet { coordIndex [0, 1, 2, -1] }\n"
+                       "MatrixTransform { matrix 1 0 0 0  0 1 0 0  0 0 1 0  0 0 7 1 }\n"
+                       "Scale { scaleFactor 2 2 2 }\n"
+                       "IndexedFaceSet { coordIndex [0, 1, 2] }\n");
+  ASSERT_EQ(m.vertexCount(), 9u);
+  // Inside the separator: its own points, moved, corners reversed.
+  ExpectVertex(m, 1, 5, 0, 1);
+  EXPECT_EQ(Facet(m, 0), (std::vector<int>{2, 1, 0}));
+  // After it: the outer points, unmoved, in file order.
+  ExpectVertex(m, 4, 1, 0, 0);
+  EXPECT_EQ(Facet(m, 1), (std::vector<int>{3, 4, 5}));
+  // Transforms in a group accumulate: the matrix's translation, then the scale nearer the shape.
+  ExpectVertex(m, 7, 2, 0, 7);
+}
+
+TEST(Wrl2Geom, SyntaxThatCarriesNoGeometryIsPassedOver) {
+  Skipped skipped;
+  Mesh m =
+      ConvertText("#VRML V2.0 utf8\n"
+                  "PROTO Thing [ field SFFloat size 1 ] { Box { size 1 1 1 } }\n"
+                  "WorldInfo { info [\"braces } ] { and # are text\" \"quote \\\" inside\"] }\n"
+                  "DEF T TimeSensor { loop TRUE }\n"
+                  "Shape { appearance Appearance { material Material { diffuseColor 1 0 0 } } "
+                  "geometry Sphere { radius 2 } }\n"
+                  "Shape { geometry Text { string [\"hi\"] } }\n"
+                  "Shape { geometry Sphere { } }\n"
+                  "Thing { size 3 }\n"
+                  "Shape { geometry Box { size 2 4 6 } }\n"
+                  "ROUTE T.fraction_changed TO T.set_startTime\n",
+                  &skipped);
+  // Only the box becomes polygons: 8 corners, 6 quadrilaterals, outward.
+  ASSERT_EQ(m.vertexCount(), 8u);
+  ASSERT_EQ(m.sizes, (std::vector<int>(6, 4)));
+  ExpectVertex(m, 7, 1, 2, 3);
+  EXPECT_EQ(skipped.shapes.at("Sphere"), 2);
+  EXPECT_EQ(skipped.shapes.at("Text"), 1);
+  EXPECT_EQ(wrl2geom::SkippedLine("t.wrl", skipped),
+            "mirandel-wrl2geom: t.wrl: skipped 3 shapes that are not face sets (Sphere, Text)\n");
+}
+
+TEST(Wrl2Geom, BadWorldsAreRefusedWithTheirLine) {
+  const std::string v2 = "#VRML V2.0 utf8\n";
+  struct Case {
+    std::string text, expected;
+  } cases[] = {
+      {"solid cube\n", "t.wrl: not a VRML 1.0 or 2.0 file"},
+      {v2 + "Shape { geometry IndexedFaceSet { coord Coordinate { point [0 0 0, 1 0 0, 0 1 0] }\n"
+            "coordIndex [0 1 3] } }",
+       "t.wrl: line 3: coordIndex 3 out of range (3 points)"},
+      {v2 + "Shape { geometry IndexedFaceSet { coord Coordinate { point [0 0 0, 1 0 0, 0 1 0] }\n"
+            "coordIndex [0 -2 1] } }",
+       "t.wrl: line 3: coordIndex -2 out of range (3 points)"},
+      {"#VRML V1.0 ascii\nIndexedFaceSet { coordIndex [0 1 2] }",
+       "t.wrl: line 2: coordIndex 0 out of range (0 points)"},
+      {v2 + "Transform { children [ USE Nothing ] }", "t.wrl: line 2: USE of undefined name"},
+      {v2 + "Transform { children [\n Shape { geometry Box { } }\n",
+       "t.wrl: line 2: list of children without its closing \"]\""},
+      {v2 + "Shape { geometry IndexedFaceSet { coordIndex [0 1 2x] } }",
+       "t.wrl: line 2: bad number \"2x\""},
+      {v2 + "WorldInfo { title \"open", "t.wrl: line 2: string without its closing quote"},
+      {v2 + "Shape { geometry Sphere { } }", "t.wrl: no face sets to convert"},
+      {v2 + "Transform { scale 1e30 1 1 children Transform { scale 1e30 1 1 children " +
+           kTriangle2 + " } }",
+       "t.wrl: line 2: a transformed point lies beyond the range of coordinates"},
+      // A node may not reach itself through its own name: the name is not bound yet.
+      {v2 + "DEF G Group { children [ USE G ] }", "t.wrl: line 2: USE of undefined name"},
+  };
+  for (const Case &c : cases) {
+    std::string error = ErrorOf(c.text);
+    EXPECT_EQ(error.compare(0, c.expected.size(), c.expected), 0)
+        << "got \"" << error << "\" for:\n"
+        << c.text;
+  }
+  // Forty doublings through USE would visit a trillion instances: the walk stops with a message.
+  std::string doubling = v2 + "DEF a0 Group { }\n";
+  for (int i = 1; i <= 40; ++i)
+    doubling += "DEF a" + std::to_string(i) + " Group { children [ USE a" + std::to_string(i - 1) +
+                " USE a" + std::to_string(i - 1) + " ] }\n";
+  EXPECT_NE(ErrorOf(doubling).find("more node instances than the converter takes"),
+            std::string::npos);
+  // Deep nesting ends with a message, not a stack overflow.
+  std::string deep = v2;
+  for (int i = 0; i < 100000; ++i) deep += "Group { children [ ";
+  EXPECT_NE(ErrorOf(deep).find("nested deeper than"), std::string::npos);
+}
+
+TEST(Wrl2Geom, WorldsWrittenElsewhere) {
+  TempDir dir;
+  std::string bin = std::string(MIRANDEL_BIN_DIR) + "/mirandel-wrl2geom";
+  struct Case {
+    const char *file, *header;
+  } cases[] = {
+      {"wrl/vtk-v2-teapot.wrl", "1189\t1290\t4958\n"},
+      {"wrl/cge-v1-concave.wrl", "10\t1\t10\n"},
+      // Three face sets share one Coordinate3 under three translations.
+      {"wrl/cge-v1-material_per_face_vertex.wrl", "24\t6\t24\n"},
+  };
+  for (const Case &c : cases) {
+    std::string out = dir.file("out.geom");
+    RunResult r = RunProgram({bin, RealWorld(c.file), out});
+    EXPECT_EQ(r.status, 0) << c.file << ": " << r.err;
+    EXPECT_EQ(r.err, "");
+    std::string text = ReadFile(out);
+    EXPECT_EQ(text.compare(0, std::strlen(c.header), c.header), 0) << c.file;
+  }
+  // The last case: its third face set moved by both translations.
+  std::string last = ReadFile(dir.file("out.geom"));
+  EXPECT_NE(last.find("\n18.000000\t0.000000\t0.000000\n"), std::string::npos);
+
+  // A gzip-compressed world reads like the plain one.
+  std::string gz = dir.file("teapot.wrl");
+  RunResult zip = RunProgram(
+      {"sh", "-c", "gzip -c \"$1\" > \"$2\"", "sh", RealWorld("wrl/vtk-v2-teapot.wrl"), gz});
+  ASSERT_EQ(zip.status, 0);
+  RunResult r = RunProgram({bin, gz, dir.file("gz.geom")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  RunResult plain = RunProgram({bin, RealWorld("wrl/vtk-v2-teapot.wrl"), dir.file("plain.geom")});
+  EXPECT_EQ(ReadFile(dir.file("gz.geom")), ReadFile(dir.file("plain.geom")));
+
+  // A world it refuses leaves no output behind and says why.
+  dir.write("bad.wrl", "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { coordIndex [0 1 2] } }");
+  r = RunProgram({bin, dir.file("bad.wrl"), dir.file("bad.geom")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "mirandel-wrl2geom: " + dir.file("bad.wrl") +
+                       ": line 2: coordIndex 0 out of range (0 points)\n");
+  EXPECT_FALSE(FileExists(dir.file("bad.geom")));
+  r = RunProgram({bin, dir.file("missing.wrl"), dir.file("m.geom")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing.wrl: cannot open"), std::string::npos) << r.err;
+}
+
+// The text is plain decimals that any number reader takes: rounding noise reads as zero, and a
+// tiny object keeps its digits.
+TEST(Wrl2Geom, WrittenTextIsPlainDecimals) {
+  TempDir dir;
+  Mesh turned = ConvertText(std::string("#VRML V2.0 utf8\nTransform { rotation 0 0 1 "
+                                        "1.5707963267948966 children ") +
+                            kTriangle2 + " }");
+  wrl2geom::WriteGeom(turned, dir.file("turned.geom"));
+  EXPECT_EQ(ReadFile(dir.file("turned.geom")), "3\t1\t3\n"
+                                               "0.000000\t0.000000\t0.000000\n"
+                                               "0.000000\t1.000000\t0.000000\n"
+                                               "-1.000000\t0.000000\t0.000000\n"
+                                               "3\t0 1 2 \n");
+  Mesh tiny = ConvertText(std::string("#VRML V2.0 utf8\nTransform { scale 1e-7 1e-7 1e-7 "
+                                      "children ") +
+                          kTriangle2 + " }");
+  wrl2geom::WriteGeom(tiny, dir.file("tiny.geom"));
+  EXPECT_EQ(ReadFile(dir.file("tiny.geom")), "3\t1\t3\n"
+                                             "0.0000000000000\t0.0000000000000\t0.0000000000000\n"
+                                             "0.0000001000000\t0.0000000000000\t0.0000000000000\n"
+                                             "0.0000000000000\t0.0000001000000\t0.0000000000000\n"
+                                             "3\t0 1 2 \n");
+}

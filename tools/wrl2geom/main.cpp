@@ -1,0 +1,7 @@
+// mirandel-wrl2geom IN.wrl OUT.geom: the viewer's VRML converter.
+#include "sanitizerDefaults.h"
+#include "wrl2geom.h"
+
+int main(int argc, char **argv) {
+  return wrl2geom::Main(argc, argv);
+}

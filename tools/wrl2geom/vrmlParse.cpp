@@ -1,0 +1,405 @@
+#include "vrmlParse.h"
+
+#include "wrl2geom.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+namespace wrl2geom {
+namespace {
+
+enum class Tok { End, LBrace, RBrace, LBracket, RBracket, LParen, RParen, Word, String, Number };
+
+struct Token {
+  Tok kind = Tok::End;
+  const char *text = nullptr;
+  std::size_t size = 0;
+  double num = 0;
+  int line = 0;
+  bool braceFollows = false; // a word directly followed by "{": a node's type
+  bool is(const char *word) const {
+    return kind == Tok::Word && size == std::strlen(word) && std::memcmp(text, word, size) == 0;
+  }
+  std::string str() const { return std::string(text, size); }
+};
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == '\f' || c == '\v';
+}
+bool IsDelimiter(char c) {
+  return IsSpace(c) || c == '{' || c == '}' || c == '[' || c == ']' || c == '(' || c == ')' ||
+         c == '"' || c == '#';
+}
+
+// Exact powers of ten: a decimal with at most 15 significant digits and a small exponent then
+// converts with one correctly rounded multiplication or division.
+const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+bool FastNumber(const char *s, const char *end, double &out) {
+  bool neg = false;
+  if (s < end && (*s == '+' || *s == '-')) neg = *s++ == '-';
+  uint64_t mant = 0;
+  int digits = 0, scale = 0;
+  bool any = false;
+  while (s < end && *s >= '0' && *s <= '9') {
+    if (digits < 15) {
+      mant = mant * 10 + uint64_t(*s - '0');
+      if (mant) ++digits;
+    } else {
+      ++scale;
+    }
+    any = true;
+    ++s;
+  }
+  if (s < end && *s == '.') {
+    ++s;
+    while (s < end && *s >= '0' && *s <= '9') {
+      if (digits < 15) {
+        mant = mant * 10 + uint64_t(*s - '0');
+        if (mant) ++digits;
+        --scale;
+      }
+      any = true;
+      ++s;
+    }
+  }
+  if (!any) return false;
+  if (s < end && (*s == 'e' || *s == 'E')) {
+    ++s;
+    bool eneg = false;
+    if (s < end && (*s == '+' || *s == '-')) eneg = *s++ == '-';
+    if (s == end || *s < '0' || *s > '9') return false;
+    int e = 0;
+    while (s < end && *s >= '0' && *s <= '9') {
+      if (e < 10000) e = e * 10 + (*s - '0');
+      ++s;
+    }
+    scale += eneg ? -e : e;
+  }
+  if (s != end) return false;
+  if (digits >= 15 || scale > 22 || scale < -22) return false;
+  double v = double(mant);
+  v = scale >= 0 ? v * kPow10[scale] : v / kPow10[-scale];
+  out = neg ? -v : v;
+  return true;
+}
+
+class Parser {
+public:
+  Parser(const std::string &text, const std::string &name, Scene &scene)
+      : p_(text.data()), end_(text.data() + text.size()), name_(name), scene_(scene) {}
+
+  void Run() {
+    ReadHeader();
+    for (;;) {
+      Token t = Next();
+      if (t.kind == Tok::End) break;
+      if (t.kind != Tok::Word) Fail(t.line, "unexpected " + Describe(t));
+      if (SkipStatement(t)) continue;
+      scene_.root.children.push_back(ParseNode(t, 0));
+    }
+  }
+
+private:
+  const char *p_, *end_;
+  const std::string &name_;
+  Scene &scene_;
+  int line_ = 1;
+  Token peeked_;
+  bool hasPeeked_ = false;
+  std::map<std::string, const Node *> defs_;
+
+  [[noreturn]] void Fail(int line, const std::string &what) {
+    throw ConvertError(name_ + ": line " + std::to_string(line) + ": " + what);
+  }
+
+  static std::string Describe(const Token &t) {
+    switch (t.kind) {
+    case Tok::End:
+      return "end of file";
+    case Tok::Word:
+    case Tok::Number:
+      return "\"" + t.str().substr(0, 40) + "\"";
+    case Tok::String:
+      return "string";
+    default:
+      return "\"" + std::string(t.text, 1) + "\"";
+    }
+  }
+
+  void ReadHeader() {
+    static const char v1[] = "#VRML V1.0", v2[] = "#VRML V2.0";
+    std::size_t n = std::size_t(end_ - p_);
+    if (n >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3, n -= 3;
+    if (n >= sizeof v1 - 1 && std::memcmp(p_, v1, sizeof v1 - 1) == 0)
+      scene_.version = 1;
+    else if (n >= sizeof v2 - 1 && std::memcmp(p_, v2, sizeof v2 - 1) == 0)
+      scene_.version = 2;
+    else
+      throw ConvertError(name_ + ": not a VRML 1.0 or 2.0 file");
+    scene_.root.type = "Group";
+  }
+
+  void SkipSpace() {
+    while (p_ < end_) {
+      char c = *p_;
+      if (c == '\n') {
+        ++line_;
+        ++p_;
+      } else if (IsSpace(c)) {
+        ++p_;
+      } else if (c == '#') {
+        while (p_ < end_ && *p_ != '\n') ++p_;
+      } else {
+        break;
+      }
+    }
+  }
+
+  Token Scan() {
+    SkipSpace();
+    Token t;
+    t.line = line_;
+    if (p_ >= end_) return t;
+    t.text = p_;
+    t.size = 1;
+    switch (*p_) {
+    case '{':
+      ++p_;
+      t.kind = Tok::LBrace;
+      return t;
+    case '}':
+      ++p_;
+      t.kind = Tok::RBrace;
+      return t;
+    case '[':
+      ++p_;
+      t.kind = Tok::LBracket;
+      return t;
+    case ']':
+      ++p_;
+      t.kind = Tok::RBracket;
+      return t;
+    case '(':
+      ++p_;
+      t.kind = Tok::LParen;
+      return t;
+    case ')':
+      ++p_;
+      t.kind = Tok::RParen;
+      return t;
+    case '"': {
+      ++p_;
+      while (p_ < end_ && *p_ != '"') {
+        if (*p_ == '\\' && p_ + 1 < end_) ++p_;
+        if (*p_ == '\n') ++line_;
+        ++p_;
+      }
+      if (p_ >= end_) Fail(t.line, "string without its closing quote");
+      ++p_;
+      t.kind = Tok::String;
+      t.size = std::size_t(p_ - t.text);
+      return t;
+    }
+    default:
+      break;
+    }
+    while (p_ < end_ && !IsDelimiter(*p_)) ++p_;
+    t.size = std::size_t(p_ - t.text);
+    char c = *t.text;
+    if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
+      t.kind = Tok::Number;
+      if (!FastNumber(t.text, p_, t.num)) {
+        std::string s = t.str();
+        char *stop = nullptr;
+        t.num = std::strtod(s.c_str(), &stop);
+        if (stop != s.c_str() + s.size() || !std::isfinite(t.num))
+          Fail(t.line, "bad number " + Describe(t));
+      }
+      return t;
+    }
+    t.kind = Tok::Word;
+    SkipSpace();
+    t.braceFollows = p_ < end_ && *p_ == '{';
+    return t;
+  }
+
+  Token Next() {
+    if (hasPeeked_) {
+      hasPeeked_ = false;
+      return peeked_;
+    }
+    return Scan();
+  }
+  const Token &Peek() {
+    if (!hasPeeked_) {
+      peeked_ = Scan();
+      hasPeeked_ = true;
+    }
+    return peeked_;
+  }
+
+  Token Expect(Tok kind, const char *what) {
+    Token t = Next();
+    if (t.kind != kind) Fail(t.line, std::string("expected ") + what + ", found " + Describe(t));
+    return t;
+  }
+
+  // Skips a bracketed or braced run, nested runs included; `open` has been read.
+  void SkipBalanced(const Token &open) {
+    int depth = 1;
+    while (depth > 0) {
+      Token t = Next();
+      if (t.kind == Tok::End) Fail(open.line, "unclosed " + Describe(open));
+      if (t.kind == Tok::LBrace || t.kind == Tok::LBracket || t.kind == Tok::LParen) ++depth;
+      if (t.kind == Tok::RBrace || t.kind == Tok::RBracket || t.kind == Tok::RParen) --depth;
+    }
+  }
+
+  // Prototype declarations and routes carry no geometry of their own: they are passed over.
+  bool SkipStatement(const Token &t) {
+    if (t.is("PROTO")) {
+      Expect(Tok::Word, "a prototype name");
+      SkipBalanced(Expect(Tok::LBracket, "\"[\""));
+      SkipBalanced(Expect(Tok::LBrace, "\"{\""));
+      return true;
+    }
+    if (t.is("EXTERNPROTO")) {
+      Expect(Tok::Word, "a prototype name");
+      SkipBalanced(Expect(Tok::LBracket, "\"[\""));
+      Token url = Next();
+      if (url.kind == Tok::LBracket)
+        SkipBalanced(url);
+      else if (url.kind != Tok::String)
+        Fail(url.line, "expected the prototype's address, found " + Describe(url));
+      return true;
+    }
+    if (t.is("ROUTE")) {
+      Expect(Tok::Word, "a route's source");
+      Token to = Next();
+      if (!to.is("TO")) Fail(to.line, "expected TO, found " + Describe(to));
+      Expect(Tok::Word, "a route's destination");
+      return true;
+    }
+    return false;
+  }
+
+  // A node starting at `t`: "DEF name Type {...}", "USE name" or "Type {...}".
+  const Node *ParseNode(const Token &t, int depth) {
+    if (t.is("USE")) {
+      Token name = Expect(Tok::Word, "a name after USE");
+      auto it = defs_.find(name.str());
+      if (it == defs_.end()) Fail(name.line, "USE of undefined name " + Describe(name));
+      return it->second;
+    }
+    if (t.is("DEF")) {
+      Token name = Next();
+      if (name.kind != Tok::Word && name.kind != Tok::Number)
+        Fail(name.line, "expected a name after DEF, found " + Describe(name));
+      Token type = Expect(Tok::Word, "a node type");
+      // The name is bound once the node is complete, so a node can never contain itself.
+      const Node *node = ParseBody(type, depth);
+      defs_[name.str()] = node;
+      return node;
+    }
+    return ParseBody(t, depth);
+  }
+
+  const Node *ParseBody(const Token &type, int depth) {
+    if (depth >= kMaxDepth)
+      Fail(type.line, "nodes nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    scene_.pool.push_back(std::make_unique<Node>());
+    Node &node = *scene_.pool.back();
+    node.type = type.str();
+    node.line = type.line;
+    Expect(Tok::LBrace, ("\"{\" after " + Describe(type)).c_str());
+    for (;;) {
+      Token t = Next();
+      if (t.kind == Tok::RBrace) break;
+      if (t.kind != Tok::Word) {
+        if (t.kind == Tok::End) Fail(node.line, node.type + " node without its closing \"}\"");
+        Fail(t.line, "unexpected " + Describe(t) + " in " + node.type);
+      }
+      if (SkipStatement(t)) continue;
+      if (t.is("DEF") || t.is("USE") || t.braceFollows) {
+        node.children.push_back(ParseNode(t, depth + 1));
+        continue;
+      }
+      node.fields.emplace_back();
+      Field &f = node.fields.back();
+      f.name = t.str();
+      f.line = t.line;
+      ParseValue(f, depth);
+    }
+    return &node;
+  }
+
+  void ParseValue(Field &f, int depth) {
+    const Token &t = Peek();
+    switch (t.kind) {
+    case Tok::LBracket:
+      ParseList(f, Next(), depth);
+      return;
+    case Tok::LParen:
+      SkipBalanced(Next());
+      return;
+    case Tok::Number:
+      while (Peek().kind == Tok::Number) f.nums.push_back(Next().num);
+      return;
+    case Tok::String:
+      f.words.push_back(Next().str());
+      return;
+    case Tok::Word:
+      if (t.is("IS")) {
+        Next();
+        Expect(Tok::Word, "a field name after IS");
+      } else if (t.is("DEF") || t.is("USE") || t.braceFollows) {
+        Token start = Next();
+        f.nodes.push_back(ParseNode(start, depth + 1));
+      } else {
+        f.words.push_back(Next().str());
+      }
+      return;
+    default:
+      return; // a field without a value: whatever follows belongs to the node
+    }
+  }
+
+  void ParseList(Field &f, const Token &open, int depth) {
+    for (;;) {
+      Token t = Next();
+      switch (t.kind) {
+      case Tok::RBracket:
+        return;
+      case Tok::Number:
+        f.nums.push_back(t.num);
+        break;
+      case Tok::String:
+        f.words.push_back(t.str());
+        break;
+      case Tok::Word:
+        if (t.is("DEF") || t.is("USE") || t.braceFollows)
+          f.nodes.push_back(ParseNode(t, depth + 1));
+        else
+          f.words.push_back(t.str());
+        break;
+      case Tok::End:
+        Fail(open.line, "list of " + f.name + " without its closing \"]\"");
+      default:
+        Fail(t.line, "unexpected " + Describe(t) + " in the list of " + f.name);
+      }
+    }
+  }
+};
+
+} // namespace
+
+void ParseScene(const std::string &text, const std::string &name, Scene &scene) {
+  Parser(text, name, scene).Run();
+}
+
+} // namespace wrl2geom

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 bool FileExistsAt(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;

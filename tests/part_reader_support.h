@@ -44,11 +44,3 @@ inline std::vector<uint32_t> FacetIndices(const Part &part, uint32_t k) {
   const uint32_t *p = part.facetVertices(k);
   return std::vector<uint32_t>(p, p + part.facets[k].count);
 }
-
-// The shared sample directory: beside the source tree in the main checkout, two levels up in a
-// worktree under wt/.
-inline std::string RealWorldDir(const std::string &sub) {
-  std::string dir = RealWorld(sub);
-  if (!FileExists(dir)) dir = SourcePath("../../shared/realworld/" + sub);
-  return dir;
-}

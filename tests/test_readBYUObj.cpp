@@ -86,7 +86,7 @@ TEST(BYUReader, RealFilesLoadThroughTheProgram) {
       {"vtk-cow.byu", "2903 vertices\n3263 polygons\n"},
   };
   for (const Case &c : cases) {
-    RunResult r = RunMirandel({"--info", "-in", c.file}, {{"OBJ_PATH", true, RealWorldDir("byu")}});
+    RunResult r = RunMirandel({"--info", "-in", c.file}, {{"OBJ_PATH", true, RealWorld("byu")}});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(c.counts), std::string::npos) << r.out;
   }

@@ -270,9 +270,7 @@ void SetupGraphics() {
   auto start = std::chrono::steady_clock::now();
   std::clock_t cpuStart = std::clock();
   BuildGroundList();
-  BuildShadowList();
-  BuildEdgeList();
-  BuildNormalList();
+  AnnounceDeferredLists();
   BuildObjectList();
   glFinish();
   list_compile_seconds =

@@ -66,6 +66,11 @@ void BuildEdgeList();
 void BuildNormalList();
 void BuildObjectList();
 void DrawFacets(const Part &part);
+// Announces the shadow, edge and normal lists; each is compiled when first needed.
+void AnnounceDeferredLists();
+void EnsureShadowList();
+void EnsureEdgeList();
+void EnsureNormalList();
 void RebuildWithEdges(int16_t show);
 void RebuildWithNormals(int16_t show);
 

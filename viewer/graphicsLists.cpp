@@ -26,12 +26,18 @@ namespace {
 int edgeComposite = 0;   // the list of RebuildWithEdges
 int normalComposite = 0; // the list of RebuildWithNormals
 
+// The shadow, edge and normal lists are announced at set-up but compiled only when a frame first
+// needs them: on a million-facet object they would cost seconds before the first frame, and no
+// input of the program draws them.
+bool shadowPending = false, edgePending = false, normalPending = false;
+bool quiet = false; // a deferred list was announced already
+
 struct VertexRGB {
   float x, y, z, r, g, b;
 };
 
 void Announce(const char *name, int id) {
-  if (!verbose) return;
+  if (!verbose || quiet) return;
   std::printf("%s\tstructure id = %d\n", name, id);
   std::fflush(stdout);
 }
@@ -344,6 +350,35 @@ void BuildObjectList() {
   object_list = object_id;
 }
 
+void AnnounceDeferredLists() {
+  Announce("shadow", shadow_id);
+  Announce("edge", edge_id);
+  Announce("normal", normal_id);
+  shadowPending = edgePending = normalPending = true;
+}
+
+// Compiles a deferred list as it would have been compiled at set-up: with the object colour
+// current, which the edge and normal lists read back and restore.
+static void CompileDeferred(bool &pending, void (*build)()) {
+  if (!pending || !currentShape) return;
+  pending = false;
+  const ColorRGB &c = currentShape->object_color;
+  glColor3f(c.r, c.g, c.b);
+  quiet = true;
+  build();
+  quiet = false;
+}
+
+void EnsureShadowList() {
+  CompileDeferred(shadowPending, BuildShadowList);
+}
+void EnsureEdgeList() {
+  CompileDeferred(edgePending, BuildEdgeList);
+}
+void EnsureNormalList() {
+  CompileDeferred(normalPending, BuildNormalList);
+}
+
 static int NewComposite(int &number) {
   if (number != 0) glDeleteLists(number, 1);
   number = static_cast<int>(glGenLists(1));
@@ -351,6 +386,8 @@ static int NewComposite(int &number) {
 }
 
 void RebuildWithEdges(int16_t show) {
+  if (show != 0) EnsureEdgeList();
+  if (currentShape->show_normals != 0) EnsureNormalList();
   int n = NewComposite(edgeComposite);
   glNewList(n, GL_COMPILE);
   glCallList(object_id);
@@ -361,6 +398,8 @@ void RebuildWithEdges(int16_t show) {
 }
 
 void RebuildWithNormals(int16_t show) {
+  if (show != 0) EnsureNormalList();
+  if (currentShape->show_edges != 0) EnsureEdgeList();
   int n = NewComposite(normalComposite);
   glNewList(n, GL_COMPILE);
   glCallList(object_id);
@@ -382,6 +421,7 @@ void ReleaseGraphics() {
   // The composites die with the window's context; a number kept from it would name some other
   // list in the next window's context.
   edgeComposite = normalComposite = 0;
+  shadowPending = edgePending = normalPending = false;
   ground_list = shadow_list = edge_list = normal_list = object_list = 0;
   DestroyWindowIfOpen();
 }

@@ -7,5 +7,5 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/corpus"
 [ -d "$seeds" ] && cp -r "$seeds"/. "$work/corpus/" 2>/dev/null || true
 cd "$work"
-exec "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=65536 \
+"$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=65536 \
   -print_final_stats=0 "$work/corpus"

@@ -18,11 +18,10 @@
 static const char *kModule = "readSTLObj";
 
 // The library's own layout of a binary file: an 80-byte label and a 32-bit facet count, then 50
-// bytes per facet. It reads files shorter than a label and four facets as empty, and takes a file
-// for binary only when one of the 128 bytes after the count has its top bit set.
+// bytes per facet. It takes a file for binary only when one of the 128 bytes after the count has
+// its top bit set; everything else, however short, is read as text and so checked first.
 static const std::size_t kBinaryHeader = 84;
 static const std::size_t kTypeProbe = 128;
-static const std::size_t kSmallestFile = 284;
 static const std::size_t kLabelSize = 80;
 static const std::size_t kFacetSize = 50;
 // The first facet's two attribute bytes: the library stores them and never reads them, so a top
@@ -192,7 +191,7 @@ static bool WalkText(std::string_view data, STLFileCheck &check, std::string *ou
 
 STLFileCheck STLCheckFile(std::string_view data) {
   STLFileCheck check;
-  if (data.size() < kSmallestFile || LooksBinary(data)) return check;
+  if (LooksBinary(data)) return check;
   check.ascii = true;
   const char *errorAt = nullptr, *why = nullptr;
   if (!WalkText(data, check, nullptr, errorAt, why)) {

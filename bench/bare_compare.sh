@@ -15,7 +15,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-cc -O2 bench/bare_fps.c -o "$work/bare_fps" -lglut -lGL
+cc -O2 bench/bare_fps.c -o "$work/bare_fps" -lglut -lGL -lm
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
 xpid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done

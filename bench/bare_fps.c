@@ -4,6 +4,7 @@
  * so that the comparison measures how the lists are built, not how much light is computed.
  * bare_fps FILE.stl SECONDS */
 #include <GL/glut.h>
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -112,7 +113,20 @@ int main(int argc, char **argv) {
   glBegin(GL_TRIANGLES);
   for (unsigned i = 0; i < n; ++i) {
     if (fread(rec, 4, 12, f) != 12 || fread(attr, 1, 2, f) != 2) break;
-    glNormal3fv(rec);
+    /* Our own STL benchmark files carry zero normals, which would light nothing (and a renderer
+     * skips lighting that no vertex receives): the facet normal comes from the vertices. */
+    float *a = rec + 3, *b = rec + 6, *c = rec + 9;
+    float u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]},
+          v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    float nrm[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                    u[0] * v[1] - u[1] * v[0]};
+    float len = sqrtf(nrm[0] * nrm[0] + nrm[1] * nrm[1] + nrm[2] * nrm[2]);
+    if (len > 0) {
+      nrm[0] /= len;
+      nrm[1] /= len;
+      nrm[2] /= len;
+    }
+    glNormal3fv(nrm);
     glVertex3fv(rec + 3);
     glVertex3fv(rec + 6);
     glVertex3fv(rec + 9);

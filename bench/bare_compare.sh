@@ -20,7 +20,7 @@ Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >/dev/nu
 xpid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -1 "$work/display")"
-name=$(python3 bench/make_stl.py "$triangles" "$work" | head -1)
+name=$(python3 bench/make_stl.py "$triangles" "$work" binary)
 name=$(basename "$name")
 echo "object: $name; load average $(cut -d' ' -f1-3 /proc/loadavg)"
 TIMEFORMAT="viewer: first frame written %R s after start"

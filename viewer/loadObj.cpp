@@ -8,6 +8,7 @@
 #include "shell.h"
 
 #include <cstdio>
+#include <future>
 
 void LoadObject(int type) {
   std::string fullPath = GetObjPath() + "/" + objName;
@@ -118,14 +119,19 @@ void BuildShape(int type) {
   default:
     fatal(1, "File %s extension is not supported\n", objName.c_str());
   }
-  if (type == kTypeSTL) {
+  if (type == kTypeAOFF) {
+    BuildVertexFacetLists(part);
+  } else {
+    // The vertex facet lists read only the facets, the normals and the fit write other arrays:
+    // on a million-facet object they run side by side. The readers have checked every index.
+    auto lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
+    if (type != kTypeSTL) {
+      ComputeFacetNormals(part);
+      ComputeVertexNormals(part);
+    }
     FitObject(part);
-  } else if (type != kTypeAOFF) {
-    ComputeFacetNormals(part);
-    ComputeVertexNormals(part);
-    FitObject(part);
+    lists.get();
   }
-  BuildVertexFacetLists(part);
   InitRenderSettings();
   if (!runOptions.info) SetupGraphics();
 }

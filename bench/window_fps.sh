@@ -31,7 +31,9 @@ shopt -s nullglob
 for maker in bench/make_*.py; do
   dir="$work/$(basename "$maker" .py)"
   mkdir -p "$dir"
-  name=$(python3 "$maker" "$triangles" "$dir" 2>/dev/null | head -1) || continue
+  # The first object a maker writes (binary before ascii); cutting its output short would kill it.
+  name=$(python3 "$maker" "$triangles" "$dir" 2>/dev/null) || continue
+  name=${name%%$'\n'*}
   [ -n "$name" ] || continue
   if ! OBJ_PATH="$dir" "$bin" --info -in "$name" >"$dir/info.txt" 2>&1; then
     echo "$name: not loadable here, skipped"

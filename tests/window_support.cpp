@@ -8,19 +8,7 @@
 #include <cstring>
 #include <unistd.h>
 
-// The sanitizer's leak check, when it is linked in.
-extern "C" void __lsan_do_leak_check() __attribute__((weak));
-
 const XServer *SharedDisplay() {
-  // The graphics libraries keep allocations past exit in modules unloaded by then, which the leak
-  // check can neither attribute nor suppress, and the check's thread-stopping tracer has crashed at
-  // exit while the software rasteriser's threads wound down. A drawing test process runs the check
-  // once now, before any of those threads exist, which also ends the check for the process.
-  static bool once = [] {
-    if (__lsan_do_leak_check) __lsan_do_leak_check();
-    return true;
-  }();
-  (void)once;
   static XServer server;
   if (!server.ok()) return nullptr;
   setenv("DISPLAY", server.display().c_str(), 1);

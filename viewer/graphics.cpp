@@ -29,6 +29,9 @@ double list_compile_seconds = 0;
 double list_compile_cpu_seconds = 0;
 void (*spinStarted)() = nullptr;
 
+// The sanitizer's leak check, in a build that has one.
+extern "C" void __lsan_do_leak_check() __attribute__((weak));
+
 namespace {
 bool glutStarted = false; // GLUT can be initialised once per process
 int windowId = 0;         // the GLUT window, 0 when there is none
@@ -109,6 +112,11 @@ void InitRenderSettings() {
 }
 
 static void OpenWindow() {
+  // The leak check runs now, before the graphics start, which also ends it for the process: the
+  // graphics libraries keep allocations past exit in modules unloaded by then, which it can
+  // neither attribute nor suppress, and its thread-stopping tracer has crashed at exit while the
+  // software rasteriser's threads wound down.
+  if (__lsan_do_leak_check) __lsan_do_leak_check();
   if (!glutStarted) {
     // GLUT sees only the program's name, never our own command line.
     static char name[] = "Mirandel";

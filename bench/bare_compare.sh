@@ -6,20 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 triangles=${1:-1000000}
 seconds=${2:-10}
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j2 --target mirandel >/dev/null
-work=$(mktemp -d /tmp/mirandel-bare-XXXXXX)
-xpid=
-cleanup() {
-  if [ -n "$xpid" ]; then kill "$xpid" 2>/dev/null || true; wait "$xpid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. bench/window_env.sh mirandel-bare
 cc -O2 bench/bare_fps.c -o "$work/bare_fps" -lglut -lGL -lm
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
-xpid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -1 "$work/display")"
 name=$(python3 bench/make_stl.py "$triangles" "$work" binary)
 name=$(basename "$name")
 echo "object: $name; load average $(cut -d' ' -f1-3 /proc/loadavg)"

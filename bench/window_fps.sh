@@ -7,23 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 triangles=${1:-1000000}
 seconds=${2:-10}
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j2 --target mirandel >/dev/null
+. bench/window_env.sh mirandel-fps
 bin=$PWD/build/mirandel
 
-work=$(mktemp -d /tmp/mirandel-fps-XXXXXX)
-xpid=
-cleanup() {
-  if [ -n "$xpid" ]; then kill "$xpid" 2>/dev/null || true; wait "$xpid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
-xpid=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-if [ ! -s "$work/display" ]; then echo "Xvfb did not start"; exit 0; fi
-export DISPLAY=":$(head -1 "$work/display")"
 echo "renderer: Mesa software rasteriser on Xvfb, window 560 x 525; $(nproc) processors," \
   "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 

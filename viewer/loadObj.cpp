@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <future>
+#include <system_error>
 
 void LoadObject(int type) {
   std::string fullPath = GetObjPath() + "/" + objName;
@@ -124,13 +125,18 @@ void BuildShape(int type) {
   } else {
     // The vertex facet lists read only the facets, the normals and the fit write other arrays:
     // on a million-facet object they run side by side. The readers have checked every index.
-    auto lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
+    std::future<void> lists;
+    try {
+      lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
+    } catch (const std::system_error &) {
+      BuildVertexFacetLists(part); // no thread to be had: one after the other
+    }
     if (type != kTypeSTL) {
       ComputeFacetNormals(part);
       ComputeVertexNormals(part);
     }
     FitObject(part);
-    lists.get();
+    if (lists.valid()) lists.get();
   }
   InitRenderSettings();
   if (!runOptions.info) SetupGraphics();

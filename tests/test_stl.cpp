@@ -1,3 +1,4 @@
+#include "fatal.h"
 #include "findObj.h"
 #include "readSTLObj.h"
 #include "shell.h"
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -231,6 +233,28 @@ TEST(StlRepair, OpenAndGappedMeshes) {
     EXPECT_EQ(l.shape->part->facet_count, 12u);
     EXPECT_EQ(l.obj->stats.facets_removed, 1);
   }
+}
+
+// A read the library gives up on leaves no open file behind: a fuzz run of many such files in one
+// process ran out of descriptors.
+TEST(StlRepair, FailedReadsCloseTheirFile) {
+  auto openDescriptors = [] {
+    int n = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+      while (readdir(d)) ++n;
+      closedir(d);
+    }
+    return n;
+  };
+  TempDir dir;
+  std::string bin = BinarySTL(Cube());
+  dir.write("truncated.stl", bin.substr(0, bin.size() - 7));
+  int before = openDescriptors();
+  for (int i = 0; i < 3; ++i) {
+    Loaded l;
+    EXPECT_THROW(Load(l, dir, "truncated.stl"), FatalError);
+  }
+  EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST(StlCommandLine, RealFilesLoadWithTheirCounts) {

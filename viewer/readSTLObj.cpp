@@ -265,6 +265,10 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
   name.push_back('\0');
   errno = 0; // the library's reports end in the system's error text
   stl_open(obj, name.data());
+  // The library closes its file after a good read but leaves it open when the read fails: a
+  // process that goes on after the failure (a test, a fuzz run) would run out of descriptors.
+  if (obj->error && obj->fp) std::fclose(obj->fp);
+  obj->fp = nullptr;
   StopOnLibraryError(obj);
   StopWithoutFacets(obj);
 

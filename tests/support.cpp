@@ -168,6 +168,18 @@ std::string RealWorld(const std::string &relative) {
   return std::string(MIRANDEL_REALWORLD_DIR) + "/" + relative;
 }
 
+std::string RealWorldMissing() {
+  struct stat st;
+  if (stat(MIRANDEL_REALWORLD_DIR, &st) == 0 && S_ISDIR(st.st_mode)) return std::string();
+  return std::string("objects written by other programs not found: no folder ") +
+         MIRANDEL_REALWORLD_DIR;
+}
+
+bool RealWorldRequired() {
+  const char *v = std::getenv("MIRANDEL_REQUIRE_REALWORLD");
+  return v && *v && std::strcmp(v, "0") != 0;
+}
+
 std::string SourcePath(const std::string &relative) {
   return std::string(MIRANDEL_SOURCE_DIR) + "/" + relative;
 }

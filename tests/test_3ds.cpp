@@ -251,6 +251,7 @@ TEST(Read3DS, MissingFileIsReported) {
 }
 
 TEST(Read3DS, RealFilesWithSeveralMeshesMaterialsAndTracks) {
+  REQUIRE_REALWORLD();
   struct Expect {
     const char *file;
     uint32_t vertices, facets;

@@ -224,6 +224,7 @@ TEST(ExtCmd, MissingToolIsReportedBeforeTheReader) {
 // VRML worlds written by other programs load through the converter beside the viewer; its
 // geometry and the header made for it stay beside the world.
 TEST(ExtCmd, VrmlWorldsLoadThroughTheDefaultConverter) {
+  REQUIRE_REALWORLD();
   struct Case {
     const char *file, *info;
   } cases[] = {
@@ -284,6 +285,7 @@ TEST(ExtCmd, FailedConversionEndsTheLoad) {
 
 // A compressed world: the converter's geometry and the side files are compressed with it.
 TEST(ExtCmd, CompressedWorldLeavesOnlyCompressedFiles) {
+  REQUIRE_REALWORLD();
   TempDir dir;
   std::string world = ReadFile(RealWorld("wrl/cge-v1-concave.wrl"));
   WriteCompressed(dir, "scene.wrl", world, "gz");

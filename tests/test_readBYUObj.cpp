@@ -79,6 +79,7 @@ TEST(BYUReader, BadVertexNumbersAndLyingCountsEndTheRun) {
 }
 
 TEST(BYUReader, RealFilesLoadThroughTheProgram) {
+  REQUIRE_REALWORLD();
   struct Case {
     const char *file, *counts;
   } cases[] = {

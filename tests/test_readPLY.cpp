@@ -230,6 +230,7 @@ TEST(ReadPLY, VertexIndexSpelling) {
 }
 
 TEST(ReadPLY, RealWorldFiles) {
+  REQUIRE_REALWORLD();
   struct Case {
     const char *file;
     const char *vertices;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 TEST(ShowRealWorld, EveryFormatDrawsItsObject) {
+  REQUIRE_REALWORLD();
   XServer x;
   if (!x.ok()) GTEST_SKIP() << "no Xvfb";
   TempDir dir;

@@ -258,6 +258,7 @@ TEST(StlRepair, FailedReadsCloseTheirFile) {
 }
 
 TEST(StlCommandLine, RealFilesLoadWithTheirCounts) {
+  REQUIRE_REALWORLD();
   struct Case {
     const char *file;
     int facets;
@@ -278,14 +279,14 @@ TEST(StlCommandLine, RealFilesLoadWithTheirCounts) {
   EXPECT_EQ(lying.status, 0);
   EXPECT_EQ(lying.err, "Warning: File size doesn't match number of facets in the header\n");
   EXPECT_NE(lying.out.find("4 polygons\n"), std::string::npos);
-}
 
-TEST(StlCommandLine, FilesWithoutFacetsOrWithBrokenTextStop) {
   RunResult empty =
       RunMirandel({"--info", "-in", "openscad-empty2.stl"}, {{"OBJ_PATH", true, RealWorld("stl")}});
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.err, "STLReadObj: openscad-empty2.stl holds no facets\n");
+}
 
+TEST(StlCommandLine, FilesWithoutFacetsOrWithBrokenTextStop) {
   TempDir dir;
   // Text the library would loop on for ever.
   dir.write("garbage.stl", "solid x\n" + std::string(400, 'z') + "\n");

@@ -192,6 +192,7 @@ TEST(Wrl2Geom, BadWorldsAreRefusedWithTheirLine) {
 }
 
 TEST(Wrl2Geom, WorldsWrittenElsewhere) {
+  REQUIRE_REALWORLD();
   TempDir dir;
   std::string bin = std::string(MIRANDEL_BIN_DIR) + "/mirandel-wrl2geom";
   struct Case {

@@ -198,7 +198,7 @@ TEST(PlyFile, HeaderDescriptionsCommentsAndLineEnds) {
     ASSERT_TRUE(ply_element_description(ply.get(), "vertex", &n, &nprops, &props));
     EXPECT_EQ(n, 1);
     ASSERT_EQ(nprops, 2);
-    // The sized type names of later writers mean the classic types.
+    // The sized type names (float32, uint8) mean the same types as the short ones.
     EXPECT_EQ(props[0].external_type, kPlyFloat);
     EXPECT_EQ(props[1].external_type, kPlyUchar);
     ASSERT_TRUE(ply_element_description(ply.get(), "face", &n, &nprops, &props));

@@ -10,7 +10,8 @@
 int TypeFromName(const std::string &name);
 // True when `path` names something that exists and is not a directory.
 bool ObjectFileExists(const std::string &path);
-// Walks the arguments from index 1, as the command line rules say.
+// Walks the arguments from index 1. A word it does not know is passed over, so that scripts may
+// add words without breaking a start.
 void ParseArgs(const std::vector<std::string> &args);
 // Asks for the object in a file-open dialog; the chosen full path, or "" when cancelled.
 std::string ChooseObjectFile();

@@ -11,7 +11,8 @@ extern int show_ground;
 extern int front_ccw;
 extern std::string objName;
 
-// Options of our own (they begin with "--"; the classic parser ignores them).
+// Options of our own. They begin with "--", so the single-dash options never take one of them for
+// their own.
 struct RunOptions {
   bool info = false;           // --info: load, print the status lines and bbox, no window
   std::string snapshot;        // --snapshot FILE.png: draw the first frame into FILE and exit

@@ -32,6 +32,23 @@ int TextPixels(const Image &img, int fromTop) {
   return CountPixels(img, Blue, 0, fromTop - 14, 300, fromTop + 5);
 }
 
+// The bounding box of the object's pixels.
+struct Box {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+  int Width() const { return x1 - x0 + 1; }
+  int Height() const { return y1 - y0 + 1; }
+  double Shape() const { return double(Width()) / Height(); }
+};
+Box PinkBox(const Image &img) {
+  Box b;
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x)
+      if (Pink(img.at(x, y)))
+        b.x0 = std::min(b.x0, x), b.x1 = std::max(b.x1, x), b.y0 = std::min(b.y0, y),
+        b.y1 = std::max(b.y1, y);
+  return b;
+}
+
 #define START_SESSION(name, ...)                                                                   \
   ViewerSession name{__VA_ARGS__};                                                                 \
   if (!name.x().ok()) GTEST_SKIP() << "no Xvfb";                                                   \
@@ -65,7 +82,10 @@ TEST(Window, GeometryTitleFirstFrameAndEscape) {
   EXPECT_GT(CountPixels(img, Grey), 500); // the ground grids
   EXPECT_EQ(CountPixels(img, Blue), 0);   // no status text yet
 
-  // A resize takes effect from the next frame, the frustum stretched to the new shape.
+  // A resize takes effect from the next frame and keeps the picture's proportions: the cube's
+  // outline is as wide for its height as in the first frame, only smaller (the window is less
+  // high), wherever the window is wider or taller than the first one.
+  double firstShape = PinkBox(img).Shape();
   s.Do({"windowmove", "--sync", s.window(), "0", "0"});
   s.Do({"windowsize", "--sync", s.window(), "800", "400"});
   s.Settle();
@@ -73,9 +93,18 @@ TEST(Window, GeometryTitleFirstFrameAndEscape) {
   Image wide = s.Capture();
   ASSERT_EQ(wide.width, 800);
   ASSERT_EQ(wide.height, 400);
+  EXPECT_NEAR(PinkBox(wide).Shape() / firstShape, 1, 0.03);
+  EXPECT_NEAR(double(PinkBox(wide).Height()) / PinkBox(img).Height(), 400.0 / 525, 0.03);
   EXPECT_TRUE(Pink(wide.at(400, 200)));
   EXPECT_GT(CountPixels(wide, Grey, 600, 0, 800, 400), 100);
   EXPECT_GT(TextPixels(wide, 23), 50); // still 23 rows below the top
+  s.Do({"windowsize", "--sync", s.window(), "400", "700"});
+  s.Settle();
+  s.Key("s");
+  Image tall = s.Capture();
+  ASSERT_EQ(tall.width, 400);
+  EXPECT_NEAR(PinkBox(tall).Shape() / firstShape, 1, 0.03);
+  EXPECT_EQ(TextPixels(tall, 23), 0); // the second s hid it again
 
   s.Key("Escape");
   RunResult r = s.Finish();

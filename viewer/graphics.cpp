@@ -157,9 +157,10 @@ void ApplyView(const ViewParams &view) {
   glViewport(0, 0, window_width, window_height);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  // The frustum keeps its window whatever the window's aspect ratio.
-  glFrustum(view.window[0] * 0.1, view.window[2] * 0.1, view.window[1] * 0.1, view.window[3] * 0.1,
-            nearPlane, farPlane);
+  // The frustum window follows the window's shape, so a resize never stretches the picture.
+  double w[4];
+  AspectWindow(view.window, window_width, window_height, w);
+  glFrustum(w[0] * 0.1, w[2] * 0.1, w[1] * 0.1, w[3] * 0.1, nearPlane, farPlane);
   gluLookAt(view.eye_point.x, view.eye_point.y, view.eye_point.z, view.ref_point.x,
             view.ref_point.y, view.ref_point.z, view.up_vector.x, view.up_vector.y,
             view.up_vector.z);

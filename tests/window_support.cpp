@@ -126,6 +126,15 @@ bool Blue(const unsigned char *p) {
 bool Grey(const unsigned char *p) {
   return p[0] > 100 && p[0] == p[1] && p[1] == p[2];
 }
+bool Green(const unsigned char *p) {
+  return p[1] > 200 && p[0] < 60 && p[2] < 60;
+}
+bool Yellow(const unsigned char *p) {
+  return p[0] > 200 && p[1] > 200 && p[2] < 60;
+}
+bool Black(const unsigned char *p) {
+  return p[0] == 0 && p[1] == 0 && p[2] == 0;
+}
 
 int CountPixels(const Image &img, bool (*pred)(const unsigned char *), int x0, int y0, int x1,
                 int y1) {

@@ -57,6 +57,9 @@ private:
 bool Pink(const unsigned char *p);
 bool Blue(const unsigned char *p); // the status text colour
 bool Grey(const unsigned char *p);
+bool Green(const unsigned char *p);  // the edge lines
+bool Yellow(const unsigned char *p); // the normal lines
+bool Black(const unsigned char *p);  // the background
 int CountPixels(const Image &img, bool (*pred)(const unsigned char *), int x0 = 0, int y0 = 0,
                 int x1 = -1, int y1 = -1);
 // Number of pixels that differ between two images of one size.

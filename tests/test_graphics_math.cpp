@@ -153,6 +153,42 @@ TEST(GraphicsMath, ViewTiltsOfTheDefaultViewAndUndefinedOnes) {
   EXPECT_FALSE(std::isnan(a.angle) || std::isnan(b.angle));
 }
 
+TEST(GraphicsMath, AspectWindowKeepsTheDesignProportions) {
+  const float design[4] = {-2, -2, 2, 2};
+  const float panned[4] = {-1.3f, -2.45f, 2.7f, 1.55f};
+  double out[4];
+  // The design size and a window without size use the frustum window as it is, bit for bit.
+  for (auto [w, h] : {std::pair{kDesignWidth, kDesignHeight}, {0, 400}, {800, 0}, {-5, -5}})
+    for (const float *win : {design, panned}) {
+      AspectWindow(win, w, h, out);
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], double(win[i])) << w << "x" << h << " " << i;
+    }
+  // Pixels per window unit across over those down, as at the design size.
+  const double designRatio = (kDesignWidth / 4.0) / (kDesignHeight / 4.0);
+  struct Case {
+    int w, h;
+    bool widensX; // else y
+  };
+  for (Case c : {Case{800, 400, true},
+                 {1120, 525, true},
+                 {561, 525, true},
+                 {560, 1050, false},
+                 {300, 800, false},
+                 {1, 1000, false},
+                 {1000, 1, true}})
+    for (const float *win : {design, panned}) {
+      AspectWindow(win, c.w, c.h, out);
+      double across = out[2] - out[0], down = out[3] - out[1];
+      EXPECT_NEAR((c.w / across) / (c.h / down), designRatio, 1e-9) << c.w << "x" << c.h;
+      // The shorter side keeps its extent, the other widens about the same centre.
+      int keep = c.widensX ? 1 : 0, grow = c.widensX ? 0 : 1;
+      EXPECT_EQ(out[keep], double(win[keep])) << c.w << "x" << c.h;
+      EXPECT_EQ(out[keep + 2], double(win[keep + 2])) << c.w << "x" << c.h;
+      EXPECT_LT(out[grow], win[grow]) << c.w << "x" << c.h;
+      EXPECT_NEAR(out[grow] + out[grow + 2], double(win[grow]) + win[grow + 2], 1e-6);
+    }
+}
+
 TEST(GraphicsMath, StippleTableAndTransmission) {
   EXPECT_EQ(StippleIndex(0), -1);
   EXPECT_EQ(StippleIndex(1e-31f), -1);

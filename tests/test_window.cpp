@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstdlib>
 #include <regex>
 
 namespace {
@@ -30,6 +31,23 @@ Geometry WindowGeometry(const ViewerSession &s) {
 // Blue status pixels in the band of rows around a baseline `fromTop` rows below the top edge.
 int TextPixels(const Image &img, int fromTop) {
   return CountPixels(img, Blue, 0, fromTop - 14, 300, fromTop + 5);
+}
+
+// The bounding box of the object's pixels.
+struct Box {
+  int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+  int Width() const { return x1 - x0 + 1; }
+  int Height() const { return y1 - y0 + 1; }
+  double Shape() const { return double(Width()) / Height(); }
+};
+Box PinkBox(const Image &img) {
+  Box b;
+  for (int y = 0; y < img.height; ++y)
+    for (int x = 0; x < img.width; ++x)
+      if (Pink(img.at(x, y)))
+        b.x0 = std::min(b.x0, x), b.x1 = std::max(b.x1, x), b.y0 = std::min(b.y0, y),
+        b.y1 = std::max(b.y1, y);
+  return b;
 }
 
 #define START_SESSION(name, ...)                                                                   \
@@ -65,7 +83,10 @@ TEST(Window, GeometryTitleFirstFrameAndEscape) {
   EXPECT_GT(CountPixels(img, Grey), 500); // the ground grids
   EXPECT_EQ(CountPixels(img, Blue), 0);   // no status text yet
 
-  // A resize takes effect from the next frame, the frustum stretched to the new shape.
+  // A resize takes effect from the next frame and keeps the picture's proportions: the cube's
+  // outline is as wide for its height as in the first frame, only smaller (the window is less
+  // high), wherever the window is wider or taller than the first one.
+  double firstShape = PinkBox(img).Shape();
   s.Do({"windowmove", "--sync", s.window(), "0", "0"});
   s.Do({"windowsize", "--sync", s.window(), "800", "400"});
   s.Settle();
@@ -73,9 +94,18 @@ TEST(Window, GeometryTitleFirstFrameAndEscape) {
   Image wide = s.Capture();
   ASSERT_EQ(wide.width, 800);
   ASSERT_EQ(wide.height, 400);
+  EXPECT_NEAR(PinkBox(wide).Shape() / firstShape, 1, 0.03);
+  EXPECT_NEAR(double(PinkBox(wide).Height()) / PinkBox(img).Height(), 400.0 / 525, 0.03);
   EXPECT_TRUE(Pink(wide.at(400, 200)));
   EXPECT_GT(CountPixels(wide, Grey, 600, 0, 800, 400), 100);
   EXPECT_GT(TextPixels(wide, 23), 50); // still 23 rows below the top
+  s.Do({"windowsize", "--sync", s.window(), "400", "700"});
+  s.Settle();
+  s.Key("s");
+  Image tall = s.Capture();
+  ASSERT_EQ(tall.width, 400);
+  EXPECT_NEAR(PinkBox(tall).Shape() / firstShape, 1, 0.03);
+  EXPECT_EQ(TextPixels(tall, 23), 0); // the second s hid it again
 
   s.Key("Escape");
   RunResult r = s.Finish();
@@ -198,6 +228,127 @@ TEST(Window, PanWithMiddleOrShiftLeftZoomWithRightResetKeepsPan) {
   s.Settle();
   // Back where it started, but for the rounding of the window offsets.
   EXPECT_LT(DiffPixels(start, s.Capture()), 100);
+  s.Key("Escape");
+  EXPECT_EQ(s.Finish().status, 0);
+}
+
+TEST(Window, DisplayModeKeysWheelAndReset) {
+  START_SESSION(s);
+  Image start = s.Capture();
+  // The middle of the cube's outline: all object in the first picture.
+  Box cube = PinkBox(start);
+  ASSERT_GT(cube.Width(), 150);
+  auto middle = [&](const Image &img, bool (*pred)(const unsigned char *)) {
+    return CountPixels(img, pred, cube.x0 + cube.Width() / 4, cube.y0 + cube.Height() / 4,
+                       cube.x1 - cube.Width() / 4, cube.y1 - cube.Height() / 4);
+  };
+  const int middleArea = (cube.Width() / 2) * (cube.Height() / 2);
+  EXPECT_EQ(middle(start, Black), 0);
+  const int startPink = CountPixels(start, Pink);
+  // Unbroken edge lines in sight (six round the outline, three inside) cover about the outline
+  // box's perimeter; lines half hidden by the facets they lie on come to far less.
+  const int perimeter = 2 * (cube.Width() + cube.Height()) * 9 / 10;
+  // Sends a key and waits for the picture to change, or to be the first one again.
+  Image shown = start;
+  auto key = [&](const char *k) {
+    s.Do({"key", "--window", s.window(), k});
+    return shown = s.CaptureChanged(shown);
+  };
+  auto backToStart = [&](const char *k) {
+    s.Do({"key", "--window", s.window(), k});
+    shown = s.CaptureSame(start);
+    return DiffPixels(start, shown);
+  };
+
+  // w: the facets become their outlines, the background shows through; w again fills them.
+  Image wire = key("w");
+  EXPECT_GT(middle(wire, Black), middleArea / 2);
+  EXPECT_GT(CountPixels(wire, Pink), 200); // the lines themselves
+  EXPECT_EQ(backToStart("w"), 0);
+
+  // f: one colour per facet; the object stays whole.
+  Image flat = key("f");
+  EXPECT_GT(DiffPixels(start, flat), 5000);
+  EXPECT_EQ(middle(flat, Black), 0);
+  EXPECT_EQ(backToStart("f"), 0);
+
+  // e and n: edge and normal lines over the object, each off again on its own key.
+  EXPECT_EQ(CountPixels(start, Green), 0);
+  EXPECT_EQ(CountPixels(start, Yellow), 0);
+  Image edges = key("e");
+  EXPECT_GT(CountPixels(edges, Green), perimeter);
+  Image both = key("n");
+  EXPECT_GT(CountPixels(both, Yellow), 50);
+  EXPECT_GT(CountPixels(both, Green), perimeter);
+  Image normals = key("e");
+  EXPECT_EQ(CountPixels(normals, Green), 0);
+  EXPECT_GT(CountPixels(normals, Yellow), 50);
+  EXPECT_EQ(backToStart("n"), 0);
+
+  // g: the ground goes, the object stays.
+  Image bare = key("g");
+  EXPECT_EQ(CountPixels(bare, Grey), 0);
+  EXPECT_NEAR(CountPixels(bare, Pink), startPink, startPink / 100);
+  EXPECT_EQ(backToStart("g"), 0);
+
+  // h: the help, in the status text's colour below the status lines; h again removes it.
+  EXPECT_EQ(CountPixels(start, Blue), 0);
+  Image help = key("h");
+  EXPECT_GT(CountPixels(help, Blue, 0, 80, 560, 230), 1500);
+  EXPECT_EQ(CountPixels(help, Blue, 0, 0, 560, 65), 0); // the status lines' place stays free
+  EXPECT_EQ(CountPixels(help, Blue, 0, 230, 560, 525), 0);
+  EXPECT_EQ(backToStart("h"), 0);
+
+  // The wheel zooms by a right-drag step: away from the user 1.05, towards 0.95.
+  s.Do({"mousemove", "--window", s.window(), "280", "262"});
+  auto wheel = [&](int xButton) {
+    s.Do({"click", std::to_string(xButton)});
+    return shown = s.CaptureChanged(shown);
+  };
+  EXPECT_NEAR(double(PinkBox(wheel(4)).Width()) / cube.Width(), 1.05, 0.015);
+  wheel(5);
+  EXPECT_NEAR(double(PinkBox(wheel(5)).Width()) / cube.Width(), 1.05 * 0.95 * 0.95, 0.015);
+
+  // Everything at once, and a turn: r brings back the first picture.
+  for (const char *k : {"w", "f", "e", "n", "g", "h", "c"}) key(k);
+  s.Drag(1, 280, 262, {{250, 240}, {230, 240}});
+  EXPECT_GT(DiffPixels(start, s.Capture()), 5000);
+  EXPECT_GT(CountPixels(s.Capture(), Blue), 1500);
+  EXPECT_EQ(backToStart("r"), 0);
+  // Each mode starts over from the first picture's.
+  EXPECT_GT(CountPixels(key("e"), Green), perimeter);
+  s.Key("Escape");
+  RunResult r = s.Finish();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(Window, TwoSidedDrawingFillsTheAircraftsStripes) {
+  // Facets wound both ways: with back faces culled the fuselage shows stripes of background.
+  START_SESSION(s, {}, RealWorld("3ds/cge-p47d.3ds"));
+  Image start = s.Capture();
+  s.Key("c");
+  Image whole = s.CaptureChanged(start);
+  int filled = 0, coloured = 0, emptied = 0;
+  for (int y = 0; y < start.height; ++y)
+    for (int x = 0; x < start.width; ++x) {
+      const unsigned char *was = start.at(x, y), *now = whole.at(x, y);
+      if (Black(was) && !Black(now)) {
+        ++filled;
+        // In the facets' own colours (mostly olive), not the grey of a side without material.
+        coloured += std::abs(now[0] - now[1]) >= 8 || std::abs(now[1] - now[2]) >= 8;
+      }
+      emptied += !Black(was) && Black(now);
+    }
+  EXPECT_GT(filled, 3000);
+  EXPECT_GT(coloured, filled / 2);
+  EXPECT_LT(emptied, 100);
+  s.Key("c");
+  EXPECT_EQ(DiffPixels(start, s.CaptureSame(start)), 0);
+  s.Key("c");
+  s.CaptureChanged(start);
+  s.Key("r");
+  EXPECT_EQ(DiffPixels(start, s.CaptureSame(start)), 0);
   s.Key("Escape");
   EXPECT_EQ(s.Finish().status, 0);
 }

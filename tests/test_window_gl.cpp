@@ -8,13 +8,6 @@
 
 namespace {
 
-bool Green(const unsigned char *p) {
-  return p[1] > 200 && p[0] < 60 && p[2] < 60;
-}
-bool Yellow(const unsigned char *p) {
-  return p[0] > 200 && p[1] > 200 && p[2] < 60;
-}
-
 template <class Pred> int Count(const Image &img, Pred pred) {
   int n = 0;
   for (int y = 0; y < img.height; ++y)
@@ -155,4 +148,37 @@ TEST_F(WindowGL, IndexOutsideTheVerticesIsRefused) {
     EXPECT_EQ(std::string(e.what()),
               "File hand.geom: facet 1 uses vertex index 8, there are 8 vertices\n");
   }
+}
+
+TEST_F(WindowGL, EdgeLinesOutlineEveryFacetWhereverItStarts) {
+  // A triangle and a quadrilateral side by side, each facet's vertex list started at each of its
+  // vertices in turn: the same outlines every time, all their sides.
+  const std::vector<Coord> points{{-2, -1, 0}, {-0.2f, -1, 0}, {-1.1f, 1, 0}, {0.2f, -1, 0},
+                                  {2, -1, 0},  {2, 1, 0},      {0.2f, 1, 0}};
+  std::vector<Image> shots;
+  for (uint32_t turn = 0; turn < 4; ++turn) {
+    std::vector<uint32_t> tri, quad;
+    for (uint32_t k = 0; k < 3; ++k) tri.push_back((k + turn) % 3);
+    for (uint32_t k = 0; k < 4; ++k) quad.push_back(3 + (k + turn) % 4);
+    MakeShape(points, {tri, quad});
+    show_ground = 0;
+    currentShape->show_edges = 1;
+    SetupGraphics();
+    RebuildWithEdges(1);
+    std::string path = "/tmp/mirandel-edges.png";
+    WriteSnapshot(path);
+    shots.push_back(ReadPng(path));
+    std::remove(path.c_str());
+  }
+  int green = Count(shots[0], Green);
+  EXPECT_GT(green, 800);
+  // (A line drawn the other way round may differ at an end pixel.)
+  for (std::size_t i = 1; i < shots.size(); ++i) {
+    int differ = 0;
+    for (int y = 0; y < shots[0].height; ++y)
+      for (int x = 0; x < shots[0].width; ++x)
+        differ += Green(shots[0].at(x, y)) != Green(shots[i].at(x, y));
+    EXPECT_LT(differ, 10) << "started at vertex " << i;
+  }
+  EXPECT_GT(Count(shots[0], Pink), 5000); // the facets under the lines
 }

@@ -4,6 +4,7 @@
 #include "normalsObj.h"
 #include "shell.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -68,7 +69,8 @@ std::string WriteCubeObject(const TempDir &dir, const std::string &name) {
 ViewerSession::ViewerSession(const std::vector<std::string> &extraArgs,
                              const std::string &objectName) {
   if (!x_.ok()) return;
-  name_ = WriteCubeObject(dir_, objectName);
+  // A full path is shown from where it is; a bare name gets the sample cube.
+  name_ = objectName[0] == '/' ? objectName : WriteCubeObject(dir_, objectName);
   std::vector<std::string> argv{MirandelBin()};
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   argv.push_back("-in");
@@ -117,6 +119,25 @@ void ViewerSession::Settle(int ms) const {
   usleep(ms * 1000);
 }
 
+Image ViewerSession::CaptureUntil(const std::function<bool(const Image &)> &done,
+                                  double timeoutSeconds) const {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  Image img = Capture();
+  while (!done(img) && std::chrono::steady_clock::now() < end) {
+    Settle(200);
+    img = Capture();
+  }
+  return img;
+}
+
+Image ViewerSession::CaptureChanged(const Image &from, double timeoutSeconds) const {
+  return CaptureUntil([&](const Image &img) { return DiffPixels(from, img) != 0; }, timeoutSeconds);
+}
+
+Image ViewerSession::CaptureSame(const Image &to, double timeoutSeconds) const {
+  return CaptureUntil([&](const Image &img) { return DiffPixels(to, img) == 0; }, timeoutSeconds);
+}
+
 bool Pink(const unsigned char *p) {
   return p[0] > 30 && p[0] > p[1] + 20 && p[2] > p[1];
 }
@@ -125,6 +146,15 @@ bool Blue(const unsigned char *p) {
 }
 bool Grey(const unsigned char *p) {
   return p[0] > 100 && p[0] == p[1] && p[1] == p[2];
+}
+bool Green(const unsigned char *p) {
+  return p[1] > 200 && p[0] < 60 && p[2] < 60;
+}
+bool Yellow(const unsigned char *p) {
+  return p[0] > 200 && p[1] > 200 && p[2] < 60;
+}
+bool Black(const unsigned char *p) {
+  return p[0] == 0 && p[1] == 0 && p[2] == 0;
 }
 
 int CountPixels(const Image &img, bool (*pred)(const unsigned char *), int x0, int y0, int x1,

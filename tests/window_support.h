@@ -4,6 +4,7 @@
 #include "shape.h"
 #include "support.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,7 +25,8 @@ Image DrawFrame();
 // Writes the sample cube into `dir` under `name` and returns the name.
 std::string WriteCubeObject(const TempDir &dir, const std::string &name = "cube.geom");
 
-// The viewer running on its own X server with one object, driven by xdotool.
+// The viewer running on its own X server with one object, driven by xdotool: the sample cube
+// under `objectName`, or the file itself when `objectName` is a full path.
 class ViewerSession {
 public:
   explicit ViewerSession(const std::vector<std::string> &extraArgs = {},
@@ -44,8 +46,13 @@ public:
   RunResult Finish(double timeoutSeconds = 30);
   // Lets the program handle what was sent and draw.
   void Settle(int ms = 400) const;
+  // Captures until the picture differs from `from` (a key took effect), or until it equals `to`,
+  // for at most `timeoutSeconds`; the last capture. A loaded machine may draw late.
+  Image CaptureChanged(const Image &from, double timeoutSeconds = 5) const;
+  Image CaptureSame(const Image &to, double timeoutSeconds = 5) const;
 
 private:
+  Image CaptureUntil(const std::function<bool(const Image &)> &done, double timeoutSeconds) const;
   XServer x_;
   TempDir dir_;
   std::string name_;
@@ -57,6 +64,9 @@ private:
 bool Pink(const unsigned char *p);
 bool Blue(const unsigned char *p); // the status text colour
 bool Grey(const unsigned char *p);
+bool Green(const unsigned char *p);  // the edge lines
+bool Yellow(const unsigned char *p); // the normal lines
+bool Black(const unsigned char *p);  // the background
 int CountPixels(const Image &img, bool (*pred)(const unsigned char *), int x0 = 0, int y0 = 0,
                 int x1 = -1, int y1 = -1);
 // Number of pixels that differ between two images of one size.

@@ -28,6 +28,7 @@ bool drag_rotated = false;
 double list_compile_seconds = 0;
 double list_compile_cpu_seconds = 0;
 void (*spinStarted)() = nullptr;
+int show_help = 0;
 
 // The sanitizer's leak check, in a build that has one.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
@@ -157,9 +158,10 @@ void ApplyView(const ViewParams &view) {
   glViewport(0, 0, window_width, window_height);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  // The frustum keeps its window whatever the window's aspect ratio.
-  glFrustum(view.window[0] * 0.1, view.window[2] * 0.1, view.window[1] * 0.1, view.window[3] * 0.1,
-            nearPlane, farPlane);
+  // The frustum window follows the window's shape, so a resize never stretches the picture.
+  double w[4];
+  AspectWindow(view.window, window_width, window_height, w);
+  glFrustum(w[0] * 0.1, w[2] * 0.1, w[1] * 0.1, w[3] * 0.1, nearPlane, farPlane);
   gluLookAt(view.eye_point.x, view.eye_point.y, view.eye_point.z, view.ref_point.x,
             view.ref_point.y, view.ref_point.z, view.up_vector.x, view.up_vector.y,
             view.up_vector.z);
@@ -176,17 +178,20 @@ static void Color4(const ColorRGB &c, GLfloat out[4]) {
 }
 
 void ApplyMaterial(const Part &part) {
+  // Both sides carry the material: with two-sided drawing a facet seen from behind (a file wound
+  // inconsistently) shows the object's own colours, not OpenGL's default grey.
+  const GLenum faces = GL_FRONT_AND_BACK;
   GLfloat v[4];
   Color4(part.ambient_color, v);
-  glMaterialfv(GL_FRONT, GL_AMBIENT, v);
+  glMaterialfv(faces, GL_AMBIENT, v);
   Color4(part.diffuse_color, v);
-  glMaterialfv(GL_FRONT, GL_DIFFUSE, v);
+  glMaterialfv(faces, GL_DIFFUSE, v);
   Color4(part.specular_color, v);
-  glMaterialfv(GL_FRONT, GL_SPECULAR, v);
-  glMaterialf(GL_FRONT, GL_SHININESS, part.specular_power);
+  glMaterialfv(faces, GL_SPECULAR, v);
+  glMaterialf(faces, GL_SHININESS, part.specular_power);
   const GLfloat emission[4] = {0, 0, 0, 1};
-  glMaterialfv(GL_FRONT, GL_EMISSION, emission);
-  glColorMaterial(GL_FRONT, GL_DIFFUSE);
+  glMaterialfv(faces, GL_EMISSION, emission);
+  glColorMaterial(faces, GL_DIFFUSE);
   glEnable(GL_COLOR_MATERIAL);
   int index = StippleIndex(part.transmission);
   if (index < 0) {
@@ -310,11 +315,52 @@ void ResetDisplay() {
     if (gl) SetCulling(GL_BACK);
   }
   if (show_ground == 0) show_ground = 1;
+  if (show_help == 1) show_help = 0;
   if (front_ccw == 0) {
     front_ccw = 1;
     if (gl) glFrontFace(GL_CCW);
   }
   MatIdentity(trackball_matrix);
+  if (gl) {
+    Redisplay();
+    SwapBuffers();
+  }
+}
+
+void ToggleDisplayMode(char mode) {
+  if (!currentShape) return;
+  Shape &s = *currentShape;
+  bool gl = WindowOpen();
+  switch (mode) {
+  case 'w':
+    s.polygon_mode = s.polygon_mode == GL_FILL ? GL_LINE : GL_FILL;
+    if (gl) glPolygonMode(GL_FRONT_AND_BACK, s.polygon_mode);
+    break;
+  case 'f':
+    // Redisplay applies the shade model every frame.
+    s.shade_model = s.shade_model == GL_FLAT ? GL_SMOOTH : GL_FLAT;
+    break;
+  case 'e':
+    s.show_edges = static_cast<int16_t>(1 - s.show_edges);
+    if (gl) RebuildWithEdges(s.show_edges);
+    break;
+  case 'n':
+    s.show_normals = static_cast<int16_t>(1 - s.show_normals);
+    if (gl) RebuildWithNormals(s.show_normals);
+    break;
+  case 'c':
+    s.cull_face = s.cull_face == GL_BACK ? 0 : GL_BACK;
+    if (gl) SetCulling(s.cull_face);
+    break;
+  case 'g':
+    show_ground = 1 - show_ground;
+    break;
+  case 'h':
+    show_help = 1 - show_help;
+    break;
+  default:
+    return;
+  }
   if (gl) {
     Redisplay();
     SwapBuffers();

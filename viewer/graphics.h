@@ -35,6 +35,8 @@ extern bool drag_rotated;
 // Seconds the last SetupGraphics spent compiling the display lists.
 extern double list_compile_seconds;
 extern double list_compile_cpu_seconds; // and the processor time of all threads
+// 1 while the key and mouse help is drawn over the picture.
+extern int show_help;
 // Called whenever `spinning` turns on, so the event loop can start its steady tick.
 extern void (*spinStarted)();
 
@@ -52,6 +54,10 @@ void ResetDisplay();
 void ReleaseAll();
 // GL_BACK: cull with one-sided lighting; anything else: no culling, two-sided lighting.
 void SetCulling(int face);
+// Switches one display mode to its other value and redraws: 'w' wireframe, 'f' flat shading,
+// 'e' edge lines, 'n' normal lines, 'c' two-sided drawing, 'g' the ground, 'h' the help text.
+// Nothing without a Shape; without the window only the mode changes.
+void ToggleDisplayMode(char mode);
 
 // OpenGL state from the settings.
 void ApplyView(const ViewParams &view);
@@ -95,6 +101,8 @@ void StartDrag(int x, int y);
 void DragRotate(int x, int y);
 void DragPan(int x, int y);
 void DragZoom(int x, int y);
+// Scales the trackball by `factor` (one zoom step of a drag or of the wheel).
+void ZoomBy(float factor);
 // Whether a release of `button` at (x, y) leaves the object spinning.
 bool ReleaseSpins(int button, int x, int y);
 

@@ -1,4 +1,4 @@
-// Mouse and keyboard: the trackball turn and spin, pan, zoom, and the three keys.
+// Mouse and keyboard: the trackball turn and spin, pan, zoom, and the keys.
 #include "graphics.h"
 
 #include "graphicsMath.h"
@@ -9,6 +9,12 @@
 #include <cmath>
 
 namespace {
+
+// One zoom step: a right-drag motion event or a notch of the wheel.
+constexpr float kZoomIn = 1.05f, kZoomOut = 0.95f;
+// The wheel comes through the mouse callback as two more buttons, each notch a press and a
+// release.
+constexpr int kWheelUp = 3, kWheelDown = 4;
 
 void PostRedisplay() {
   if (WindowOpen()) glutPostRedisplay();
@@ -68,11 +74,14 @@ void DragPan(int x, int y) {
   Remember(x, y);
 }
 
-void DragZoom(int x, int y) {
-  float f = y < last_y ? 0.95f : 1.05f;
+void ZoomBy(float factor) {
   float s[16];
-  ScaleMatrix(f, f, f, s);
+  ScaleMatrix(factor, factor, factor, s);
   MatMultiply(trackball_matrix, s, trackball_matrix);
+}
+
+void DragZoom(int x, int y) {
+  ZoomBy(y < last_y ? kZoomOut : kZoomIn);
   Remember(x, y);
 }
 
@@ -83,6 +92,14 @@ bool ReleaseSpins(int button, int x, int y) {
 }
 
 void OnMouse(int button, int state, int x, int y, bool shift) {
+  if (button == kWheelUp || button == kWheelDown) {
+    // A notch zooms and leaves any drag or spin as it is; away from the user brings it closer.
+    if (state == GLUT_DOWN) {
+      ZoomBy(button == kWheelUp ? kZoomIn : kZoomOut);
+      PostRedisplay();
+    }
+    return;
+  }
   if (button == GLUT_LEFT_BUTTON && shift) button = GLUT_MIDDLE_BUTTON;
   if (state == GLUT_DOWN)
     StartDrag(x, y);
@@ -132,6 +149,15 @@ bool OnKeyboard(unsigned char key, int, int) {
     show_status = 1 - show_status;
     Redisplay();
     SwapBuffers();
+    break;
+  case 'w':
+  case 'f':
+  case 'e':
+  case 'n':
+  case 'c':
+  case 'g':
+  case 'h':
+    ToggleDisplayMode(static_cast<char>(key));
     break;
   default:
     break;

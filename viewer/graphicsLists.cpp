@@ -81,6 +81,11 @@ struct FacetSource {
   const uint32_t *indices(uint32_t f) const { return part.facetVertices(f); }
 };
 
+// Line ends the edge list gives a facet of `n` vertices.
+std::size_t EdgeIndexCount(uint32_t n) {
+  return n == 2 ? 2 : n > 2 ? 2 * std::size_t(n) : 0;
+}
+
 // The primitive a facet of `n` vertices joins: runs of triangles and of quadrilaterals batch.
 GLenum BatchMode(uint32_t n) {
   return n == 3 ? GL_TRIANGLES : n == 4 ? GL_QUADS : GL_POLYGON;
@@ -269,16 +274,26 @@ void BuildEdgeList() {
   GLfloat remembered[4];
   glGetFloatv(GL_CURRENT_COLOR, remembered);
   SetColor(edge_color);
-  // Each facet feeds independent lines (1st-2nd, 3rd-4th, ...; an odd last vertex draws
-  // nothing), so all facets can share one GL_LINES primitive.
+  // Every side of every facet, the last vertex back to the first, as independent lines, so all
+  // facets share one GL_LINES primitive. A two-vertex facet is its one side; a single vertex or
+  // an empty facet has none.
   std::vector<uint32_t> lines;
   std::size_t total = 0;
-  for (uint32_t f = 0; f < src.facetCount; ++f) total += src.count(f) & ~1u;
+  for (uint32_t f = 0; f < src.facetCount; ++f) total += EdgeIndexCount(src.count(f));
   ALLOC_ARRAY(lines, total, "uint", "graphics.ogl");
   std::size_t at = 0;
   for (uint32_t f = 0; f < src.facetCount; ++f) {
     const uint32_t *idx = src.indices(f);
-    for (uint32_t k = 0, n = src.count(f) & ~1u; k < n; ++k) lines[at++] = idx[k];
+    uint32_t n = src.count(f);
+    if (n == 2) {
+      lines[at++] = idx[0];
+      lines[at++] = idx[1];
+    } else if (n > 2) {
+      for (uint32_t k = 0; k < n; ++k) {
+        lines[at++] = idx[k];
+        lines[at++] = idx[k + 1 < n ? k + 1 : 0];
+      }
+    }
   }
   glEnableClientState(GL_VERTEX_ARRAY);
   glVertexPointer(3, GL_FLOAT, 0, src.vertices);
@@ -385,28 +400,38 @@ static int NewComposite(int &number) {
   return number;
 }
 
+// The object with the overlay lists `first` and `second` (0: none) over it, as a new composite
+// kept in `number`, which becomes the current list.
+static void BuildComposite(int &number, int first, int second) {
+  int n = NewComposite(number);
+  glNewList(n, GL_COMPILE);
+  bool lines = first != 0 || second != 0;
+  // Lines drawn over filled facets fight them for depth and come out dashed; the facets step
+  // back by a hair while lines lie on them.
+  if (lines) {
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(1, 1);
+  }
+  glCallList(object_id);
+  if (lines) glDisable(GL_POLYGON_OFFSET_FILL);
+  if (first != 0) glCallList(first);
+  if (second != 0) glCallList(second);
+  glEndList();
+  current_list = n;
+}
+
 void RebuildWithEdges(int16_t show) {
   if (show != 0) EnsureEdgeList();
   if (currentShape->show_normals != 0) EnsureNormalList();
-  int n = NewComposite(edgeComposite);
-  glNewList(n, GL_COMPILE);
-  glCallList(object_id);
-  if (show != 0) glCallList(edge_id);
-  if (currentShape->show_normals != 0) glCallList(normal_id);
-  glEndList();
-  current_list = n;
+  BuildComposite(edgeComposite, show != 0 ? edge_id : 0,
+                 currentShape->show_normals != 0 ? normal_id : 0);
 }
 
 void RebuildWithNormals(int16_t show) {
   if (show != 0) EnsureNormalList();
   if (currentShape->show_edges != 0) EnsureEdgeList();
-  int n = NewComposite(normalComposite);
-  glNewList(n, GL_COMPILE);
-  glCallList(object_id);
-  if (show != 0) glCallList(normal_id);
-  if (currentShape->show_edges != 0) glCallList(edge_id);
-  glEndList();
-  current_list = n;
+  BuildComposite(normalComposite, show != 0 ? normal_id : 0,
+                 currentShape->show_edges != 0 ? edge_id : 0);
 }
 
 void ReleaseGraphics() {

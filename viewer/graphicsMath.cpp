@@ -154,6 +154,25 @@ void ViewPlanes(const ViewParams &view, double &nearPlane, double &farPlane) {
   farPlane = d + view.far_offset + 5.0;
 }
 
+void AspectWindow(const float window[4], int width, int height, double out[4]) {
+  for (int i = 0; i < 4; ++i) out[i] = window[i];
+  if (width <= 0 || height <= 0) return;
+  // The window's shape relative to the design shape, from two products of whole numbers (exact
+  // in a double), so the design size itself gives exactly 1 and its picture stays as composed.
+  double relative = (double(width) * kDesignHeight) / (double(height) * kDesignWidth);
+  int lo = 0, hi = 2; // x
+  double widen = relative;
+  if (relative < 1) {
+    lo = 1, hi = 3; // y
+    widen = 1 / relative;
+  } else if (!(relative > 1)) {
+    return;
+  }
+  double centre = (out[lo] + out[hi]) * 0.5, half = (out[hi] - out[lo]) * 0.5 * widen;
+  out[lo] = centre - half;
+  out[hi] = centre + half;
+}
+
 int StippleIndex(float transmission) {
   if (std::fabs(transmission) < 1e-30f) return -1;
   // Values beyond the table take its nearest end.

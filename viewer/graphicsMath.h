@@ -33,6 +33,14 @@ void ViewTilts(const ViewParams &view, Tilt &first, Tilt &second);
 // Near and far plane distances of the view.
 void ViewPlanes(const ViewParams &view, double &nearPlane, double &farPlane);
 
+// The window size the scene is composed for: there the frustum window is used as it is.
+constexpr int kDesignWidth = 560, kDesignHeight = 525;
+// The frustum window (xmin, ymin, xmax, ymax) for a window of `width` x `height` pixels. A window
+// shaped otherwise than the design size widens it about its centre along the side that grew
+// relatively longer, so the picture keeps the proportions it has at the design size and the
+// object keeps its size along the shorter side. A window without a size leaves it as it is.
+void AspectWindow(const float window[4], int width, int height, double out[4]);
+
 // The stipple pattern number for a transmission: -1 for none (opaque), else 0 to 16.
 int StippleIndex(float transmission);
 // The 32 x 32 bitmap of pattern `index` (0 to 16), 128 bytes.

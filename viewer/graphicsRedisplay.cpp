@@ -1,4 +1,5 @@
-// One frame: the ground from the default view, the object under the trackball, the status text.
+// One frame: the ground from the default view, the object under the trackball, the status and
+// help text.
 #include "graphics.h"
 
 #include "graphicsMath.h"
@@ -12,6 +13,20 @@
 namespace {
 // The status lines are formatted into a buffer of 64 bytes; a long name keeps its end.
 constexpr std::size_t kStatusSize = 64;
+
+// The help text, below the status lines so both can show at once.
+const char *const kHelpLines[] = {
+    "Left drag: turn (let go while moving to spin)",
+    "Middle or Shift + left drag: pan",
+    "Right drag or wheel: zoom",
+    "w: wireframe    f: flat shading",
+    "e: edges    n: normals",
+    "c: two-sided    g: ground",
+    "s: status    h: this help",
+    "r: reset    Esc: quit",
+};
+constexpr int kHelpTop = 95; // first baseline, rows below the top edge
+constexpr int kLineStep = 18;
 } // namespace
 
 void DrawText(int x, int y, const char *text) {
@@ -64,6 +79,13 @@ void Redisplay() {
     DrawText(5, window_height - 41, buf);
     std::snprintf(buf, sizeof buf, "%d polygons", static_cast<int>(p.facet_count));
     DrawText(5, window_height - 59, buf);
+  }
+  if (show_help == 1) {
+    int y = window_height - kHelpTop;
+    for (const char *line : kHelpLines) {
+      DrawText(5, y, line);
+      y -= kLineStep;
+    }
   }
 }
 

@@ -42,6 +42,7 @@ void ReadAll(PlyStream *ply, const std::vector<std::string> &names) {
     ply_request_property(ply, names[e], want);
     std::unique_ptr<PlyOtherProps> other =
         ply_get_other_properties(ply, names[e], offsetof(Record, other));
+    ply_check_elements(ply, n);
     std::vector<Record> records(static_cast<std::size_t>(n));
     for (Record &r : records) {
       ply_get_element(ply, &r);

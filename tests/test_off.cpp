@@ -1,3 +1,4 @@
+#include "normalsObj.h"
 #include "readPLObj.h"
 #include "support.h"
 
@@ -259,14 +260,84 @@ TEST(OffFormat, IndexBaseColoursAndDroppedW) {
   EXPECT_TRUE(z.polygon_colors.empty()); // face colours of a COFF file are ignored
   ReleaseShape();
 
-  // "S" without "N": vertex normals exist and stay zero.
+  // "S" without "N" brings no normals: the normals step computes them from the facets.
   auto smooth = Read("SOFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
   ASSERT_TRUE(smooth);
+  EXPECT_FALSE(smooth->flags & kPLVertexNormals);
   shape = CreateShape(2);
   PLFormatObj(*smooth, *shape);
+  ComputeFacetNormals(*shape->part);
+  ComputeVertexNormals(*shape->part);
   ASSERT_EQ(shape->part->vertex_normals.size(), 3u);
-  EXPECT_EQ(shape->part->vertex_normals[0].z, 0.0f);
+  for (const Vector &n : shape->part->vertex_normals) EXPECT_EQ(n.z, 1.0f);
   ReleaseShape();
+  // With "N" the file's normals stay as they are.
+  auto given = Read("NSOFF\n3 1 0\n0 0 0 1 0 0\n1 0 0 1 0 0\n0 1 0 1 0 0\n3 0 1 2\n");
+  ASSERT_TRUE(given);
+  shape = CreateShape(2);
+  PLFormatObj(*given, *shape);
+  ComputeFacetNormals(*shape->part);
+  ComputeVertexNormals(*shape->part);
+  EXPECT_EQ(shape->part->vertex_normals[2].x, 1.0f);
+  ReleaseShape();
+}
+
+TEST(OffReader, VertexColoursOfThreeOrFourValuesAndByteRange) {
+  struct Case {
+    const char *text;
+    float second[4]; // the second vertex's colour
+    float third[4];
+  };
+  const Case cases[] = {
+      // Three values, alone or before a comment: alpha is opaque.
+      {"COFF\n3 1 0\n0 0 0 1 0 0 # red\n1 0 0 0 .5 0\n0 1 0 0 0 1 #\n3 0 1 2\n",
+       {0, .5f, 0, 1},
+       {0, 0, 1, 1}},
+      // Four values read as ever.
+      {"COFF\n3 1 0\n0 0 0 1 0 0 .5\n1 0 0\t0 .5 0 .25\n0 1 0 0 0 1 .75 # c\n3 0 1 2\n",
+       {0, .5f, 0, .25f},
+       {0, 0, 1, .75f}},
+      // Whole numbers up to 255 anywhere in the file: every vertex colour is scaled.
+      {"COFF\n3 1 0\n0 0 0 192 192 192 255\n1 0 0 0 1 0\n0 1 0 255 0 0 # a comment\n3 0 1 2\n",
+       {0, 1 / 255.0f, 0, 1 / 255.0f},
+       {1, 0, 0, 1 / 255.0f}},
+      // The last vertex may end the file.
+      {"COFF\n3 0 0\n0 0 0 1 0 0\n1 0 0 0 1 0\n0 1 0 0 0 1", {0, 1, 0, 1}, {0, 0, 1, 1}},
+  };
+  for (const Case &c : cases) {
+    auto list = Read(c.text);
+    if (!list) {
+      ADD_FAILURE() << c.text;
+      continue;
+    }
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_FLOAT_EQ(list->verts[1].color[k], c.second[k]) << c.text << " " << k;
+      EXPECT_FLOAT_EQ(list->verts[2].color[k], c.third[k]) << c.text << " " << k;
+    }
+    EXPECT_EQ(list->verts[2].point[1], 1.0f) << c.text;
+  }
+  // Three one-digit values per vertex and no faces fill the file exactly: not a lying count.
+  EXPECT_TRUE(Read("COFF\n2 0 0\n0 0 0 1 1 1\n0 0 0 1 1 1\n"));
+  EXPECT_FALSE(Read("COFF\n2 0 0\n0 0 0 1 1 1\n0 0 0 1 1\n"));
+  EXPECT_FALSE(Read("COFF\n1 0 0\n0 0 0 1 1 1 x\n"));
+
+  // A file written with bytes 0-255 shows its colours, not white.
+  auto cactus = Read(ReadFile(RealWorld("off/cgal-cactus.off")));
+  ASSERT_TRUE(cactus);
+  EXPECT_FLOAT_EQ(cactus->verts[0].color[0], 192 / 255.0f);
+  EXPECT_FLOAT_EQ(cactus->verts[0].color[3], 1.0f);
+  auto floats = Read(ReadFile(RealWorld("off/gv-vertcube.off")));
+  ASSERT_TRUE(floats);
+  EXPECT_EQ(floats->verts[1].color[2], 0.8f);
+  EXPECT_EQ(floats->verts[1].color[3], 0.75f);
+
+  // Binary colours keep their four values.
+  std::string bin = "COFF BINARY\n" + BigEndian({1, 0, 0}) + BigEndianF({0, 0, 0, .5f, .25f, 0, 1});
+  auto binary = Read(bin);
+  ASSERT_TRUE(binary);
+  EXPECT_EQ(binary->verts[0].color[1], .25f);
+  EXPECT_EQ(binary->verts[0].color[3], 1.0f);
+  EXPECT_FALSE(Read(bin.substr(0, bin.size() - 4)));
 }
 
 TEST(OffCommandLine, RealFilesLoadWithTheirCounts) {

@@ -149,12 +149,12 @@ TEST(PlyFile, RefusedHeaders) {
        "\"property list\" needs"},
       {"ply\nformat ascii 1.0\nelement vertex -3\nend_header\n", "negative count"},
       {"ply\nformat ascii 1.0\nelement a 0\nelement a 0\nend_header\n", "declared twice"},
-      // Counts the data cannot hold are refused before anything is allocated for them.
+      // Binary counts the data cannot hold are refused before anything is allocated for them.
       {"ply\nformat binary_little_endian 1.0\nelement vertex 2000000000\nproperty float x\n"
        "end_header\n\x01\x02\x03\x04",
        "element 'vertex' declares 2000000000 instances, more than the 4 bytes"},
-      {"ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nend_header\n1\n2\n",
-       "more than the 4 bytes"},
+      {"ply\nformat binary_big_endian 1.0\nelement v 2\nproperty short a\nend_header\nabc",
+       "element 'v' declares 2 instances, more than the 3 bytes"},
   };
   for (const Case &c : cases) {
     EXPECT_FALSE(OpenPly(dir, c.text)) << c.text;
@@ -429,6 +429,111 @@ TEST(PlyFile, OtherElementsAreReadAndKept) {
   EXPECT_EQ(t[1], 0.25f); // the storage travels with the list
 }
 
+TEST(PlyFile, ElementsWithoutProperties) {
+  TempDir dir;
+  // Binary: an instance without properties takes no bytes, whatever the count.
+  for (int count : {100, 2000000000}) {
+    std::string text = "ply\nformat binary_little_endian 1.0\nelement marker " +
+                       std::to_string(count) + "\nelement v 1\nproperty short a\nend_header\n";
+    Put<int16_t>(text, -7, false);
+    std::unique_ptr<PlyStream> ply = OpenPly(dir, text);
+    ASSERT_TRUE(ply) << count << ": " << ply_header_error();
+    std::shared_ptr<PlyOtherElementList> list = ply_get_other_element(ply.get(), "marker", count);
+    EXPECT_EQ(list->other_list[0].elem_count, count);
+    EXPECT_TRUE(list->other_list[0].other_data.empty()); // nothing to keep, nothing allocated
+    list = ply_get_other_element(ply.get(), "v", 1);
+    int16_t a;
+    std::memcpy(&a,
+                static_cast<char *>(list->other_list[1].other_data[0].other_props) +
+                    list->other_list[1].other_props->props[0].offset,
+                2);
+    EXPECT_EQ(a, -7);
+  }
+  // Ascii: every instance is a line, empty or not; a count its lines do not reach ends the run.
+  const std::string head = "ply\nformat ascii 1.0\nelement blank 3\nelement v 1\nproperty int a\n"
+                           "end_header\n";
+  std::unique_ptr<PlyStream> ply = OpenPly(dir, head + "\nanything\n\n5\n");
+  ASSERT_TRUE(ply);
+  ply_get_other_element(ply.get(), "blank", 3);
+  std::shared_ptr<PlyOtherElementList> list = ply_get_other_element(ply.get(), "v", 1);
+  int32_t a;
+  std::memcpy(&a,
+              static_cast<char *>(list->other_list[1].other_data[0].other_props) +
+                  list->other_list[1].other_props->props[0].offset,
+              4);
+  EXPECT_EQ(a, 5);
+  ply = OpenPly(dir, "ply\nformat ascii 1.0\nelement blank 2000000000\nend_header\n\n\n");
+  ASSERT_TRUE(ply);
+  Failure f = Fails([&] { ply_get_other_element(ply.get(), "blank", 2000000000); });
+  EXPECT_EQ(f.status, -1);
+  EXPECT_EQ(f.message, "ply_get_element: unexpected end of file\n");
+}
+
+// Ascii data that stops short of its counts ends the run with the library's message, however many
+// lines are missing; the count is never trusted for room first.
+TEST(PlyFile, AsciiDataEndingEarlyEndsTheRunAsReadingDoes) {
+  TempDir dir;
+  struct Case {
+    std::string text;
+    const char *message;
+  };
+  const std::string v = "ply\nformat ascii 1.0\nelement v ";
+  const Case cases[] = {
+      {v + "3\nproperty float x\nend_header\n1\n2\n", "ply_get_element: unexpected end of file\n"},
+      {v + "3\nproperty float x\nend_header\n1\n", "ply_get_element: unexpected end of file\n"},
+      // A file cut inside its last line ends early too.
+      {v + "3\nproperty float x\nproperty float y\nend_header\n1 2\n3 4\n5",
+       "ply_get_element: unexpected end of file\n"},
+      {v + "2\nproperty list uchar int l\nend_header\n3 1 2 3\n3 1 2",
+       "ply_get_element: unexpected end of file\n"},
+      // Long lines: the count looks possible until the lines run out.
+      {v + "3\nproperty float x\nend_header\n1 2 3 4\n5\n",
+       "ply_get_element: unexpected end of file\n"},
+      {v + "2000000000\nproperty float x\nend_header\n1\n",
+       "ply_get_element: unexpected end of file\n"},
+      {v + "2000000000\nproperty float x\nend_header\n",
+       "ply_get_element: unexpected end of file\n"},
+      {v + "9\nproperty float x\nproperty float y\nend_header\n1 2\n3\n",
+       "ply_get_element: too few values for element 'v' on line 8\n"},
+      {v + "9\nproperty float x\nend_header\n1\n2 junk\n3\n4\n",
+       "ply_get_element: unexpected end of file\n"},
+  };
+  struct Rec {
+    float x;
+    void *other;
+  };
+  for (const Case &c : cases) {
+    for (bool whole : {false, true}) {
+      std::unique_ptr<PlyStream> ply = OpenPly(dir, c.text);
+      ASSERT_TRUE(ply) << c.text << ply_header_error();
+      int n = 0;
+      ply_element_description(ply.get(), "v", &n, nullptr, nullptr);
+      Failure f = Fails([&] {
+        if (whole) {
+          ply_get_other_element(ply.get(), "v", n);
+          return;
+        }
+        ply_request_property(ply.get(), "v", Field("x", kPlyFloat, offsetof(Rec, x)));
+        ply_get_other_properties(ply.get(), "v", offsetof(Rec, other));
+        ply_check_elements(ply.get(), n);
+        std::vector<Rec> records(static_cast<std::size_t>(n));
+        for (Rec &r : records) ply_get_element(ply.get(), &r);
+      });
+      EXPECT_EQ(f.status, -1) << c.text;
+      EXPECT_EQ(f.message, c.message) << c.text;
+    }
+  }
+  // A count the lines hold passes the check and reads.
+  std::unique_ptr<PlyStream> ply = OpenPly(dir, v + "2\nproperty float x\nend_header\n1\n2");
+  ASSERT_TRUE(ply);
+  ply_request_property(ply.get(), "v", Field("x", kPlyFloat, offsetof(Rec, x)));
+  ply_check_elements(ply.get(), 2);
+  Rec r[2];
+  ply_get_element(ply.get(), &r[0]);
+  ply_get_element(ply.get(), &r[1]);
+  EXPECT_EQ(r[1].x, 2.0f);
+}
+
 TEST(PlyFile, MissingNamesWarnOrEndTheRun) {
   TempDir dir;
   std::unique_ptr<PlyStream> ply =
@@ -509,5 +614,15 @@ TEST(PlyFile, BadDataEndsTheRunWithoutReadingPastIt) {
     });
     EXPECT_EQ(f.status, -1) << c.text;
     EXPECT_EQ(f.message, c.message) << c.text;
+  }
+  // Binary data that ends early names the file once the caller has given its name.
+  for (const std::string &text : {truncated, longList}) {
+    std::unique_ptr<PlyStream> ply = OpenPly(dir, text);
+    ASSERT_TRUE(ply);
+    ply_set_file_name(ply.get(), "cut.ply");
+    Failure f = Fails([&] { ply_get_other_element(ply.get(), "v", 2); });
+    EXPECT_EQ(f.status, -1);
+    EXPECT_EQ(f.message,
+              "ply_get_element: unexpected end of file: cut.ply is shorter than its header says\n");
   }
 }

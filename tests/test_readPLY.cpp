@@ -56,6 +56,19 @@ std::vector<uint32_t> Facet(const Part &p, uint32_t f) {
   return std::vector<uint32_t>(p.facetVertices(f), p.facetVertices(f) + p.facets[f].count);
 }
 
+// A tetrahedron in binary whose data stops inside its second face's index list.
+const std::string kTetraBinaryCut = [] {
+  std::string t = "ply\nformat binary_little_endian 1.0\nelement vertex 4\nproperty float x\n"
+                  "property float y\nproperty float z\nelement face 2\n"
+                  "property list uchar int vertex_indices\nend_header\n";
+  for (float c : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.5f}) Put<float>(t, c);
+  Put<uint8_t>(t, 3);
+  for (int32_t i : {0, 1, 2}) Put<int32_t>(t, i);
+  Put<uint8_t>(t, 3);
+  Put<int32_t>(t, 0);
+  return t;
+}();
+
 const char *const kTetraAscii = "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\n"
                                 "property float y\nproperty float z\nelement face 2\n"
                                 "property list uchar int vertex_indices\nend_header\n"
@@ -187,9 +200,25 @@ TEST(ReadPLY, FilesThatCannotBecomeAnObject) {
   const Case cases[] = {
       {"", 1, "PLYReadObj: obj.ply is not a PLY file\n"},
       {"solid cube\nendsolid cube\n", 1, "PLYReadObj: obj.ply is not a PLY file\n"},
-      {"ply\nformat ascii 1.0\nelement vertex 900000000\nproperty float x\nend_header\n1\n", 1,
+      // Ascii data ending early, one line or many short, ends as the library reports it.
+      {vertexHead + "end_header\n0 0 0\n1 0 0\n", -1, "ply_get_element: unexpected end of file\n"},
+      {vertexHead + "element face 3\nproperty list uchar int vertex_indices\nend_header\n" +
+           points + "3 0 1 2\n",
+       -1, "ply_get_element: unexpected end of file\n"},
+      {"ply\nformat ascii 1.0\nelement vertex 900000000\nproperty float x\nproperty float y\n"
+       "property float z\nend_header\n1 2 3\n",
+       -1, "ply_get_element: unexpected end of file\n"},
+      {vertexHead + "element face 900000000\nproperty list uchar int vertex_indices\nend_header\n" +
+           points + "3 0 1 2\n",
+       -1, "ply_get_element: unexpected end of file\n"},
+      // Binary data ending early names the file.
+      {"ply\nformat binary_little_endian 1.0\nelement vertex 900000000\nproperty float x\n"
+       "end_header\n1\n",
+       1,
        "PLYReadObj: obj.ply is not a PLY file this program reads: element 'vertex' declares "
        "900000000 instances, more than the 2 bytes of data can hold\n"},
+      {kTetraBinaryCut, -1,
+       "ply_get_element: unexpected end of file: obj.ply is shorter than its header says\n"},
       {"ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
        "end_header\n1 2\n",
        -1, "Vertices don't have x, y, and z\n"},
@@ -216,6 +245,25 @@ TEST(ReadPLY, FilesThatCannotBecomeAnObject) {
     EXPECT_EQ(result.first, c.status) << c.text;
     EXPECT_EQ(result.second, c.message) << c.text;
   }
+}
+
+TEST(ReadPLY, BinaryElementWithoutPropertiesLoads) {
+  // A marker element of no properties takes no bytes, before and after the geometry.
+  std::string text = "ply\nformat binary_big_endian 1.0\nelement marker 100\n"
+                     "element vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+                     "element face 1\nproperty list uchar int vertex_indices\n"
+                     "element end 2000000000\nend_header\n";
+  for (float c : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f}) Put<float>(text, c, true);
+  Put<uint8_t>(text, 3);
+  for (int32_t i : {0, 2, 1}) Put<int32_t>(text, i, true);
+  PlyObject obj;
+  Part &p = obj.Load(text);
+  ASSERT_EQ(p.vertex_count, 3u);
+  EXPECT_EQ(p.vertices[1].x, 1.0f);
+  ASSERT_EQ(p.facet_count, 1u);
+  EXPECT_EQ(Facet(p, 0), (std::vector<uint32_t>{0, 2, 1}));
+  ASSERT_EQ(obj.surface->other_elements->num_elems(), 2);
+  EXPECT_EQ(obj.surface->other_elements->other_list[0].elem_count, 100);
 }
 
 TEST(ReadPLY, VertexIndexSpelling) {

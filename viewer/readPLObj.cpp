@@ -222,6 +222,8 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   if (c == 'C') flags = kPLVertexColors, c = (++s.p < s.end) ? *s.p : PL_EOF;
   if (c == 'N') flags |= kPLVertexNormals, c = (++s.p < s.end) ? *s.p : PL_EOF;
   if (c == '4') fourAt = s.p, four = true, c = (++s.p < s.end) ? *s.p : PL_EOF;
+  // "S" (smooth) brings no normals of its own: without "N" the vertex normals are computed from the
+  // facets like any object's, never taken as zero (which would draw the object black).
   if (c == 'S') smooth = true, c = (++s.p < s.end) ? *s.p : PL_EOF;
   if (c == 'O') {
     ++s.p;
@@ -269,9 +271,11 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   list->edge_count = counts[2];
 
   // Every value needs at least one byte and a separator in ascii, four bytes in binary, so a
-  // count the rest of the file cannot hold is refused before anything is allocated.
-  int perVertex =
-      (four ? 4 : 3) + ((flags & kPLVertexNormals) ? 3 : 0) + ((flags & kPLVertexColors) ? 4 : 0);
+  // count the rest of the file cannot hold is refused before anything is allocated. An ascii
+  // vertex colour may have three values.
+  int colorValues = binary ? 4 : 3;
+  int perVertex = (four ? 4 : 3) + ((flags & kPLVertexNormals) ? 3 : 0) +
+                  ((flags & kPLVertexColors) ? colorValues : 0);
   auto fits = [&](int64_t values, int64_t bytesPerValue) {
     return values * bytesPerValue <= static_cast<int64_t>(s.end - s.p) + 1;
   };
@@ -282,18 +286,36 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   }
 
   ALLOC_ARRAY(list->verts, static_cast<std::size_t>(list->vert_count), "Vert", kModule);
+  bool colorsOver1 = false;
   for (int32_t i = 0; i < list->vert_count; ++i) {
     Vert &v = list->verts[static_cast<std::size_t>(i)];
     int dims = four ? 4 : 3;
     bool ok = PLReadFloats(s, dims, v.point, binary) == dims;
     if (ok && (flags & kPLVertexNormals)) ok = PLReadFloats(s, 3, v.normal, binary) == 3;
-    if (ok && (flags & kPLVertexColors)) ok = PLReadFloats(s, 4, v.color, binary) == 4;
+    if (ok && (flags & kPLVertexColors)) {
+      // Many writers give r g b alone, often with a comment after them: an alpha is read only
+      // where the vertex's line goes on, and is opaque otherwise.
+      ok = PLReadFloats(s, colorValues, v.color, binary) == colorValues;
+      if (ok && !binary) {
+        int next = NextChar(s, kPLStopAtNewline);
+        if (next == '\n' || next == PL_EOF)
+          v.color[3] = 1.0f;
+        else
+          ok = PLReadFloats(s, 1, &v.color[3], false) == 1;
+      }
+      for (int k = 0; k < 4 && ok; ++k) colorsOver1 |= v.color[k] > 1.0f;
+    }
     if (!ok) {
       PLMessage("PolyList %s: Bad vertex %d (of %d)", name, i, list->vert_count);
       return nullptr;
     }
     if (!four) v.point[3] = 1.0f;
   }
+  // Colours written as whole numbers up to 255 would all clamp to white: a file with any value
+  // above 1 has them all scaled, as face colours are.
+  if (colorsOver1)
+    for (Vert &v : list->verts)
+      for (float &c : v.color) c *= kInv255;
 
   // A polygon needs its count, one index and (binary) its colour count.
   if (!fits(int64_t(list->poly_count) * (binary ? 3 : 2), binary ? 4 : 2)) {
@@ -390,7 +412,6 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   }
 
   list->index_pool.resize(used);
-  if (smooth && !(list->flags & kPLVertexNormals)) list->flags |= kPLVertexNormals;
   return list;
 }
 

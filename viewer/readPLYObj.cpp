@@ -108,6 +108,7 @@ std::unique_ptr<Surface> PLYReadObj() {
           why.c_str());
   }
   found.file.release(); // the stream closes it now
+  ply_set_file_name(ply.get(), objName);
   float version;
   int fileType;
   ply_file_info(ply.get(), &version, &fileType);
@@ -122,6 +123,7 @@ std::unique_ptr<Surface> PLYReadObj() {
       RequestProperties(ply.get(), *s, name, props, wanted, nw);
       s->vert_other = ply_get_other_properties(ply.get(), name, offsetof(PlyVertex, other));
       if (!s->has_x || !s->has_y || !s->has_z) fatal(-1, "Vertices don't have x, y, and z\n");
+      ply_check_elements(ply.get(), n);
       AllocRecords(s->vlist, n, "PlyVertex *", __LINE__);
       s->nverts = n;
       ply_get_elements(ply.get(), s->vlist.begin(), sizeof(PlyVertex), s->vlist.size());
@@ -131,6 +133,7 @@ std::unique_ptr<Surface> PLYReadObj() {
       RequestProperties(ply.get(), *s, name, props, wanted, nw);
       s->face_other = ply_get_other_properties(ply.get(), name, offsetof(PlyFace, other));
       if (!s->has_fverts) fatal(-1, "Faces don't have vertex indices\n");
+      ply_check_elements(ply.get(), n);
       AllocRecords(s->flist, n, "PlyFace *", __LINE__);
       s->nfaces = n;
       // In batches, so that the corners are counted while the records are still in cache.

@@ -72,6 +72,14 @@ struct PlyValue {
   fatal(-1, "ply_get_element: unexpected end of file\n");
 }
 
+// Binary data that ends early: a byte count in the header is wrong or the file was cut short. Said
+// with the file's name when the caller gave it.
+[[noreturn]] void binaryEnd(const PlyInput &in) {
+  if (in.name.empty()) unexpectedEnd();
+  fatal(-1, "ply_get_element: unexpected end of file: %s is shorter than its header says\n",
+        in.name.c_str());
+}
+
 bool hostBigEndian() {
   return __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
 }
@@ -217,7 +225,7 @@ PlyValue decodeBinary(const char *p, int type, bool swap) {
 PlyValue getBinaryItem(PlyInput &in, int type, bool swap) {
   if (!validType(type)) fatal(-1, "get_binary_item: bad type = %d\n", type);
   std::size_t size = static_cast<std::size_t>(kTypeSizes[type]);
-  if (in.end - in.pos < size && !inputFill(in, size)) unexpectedEnd();
+  if (in.end - in.pos < size && !inputFill(in, size)) binaryEnd(in);
   const char *p = in.buf.data() + in.pos;
   in.pos += size;
   return decodeBinary(p, type, swap);
@@ -304,19 +312,26 @@ PlyValue decodeAscii(const char *p, const char *e, int type, const char **stop =
 struct AsciiLine {
   const char *p;
   const char *e;
+  bool cut; // the data ends on this line, without a newline
 };
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
+// A line without the values its instance needs. On the last line of a file that stops without a
+// newline, the file was cut short: that is the end of the file coming early.
+[[noreturn]] void lineTooShort(const AsciiLine &line, const PlyStream *plyfile) {
+  if (line.cut) unexpectedEnd();
+  fatal(-1, "ply_get_element: too few values for element '%s' on line %ld\n",
+        plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)].name.c_str(),
+        plyfile->in.line);
+}
+
 PlyValue getAsciiItem(AsciiLine &line, int type, const PlyStream *plyfile) {
   if (!validType(type)) fatal(-1, "get_ascii_item: bad type = %d\n", type);
   while (line.p < line.e && isBlank(*line.p)) ++line.p;
-  if (line.p == line.e)
-    fatal(-1, "ply_get_element: too few values for element '%s' on line %ld\n",
-          plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)].name.c_str(),
-          plyfile->in.line);
+  if (line.p == line.e) lineTooShort(line, plyfile);
   // A number never runs over a blank, so it is read in place; the rest of its word is skipped.
   const char *stop = line.p;
   PlyValue v = decodeAscii(line.p, line.e, type, &stop);
@@ -380,15 +395,17 @@ bool rejectHeader(const char *fmt, ...) {
 unsigned long long minimumInstanceBytes(const PlyElementDesc &elem, int file_type) {
   unsigned long long bytes = 0;
   for (const PlyPropertyDesc &prop : elem.props) {
-    if (file_type == kPlyAscii)
+    if (file_type == kPlyAscii) {
       bytes += 2; // a word and its separator
-    else
-      bytes += static_cast<unsigned long long>(
-          prop.is_list ? (validType(prop.count_external) ? kTypeSizes[prop.count_external] : 0)
-                       : (validType(prop.external_type) ? kTypeSizes[prop.external_type] : 0));
+    } else {
+      int type = prop.is_list ? prop.count_external : prop.external_type;
+      // A type of no size cannot be read at all; it still must not make the instance free.
+      bytes += validType(type) ? static_cast<unsigned long long>(kTypeSizes[type]) : 1;
+    }
   }
-  // An ascii instance is at least a line; a binary one of no bytes still costs a record here.
-  return std::max(bytes, 1ULL);
+  // Every ascii instance is a line of its own, even one without properties. A binary instance
+  // without properties takes no bytes at all.
+  return file_type == kPlyAscii ? std::max(bytes, 1ULL) : bytes;
 }
 
 // Splits a header line (tabs and stray carriage returns count as spaces) into words.
@@ -497,6 +514,9 @@ bool parseHeader(PlyStream &ply) {
   }
   if (!haveFormat) return rejectHeader("%s", "no \"format\" line");
 
+  // Binary counts the data cannot hold are refused here, before anything is allocated for them.
+  // Ascii data that ends early is met while reading, as the library reports it; a caller sizing
+  // its records by a count first asks ply_check_elements.
   unsigned long long need = 0;
   unsigned long long left = ply.in.left();
   for (PlyElementDesc &elem : ply.elems) {
@@ -504,10 +524,10 @@ bool parseHeader(PlyStream &ply) {
     elem.other_placed.assign(elem.props.size(), 0);
     elem.other_offset = -1;
     unsigned long long each = minimumInstanceBytes(elem, ply.file_type);
+    elem.min_bytes = each;
+    if (ply.file_type == kPlyAscii || each == 0) continue;
     unsigned long long n = static_cast<unsigned long long>(elem.num);
-    // The last ascii line may go without its newline.
-    unsigned long long room = left + (ply.file_type == kPlyAscii ? 1 : 0);
-    if (n > 0 && (each > room / n || need + n * each > room))
+    if (n > 0 && (each > left / n || need + n * each > left))
       return rejectHeader("element '%s' declares %d instances, more than the %llu bytes of data "
                           "can hold",
                           elem.name.c_str(), elem.num, left);
@@ -737,7 +757,7 @@ void getBinaryList(PlyInput &in, int type, int stored, bool swap, long long coun
   std::size_t bytes = static_cast<std::size_t>(count) * size;
   if (!items || stored == type) {
     // Same layout in file and record: one copy (and a byte swap) for the whole list.
-    if (!inputFill(in, bytes)) unexpectedEnd();
+    if (!inputFill(in, bytes)) binaryEnd(in);
     const char *p = in.buf.data() + in.pos;
     in.pos += bytes;
     if (!items) return;
@@ -856,7 +876,7 @@ void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyR
                       char *record, char *other, bool swap) {
   PlyInput &in = plyfile->in;
   if (plan.all_scalar) {
-    if (in.end - in.pos < plan.fixed && !inputFill(in, plan.fixed)) unexpectedEnd();
+    if (in.end - in.pos < plan.fixed && !inputFill(in, plan.fixed)) binaryEnd(in);
     const char *p = in.buf.data() + in.pos;
     in.pos += plan.fixed;
     for (const PlyReadStep &step : plan.steps)
@@ -867,13 +887,13 @@ void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyR
   for (const PlyReadStep &step : plan.steps) {
     char *base = step.target ? other : record;
     if (!step.is_list) {
-      if (in.end - in.pos < step.size && !inputFill(in, step.size)) unexpectedEnd();
+      if (in.end - in.pos < step.size && !inputFill(in, step.size)) binaryEnd(in);
       const char *p = in.buf.data() + in.pos;
       in.pos += step.size;
       if (step.target >= 0) step.conv(p, base + step.offset);
       continue;
     }
-    if (in.end - in.pos < step.csize && !inputFill(in, step.csize)) unexpectedEnd();
+    if (in.end - in.pos < step.csize && !inputFill(in, step.csize)) binaryEnd(in);
     const char *p = in.buf.data() + in.pos;
     in.pos += step.csize;
     long long count = decodeBinary(p, step.cext, swap).i;
@@ -885,11 +905,11 @@ void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyR
     void *items = nullptr;
     if (count > 0) {
       std::size_t bytes = static_cast<std::size_t>(count) * step.size;
-      if (bytes > in.left()) unexpectedEnd();
+      if (bytes > in.left()) binaryEnd(in);
       if (step.target >= 0)
         items = plyfile->storage->alloc(static_cast<std::size_t>(count) * step.insize, step.insize);
       if (step.copy) {
-        if (in.end - in.pos < bytes && !inputFill(in, bytes)) unexpectedEnd();
+        if (in.end - in.pos < bytes && !inputFill(in, bytes)) binaryEnd(in);
         std::memcpy(items, in.buf.data() + in.pos, bytes);
         in.pos += bytes;
       } else {
@@ -900,31 +920,33 @@ void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyR
   }
 }
 
+// Reads one instance into `record`; with no record it is read and nothing is kept.
 void getElement(PlyStream *plyfile, char *record) {
   if (plyfile->which_elem < 0) fatal(-1, "ply_get_element: no element chosen\n");
   PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)];
   PlyInput &in = plyfile->in;
   char *other = nullptr;
-  if (elem.other_offset != -1) {
+  if (record && elem.other_offset != -1) {
     other = static_cast<char *>(plyfile->storage->alloc(static_cast<std::size_t>(elem.other_size)));
     std::memcpy(record + elem.other_offset, &other, sizeof other);
   }
   const bool ascii = plyfile->file_type == kPlyAscii;
   const bool swap = plyfile->file_type == (hostBigEndian() ? kPlyBinaryLE : kPlyBinaryBE);
-  if (!ascii) {
+  if (!ascii && record) {
     const PlyReadPlan &plan = readPlan(plyfile, elem, swap);
     if (plan.fast) {
       getBinaryElement(plyfile, elem, plan, record, other, swap);
       return;
     }
   }
-  AsciiLine line{nullptr, nullptr};
+  AsciiLine line{nullptr, nullptr, false};
   if (ascii) {
     if (inputLine(in, &line.p, &line.e) <= 0) unexpectedEnd();
+    line.cut = in.at_eof && line.e == in.buf.data() + in.end;
   }
   for (std::size_t i = 0; i < elem.props.size(); ++i) {
     const PlyPropertyDesc &prop = elem.props[i];
-    bool requested = elem.store_prop[i] != 0;
+    bool requested = record && elem.store_prop[i] != 0;
     bool store = requested || (other && elem.other_placed[i]);
     char *base = requested ? record : other;
     if (!prop.is_list) {
@@ -949,11 +971,10 @@ void getElement(PlyStream *plyfile, char *record) {
       if (ascii) {
         if (static_cast<unsigned long long>(count) >
             (static_cast<unsigned long long>(line.e - line.p) + 1) / 2)
-          fatal(-1, "ply_get_element: too few values for element '%s' on line %ld\n",
-                elem.name.c_str(), in.line);
+          lineTooShort(line, plyfile);
       } else if (static_cast<unsigned long long>(count) * kTypeSizes[prop.external_type] >
                  in.left()) {
-        unexpectedEnd();
+        binaryEnd(in);
       }
       if (store) {
         if (!validType(prop.internal_type))
@@ -980,6 +1001,30 @@ void getElement(PlyStream *plyfile, char *record) {
 }
 
 } // namespace
+
+void ply_set_file_name(PlyStream *plyfile, const std::string &name) {
+  plyfile->in.name = name;
+}
+
+void ply_check_elements(PlyStream *plyfile, int count) {
+  if (plyfile->which_elem < 0) fatal(-1, "ply_get_element: no element chosen\n");
+  const PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)];
+  const bool ascii = plyfile->file_type == kPlyAscii;
+  // The last ascii line may go without its newline.
+  unsigned long long room = plyfile->in.left() + (ascii ? 1 : 0);
+  if (count <= 0 || elem.min_bytes == 0 ||
+      static_cast<unsigned long long>(count) <= room / elem.min_bytes)
+    return;
+  // Every instance read takes at least min_bytes, so the data gives out before the last one, at
+  // the very place and with the very message that reading them into records would meet.
+  try {
+    for (int k = 0; k < count; ++k) getElement(plyfile, nullptr);
+  } catch (const std::bad_alloc &) {
+    allocationBombed(__LINE__);
+  }
+  if (ascii) unexpectedEnd();
+  binaryEnd(plyfile->in);
+}
 
 void ply_get_element(PlyStream *plyfile, void *elem_ptr) {
   try {
@@ -1036,8 +1081,16 @@ ply_get_other_element(PlyStream *plyfile, const std::string &elem_name, int elem
     PlyOtherElement &entry = plyfile->other_elems->other_list.back();
     entry.elem_count = elem_count;
     entry.elem_name = elem_name;
-    entry.other_data.resize(static_cast<std::size_t>(elem_count));
     entry.other_props = ply_get_other_properties(plyfile, elem_name, 0);
+    ply_check_elements(plyfile, elem_count);
+    const PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(idx)];
+    if (elem.props.empty()) {
+      // Nothing to keep. An ascii instance is still a line to pass; a binary one is no bytes.
+      if (plyfile->file_type == kPlyAscii)
+        for (int k = 0; k < elem_count; ++k) getElement(plyfile, nullptr);
+      return plyfile->other_elems;
+    }
+    entry.other_data.resize(static_cast<std::size_t>(elem_count));
     for (PlyOtherData &data : entry.other_data) ply_get_element(plyfile, &data);
     return plyfile->other_elems;
   } catch (const std::bad_alloc &) {

@@ -56,6 +56,7 @@ struct PlyElementDesc {
   std::vector<char> other_placed; // 1 where the property has a field in the other block
   int other_offset = -1; // where the caller's record keeps the other-block pointer, -1 none
   int other_size = 0;    // bytes of the other block
+  unsigned long long min_bytes = 0; // the fewest bytes of data one instance can take
   int nprops() const { return static_cast<int>(props.size()); }
 };
 
@@ -149,6 +150,8 @@ struct PlyOtherData {
 struct PlyOtherElement {
   std::string elem_name;
   int elem_count = 0;
+  // One record per instance; an element without properties keeps nothing, so it has none (its
+  // count may be anything, as no data stands behind it).
   std::vector<PlyOtherData> other_data;
   std::unique_ptr<PlyOtherProps> other_props;
 };
@@ -169,6 +172,7 @@ struct PlyInput {
   unsigned long long consumed = 0; // bytes before buf[0]
   unsigned long long total = 0;    // bytes of the whole input
   long line = 0;                   // lines read so far (for messages)
+  std::string name;                // the file's name for messages, "" when not given
   unsigned long long left() const { return total - consumed - pos; }
 };
 
@@ -213,6 +217,16 @@ std::unique_ptr<PlyOtherProps> ply_get_other_properties(PlyStream *plyfile,
 // Lays out the unrequested properties' block for a host with `pointer_size`-byte pointers and
 // returns its size (ply_get_other_properties uses this host's pointer size).
 int ply_layout_other_props(PlyElementDesc &elem, int pointer_size);
+
+// Names the file in the messages for binary data that ends early (ascii data ending early keeps the
+// library's own message).
+void ply_set_file_name(PlyStream *plyfile, const std::string &name);
+
+// To be called before making room for `count` instances of the current element. Returns when the
+// unread data could hold them; when it cannot, the count lies, and the instances are read on
+// without being stored until the data gives out, which ends the run with the message that reading
+// them would have given.
+void ply_check_elements(PlyStream *plyfile, int count);
 
 void ply_get_element(PlyStream *plyfile, void *elem_ptr);
 // The same as ply_get_element on each of `count` records lying `stride` bytes apart, faster.

@@ -165,6 +165,17 @@ TEST(Wrl2Geom, BadWorldsAreRefusedWithTheirLine) {
       {v2 + "Shape { geometry IndexedFaceSet { coordIndex [0 1 2x] } }",
        "t.wrl: line 2: bad number \"2x\""},
       {v2 + "WorldInfo { title \"open", "t.wrl: line 2: string without its closing quote"},
+      // What the converter reads must be numbers; what it passes over must still be closed.
+      {v2 + "Transform { translation 1 2x 3 children " + kTriangle2 + " }",
+       "t.wrl: line 2: bad number \"2x\""},
+      {v2 + "Shape { geometry IndexedFaceSet { coord Coordinate { point [0 0 0, 1 ../0 0] }\n"
+            "coordIndex [0 1 2] } }",
+       "t.wrl: line 2: bad number \"../0\""},
+      {"#VRML V1.0 ascii\nSeparator {\nTexture2 { filename ../wood.jpg\n",
+       "t.wrl: line 3: Texture2 node without its closing \"}\""},
+      // Names defined inside a prototype are its own.
+      {v2 + "PROTO P [ ] { DEF X Group { } }\nTransform { children USE X }",
+       "t.wrl: line 3: USE of undefined name"},
       {v2 + "Shape { geometry Sphere { } }", "t.wrl: no face sets to convert"},
       {v2 + "Transform { scale 1e30 1 1 children Transform { scale 1e30 1 1 children " +
            kTriangle2 + " } }",
@@ -258,4 +269,101 @@ TEST(Wrl2Geom, WrittenTextIsPlainDecimals) {
                                              "0.0000001000000\t0.0000000000000\t0.0000000000000\n"
                                              "0.0000000000000\t0.0000001000000\t0.0000000000000\n"
                                              "3\t0 1 2 \n");
+}
+
+// Worlds as exporters write them: whatever the converter does not use (textures, scripts,
+// prototypes, sounds, unquoted file names, hexadecimal images, strings full of braces) is passed
+// over by its brackets, and the face sets in between still come through.
+TEST(Wrl2Geom, WhatTheConverterDoesNotUseIsPassedOverByItsBrackets) {
+  const std::string quad1 = "Coordinate3 { point [0 0 0, 1 0 0, 1 1 0, 0 1 0] }\n"
+                            "IndexedFaceSet { coordIndex [0, 1, 2, 3, -1] }\n";
+  const std::string quad2 = "geometry IndexedFaceSet { coord Coordinate { point [0 0 0, 1 0 0, "
+                            "1 1 0, 0 1 0] } coordIndex [0 1 2 3 -1] }";
+  struct Case {
+    const char *what;
+    std::string text;
+    std::size_t vertices, facets;
+  } cases[] = {
+      {"1.0 texture with an unquoted file name",
+       "#VRML V1.0 ascii\nSeparator {\n Texture2 { filename ../textures/wood.jpg wrapS REPEAT }\n" +
+           quad1 + "}\n",
+       4, 1},
+      {"1.0 image in hexadecimal, materials, bindings, a bit mask and a font",
+       "#VRML V1.0 ascii\nSeparator { renderCulling AUTO\n"
+       " Texture2 { image 2 1 3 0xFF0000 0x00ff00 }\n"
+       " Material { diffuseColor [1 0 0, 0 1 1] transparency 0.5 }\n"
+       " MaterialBinding { value PER_FACE_INDEXED }\n"
+       " FontStyle { family SERIF style (BOLD | ITALIC) }\n"
+       " ShapeHints { vertexOrdering COUNTERCLOCKWISE faceType UNKNOWN_FACE_TYPE creaseAngle .5 }\n"
+       " Texture2Transform { translation 0.5 1e999 center -inf 0 }\n" +
+           quad1 + "}\n",
+       4, 1},
+      {"1.0 extension node with its field list, an info string and a comment inside a field",
+       "#VRML V1.0 ascii\n"
+       "Info { string \"made by a tool { with } braces \\\" and a quote\" }\n"
+       "Blinker { fields [ SFFloat speed, MFNode kids ] isA [\"Switch\"] speed 2\n"
+       "  Cube { } }\n"
+       "Coordinate3 { point [0 0 0, 1 0 0, # the second corner\n 1 1 0, 0 1 0] }\n"
+       "IndexedFaceSet { coordIndex [0, 1, 2, 3] textureCoordIndex [0 1 2 3] }\n"
+       "WWWInline { name ../parts/wheel.wrl bboxSize 1 1 1 }\n",
+       4, 1},
+      {"1.0 name defined inside a node the converter passes over",
+       "#VRML V1.0 ascii\n"
+       "Blinker { fields [ MFNode kids ] DEF 3dsCoords Coordinate3 { point [0 0 0, 1 0 0, 0 1 0] } "
+       "}\n"
+       "Separator { USE 3dsCoords IndexedFaceSet { coordIndex [0 1 2] } }\n",
+       3, 1},
+      {"2.0 prototypes, a script, routes, sensors and environment nodes",
+       "#VRML V2.0 utf8\n"
+       "EXTERNPROTO Lamp [ field SFColor color ] [ \"lib.wrl#Lamp\" \"http://x/lib.wrl#Lamp\" ]\n"
+       "PROTO Wheel [ field SFFloat r 1 exposedField MFNode kids [] eventIn SFBool go ] {\n"
+       "  DEF Inner Transform { children IS kids } Script { url \"vrmlscript: function go() { "
+       "r = 2; }\" } }\n"
+       "NavigationInfo { type [ \"EXAMINE\", \"ANY\" ] headlight TRUE }\n"
+       "Background { skyColor [0 0 1] }\n"
+       "Viewpoint { description \"front \\\"view\\\"\" position 0 0 10 }\n"
+       "DEF Clock TimeSensor { cycleInterval 2 loop TRUE }\n"
+       "DEF Run Script {\n"
+       "  eventIn SFFloat tick eventOut SFVec3f where field SFNode target USE Clock\n"
+       "  directOutput TRUE url [ \"javascript: function tick(f) { where = new SFVec3f(f, 0, 0); "
+       "}\" ]\n}\n"
+       "Sound { source AudioClip { url \"a.wav\" loop TRUE } }\n"
+       "WorldInfo { title \"t\" info \"one\" \"two\" }\n"
+       "Wheel { r 3 }\n"
+       "Lamp { color 1 1 0 }\n"
+       "DEF Spin Transform { children [ Shape { appearance Appearance {\n"
+       "  material Material { diffuseColor 1 0 0 } texture ImageTexture { url ../tex/wood.jpg } "
+       "}\n  " +
+           quad2 +
+           " } ] }\n"
+           "ROUTE Clock.fraction_changed TO Run.tick\n"
+           "ROUTE Run.where TO Spin.set_translation\n",
+       4, 1},
+      {"2.0 face set fields the converter does not read",
+       "#VRML V2.0 utf8\n"
+       "Shape { geometry IndexedFaceSet { solid FALSE creaseAngle 1.57 convex TRUE\n"
+       "  color Color { color [1 0 0, 0 1 0] } colorPerVertex FALSE colorIndex [0 1]\n"
+       "  normal DEF N Normal { vector [0 0 1] } normalIndex [0 0 0 0 -1]\n"
+       "  texCoord TextureCoordinate { point [0 0, 1 0, 1 1, 0 1] } texCoordIndex [0 1 2 3 -1]\n"
+       "  coord Coordinate { point [0 0 0, 1 0 0, 1 1 0, 0 1 0] } coordIndex [0 1 2 3 -1]\n"
+       "  PixelTexture { image 1 1 3 0xFFFFFF } } }\n",
+       4, 1},
+      {"2.0 name defined in a field the converter does not read, used where it does",
+       "#VRML V2.0 utf8\n"
+       "Collision { proxy DEF Hull Shape { " +
+           quad2 + " } children [ ] }\nTransform { translation 5 0 0 children USE Hull }\n",
+       4, 1},
+  };
+  for (const Case &c : cases) {
+    std::string error;
+    Mesh m;
+    try {
+      m = ConvertText(c.text);
+    } catch (const ConvertError &e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, "") << c.what;
+    EXPECT_EQ(m.vertexCount(), c.vertices) << c.what;
+    EXPECT_EQ(m.sizes.size(), c.facets) << c.what;
+  }
 }

@@ -222,6 +222,45 @@ bool IsGeometry1(const std::string &type) {
   return false;
 }
 
+// The node types the walk below interprets and the fields it reads from each; the parser passes
+// over everything else. A field read below must be named here.
+const Schema &WalkedNodes() {
+  static const Schema schema = {
+      {
+          {"Separator", {}},
+          {"WWWAnchor", {}},
+          {"TransformSeparator", {}},
+          {"Group", {}},
+          {"LOD", {}},
+          {"Switch", {"whichChild"}},
+          {"Transform", {"translation", "rotation", "scaleFactor", "scaleOrientation", "center"}},
+          {"Translation", {"translation"}},
+          {"Rotation", {"rotation"}},
+          {"Scale", {"scaleFactor"}},
+          {"MatrixTransform", {"matrix"}},
+          {"Coordinate3", {"point"}},
+          {"ShapeHints", {"vertexOrdering"}},
+          {"IndexedFaceSet", {"coordIndex"}},
+          {"Cube", {"width", "height", "depth"}},
+      },
+      {
+          {"Transform",
+           {"translation", "rotation", "scale", "scaleOrientation", "center", "children"}},
+          {"Group", {"children"}},
+          {"Anchor", {"children"}},
+          {"Billboard", {"children"}},
+          {"Collision", {"children"}},
+          {"Switch", {"whichChoice", "choice"}},
+          {"LOD", {"level"}},
+          {"Shape", {"geometry"}},
+          {"IndexedFaceSet", {"coord", "coordIndex", "ccw"}},
+          {"Coordinate", {"point"}},
+          {"Box", {"size"}},
+      },
+  };
+  return schema;
+}
+
 // VRML 1.0: a group's children run in order over one traversal state, which a Separator saves
 // and restores.
 struct State1 {
@@ -434,7 +473,7 @@ std::string ReadInput(const std::string &path) {
 
 Mesh Convert(const std::string &text, const std::string &name, Skipped &skipped) {
   Scene scene;
-  ParseScene(text, name, scene);
+  ParseScene(text, name, WalkedNodes(), scene);
   Builder builder(name, skipped);
   Walker walker(builder);
   try {

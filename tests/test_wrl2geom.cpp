@@ -632,7 +632,11 @@ TEST(Wrl2Geom, FaceOutOfEffortKeepsItsRestWhole) {
     }
     EXPECT_EQ(at, indices.size());
     EXPECT_NEAR(sum, area(corners.data(), corners.size()), 1e-12) << "effort " << effort;
-    if (effort == 0) EXPECT_EQ(indices, corners);
-    if (effort == kMaxSplitWork) EXPECT_EQ(sizes, std::vector<int>(corners.size() - 2, 3));
+    if (effort == 0) {
+      EXPECT_EQ(indices, corners);
+    }
+    if (effort == kMaxSplitWork) {
+      EXPECT_EQ(sizes, std::vector<int>(corners.size() - 2, 3));
+    }
   }
 }

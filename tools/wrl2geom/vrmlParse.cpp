@@ -2,6 +2,7 @@
 
 #include "wrl2geom.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +21,7 @@ struct Token {
   double num = 0;
   int line = 0;
   bool braceFollows = false; // a word directly followed by "{": a node's type
+  bool numberLike = false;   // a word that starts like a number but is none ("../a.jpg", "1e999")
   bool is(const char *word) const {
     return kind == Tok::Word && size == std::strlen(word) && std::memcmp(text, word, size) == 0;
   }
@@ -90,8 +92,9 @@ bool FastNumber(const char *s, const char *end, double &out) {
 
 class Parser {
 public:
-  Parser(const std::string &text, const std::string &name, Scene &scene)
-      : p_(text.data()), end_(text.data() + text.size()), name_(name), scene_(scene) {}
+  Parser(const std::string &text, const std::string &name, const Schema &schema, Scene &scene)
+      : p_(text.data()), end_(text.data() + text.size()), name_(name), schema_(schema),
+        scene_(scene) {}
 
   void Run() {
     ReadHeader();
@@ -99,7 +102,7 @@ public:
       Token t = Next();
       if (t.kind == Tok::End) break;
       if (t.kind != Tok::Word) Fail(t.line, "unexpected " + Describe(t));
-      if (SkipStatement(t)) continue;
+      if (SkipStatement(t, 0)) continue;
       scene_.root.children.push_back(ParseNode(t, 0));
     }
   }
@@ -107,6 +110,8 @@ public:
 private:
   const char *p_, *end_;
   const std::string &name_;
+  const Schema &schema_;
+  const NodeFields *read_ = nullptr; // the schema of the file's version
   Scene &scene_;
   int line_ = 1;
   Token peeked_;
@@ -141,6 +146,7 @@ private:
       scene_.version = 2;
     else
       throw ConvertError(name_ + ": not a VRML 1.0 or 2.0 file");
+    read_ = scene_.version == 1 ? &schema_.version1 : &schema_.version2;
     scene_.root.type = "Group";
   }
 
@@ -211,16 +217,18 @@ private:
     while (p_ < end_ && !IsDelimiter(*p_)) ++p_;
     t.size = std::size_t(p_ - t.text);
     char c = *t.text;
+    // Whether a word that starts like a number must be one depends on the field it stands in:
+    // the ones the converter reads say so, the others (an unquoted file name) are passed over.
     if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
       t.kind = Tok::Number;
       if (!FastNumber(t.text, p_, t.num)) {
         std::string s = t.str();
         char *stop = nullptr;
         t.num = std::strtod(s.c_str(), &stop);
-        if (stop != s.c_str() + s.size() || !std::isfinite(t.num))
-          Fail(t.line, "bad number " + Describe(t));
+        if (stop != s.c_str() + s.size() || !std::isfinite(t.num)) t.kind = Tok::Word;
       }
-      return t;
+      if (t.kind == Tok::Number) return t;
+      t.numberLike = true;
     }
     t.kind = Tok::Word;
     SkipSpace();
@@ -249,31 +257,41 @@ private:
     return t;
   }
 
-  // Skips a bracketed or braced run, nested runs included; `open` has been read.
-  void SkipBalanced(const Token &open) {
-    int depth = 1;
-    while (depth > 0) {
+  [[noreturn]] void FailBadNumber(const Token &t) { Fail(t.line, "bad number " + Describe(t)); }
+
+  // Skips a bracketed or braced run, nested runs included; `open` has been read. With `bind`, a
+  // node named inside the run is read all the same, so that a USE elsewhere finds it; inside a
+  // prototype the names are the prototype's own and are not bound. `node` is the node whose
+  // body is skipped, for the message on a missing "}".
+  void SkipBalanced(const Token &open, bool bind, int depth, const Node *node = nullptr) {
+    int nesting = 1;
+    while (nesting > 0) {
       Token t = Next();
-      if (t.kind == Tok::End) Fail(open.line, "unclosed " + Describe(open));
-      if (t.kind == Tok::LBrace || t.kind == Tok::LBracket || t.kind == Tok::LParen) ++depth;
-      if (t.kind == Tok::RBrace || t.kind == Tok::RBracket || t.kind == Tok::RParen) --depth;
+      if (t.kind == Tok::End) {
+        if (node) Fail(node->line, node->type + " node without its closing \"}\"");
+        Fail(open.line, "unclosed " + Describe(open));
+      }
+      if (t.kind == Tok::LBrace || t.kind == Tok::LBracket || t.kind == Tok::LParen) ++nesting;
+      if (t.kind == Tok::RBrace || t.kind == Tok::RBracket || t.kind == Tok::RParen) --nesting;
+      if (bind && t.is("DEF")) ParseNode(t, depth + 1);
+      if (bind && (t.is("PROTO") || t.is("EXTERNPROTO"))) SkipStatement(t, depth);
     }
   }
 
   // Prototype declarations and routes carry no geometry of their own: they are passed over.
-  bool SkipStatement(const Token &t) {
+  bool SkipStatement(const Token &t, int depth) {
     if (t.is("PROTO")) {
       Expect(Tok::Word, "a prototype name");
-      SkipBalanced(Expect(Tok::LBracket, "\"[\""));
-      SkipBalanced(Expect(Tok::LBrace, "\"{\""));
+      SkipBalanced(Expect(Tok::LBracket, "\"[\""), false, depth);
+      SkipBalanced(Expect(Tok::LBrace, "\"{\""), false, depth);
       return true;
     }
     if (t.is("EXTERNPROTO")) {
       Expect(Tok::Word, "a prototype name");
-      SkipBalanced(Expect(Tok::LBracket, "\"[\""));
+      SkipBalanced(Expect(Tok::LBracket, "\"[\""), false, depth);
       Token url = Next();
       if (url.kind == Tok::LBracket)
-        SkipBalanced(url);
+        SkipBalanced(url, false, depth);
       else if (url.kind != Tok::String)
         Fail(url.line, "expected the prototype's address, found " + Describe(url));
       return true;
@@ -291,7 +309,9 @@ private:
   // A node starting at `t`: "DEF name Type {...}", "USE name" or "Type {...}".
   const Node *ParseNode(const Token &t, int depth) {
     if (t.is("USE")) {
-      Token name = Expect(Tok::Word, "a name after USE");
+      Token name = Next();
+      if (name.kind != Tok::Word && name.kind != Tok::Number)
+        Fail(name.line, "expected a name after USE, found " + Describe(name));
       auto it = defs_.find(name.str());
       if (it == defs_.end()) Fail(name.line, "USE of undefined name " + Describe(name));
       return it->second;
@@ -316,17 +336,31 @@ private:
     Node &node = *scene_.pool.back();
     node.type = type.str();
     node.line = type.line;
-    Expect(Tok::LBrace, ("\"{\" after " + Describe(type)).c_str());
+    Token open = Expect(Tok::LBrace, ("\"{\" after " + Describe(type)).c_str());
+    auto known = read_->find(node.type);
+    if (known == read_->end()) {
+      SkipBalanced(open, true, depth, &node);
+      return &node;
+    }
+    const std::vector<std::string> &fields = known->second;
     for (;;) {
       Token t = Next();
       if (t.kind == Tok::RBrace) break;
       if (t.kind != Tok::Word) {
         if (t.kind == Tok::End) Fail(node.line, node.type + " node without its closing \"}\"");
-        Fail(t.line, "unexpected " + Describe(t) + " in " + node.type);
+        if (t.kind == Tok::RBracket || t.kind == Tok::RParen)
+          Fail(t.line, "unexpected " + Describe(t) + " in " + node.type);
+        // A stray value (a second string where one belongs) is passed over like any other.
+        if (t.kind != Tok::String && t.kind != Tok::Number) SkipBalanced(t, true, depth);
+        continue;
       }
-      if (SkipStatement(t)) continue;
+      if (SkipStatement(t, depth)) continue;
       if (t.is("DEF") || t.is("USE") || t.braceFollows) {
         node.children.push_back(ParseNode(t, depth + 1));
+        continue;
+      }
+      if (std::find(fields.begin(), fields.end(), t.str()) == fields.end()) {
+        SkipValue(depth);
         continue;
       }
       node.fields.emplace_back();
@@ -338,6 +372,40 @@ private:
     return &node;
   }
 
+  // Passes over the value of a field the converter does not read: a run of numbers, one word or
+  // string, a node, or a bracketed run. Names defined in it are still bound.
+  void SkipValue(int depth) {
+    const Token &t = Peek();
+    switch (t.kind) {
+    case Tok::LBracket:
+    case Tok::LParen:
+    case Tok::LBrace:
+      SkipBalanced(Next(), true, depth);
+      return;
+    case Tok::Number:
+      while (Peek().kind == Tok::Number || Peek().numberLike) Next();
+      return;
+    case Tok::String:
+      Next();
+      return;
+    case Tok::Word:
+      if (t.numberLike) {
+        while (Peek().kind == Tok::Number || Peek().numberLike) Next();
+      } else if (t.is("IS") || t.is("USE")) {
+        Next();
+        if (Peek().kind == Tok::Word || Peek().kind == Tok::Number) Next();
+      } else if (t.is("DEF") || t.braceFollows) {
+        Token start = Next();
+        ParseNode(start, depth + 1);
+      } else {
+        Next();
+      }
+      return;
+    default:
+      return; // a field without a value: whatever follows belongs to the node
+    }
+  }
+
   void ParseValue(Field &f, int depth) {
     const Token &t = Peek();
     switch (t.kind) {
@@ -345,15 +413,17 @@ private:
       ParseList(f, Next(), depth);
       return;
     case Tok::LParen:
-      SkipBalanced(Next());
+      SkipBalanced(Next(), true, depth);
       return;
     case Tok::Number:
       while (Peek().kind == Tok::Number) f.nums.push_back(Next().num);
+      if (Peek().numberLike) FailBadNumber(Peek());
       return;
     case Tok::String:
       f.words.push_back(Next().str());
       return;
     case Tok::Word:
+      if (t.numberLike) FailBadNumber(t);
       if (t.is("IS")) {
         Next();
         Expect(Tok::Word, "a field name after IS");
@@ -382,6 +452,7 @@ private:
         f.words.push_back(t.str());
         break;
       case Tok::Word:
+        if (t.numberLike) FailBadNumber(t);
         if (t.is("DEF") || t.is("USE") || t.braceFollows)
           f.nodes.push_back(ParseNode(t, depth + 1));
         else
@@ -398,8 +469,9 @@ private:
 
 } // namespace
 
-void ParseScene(const std::string &text, const std::string &name, Scene &scene) {
-  Parser(text, name, scene).Run();
+void ParseScene(const std::string &text, const std::string &name, const Schema &schema,
+                Scene &scene) {
+  Parser(text, name, schema, scene).Run();
 }
 
 } // namespace wrl2geom

@@ -1,5 +1,6 @@
 #include "wrl2geom.h"
 
+#include "splitFace.h"
 #include "vrmlParse.h"
 
 #include <algorithm>
@@ -144,11 +145,16 @@ public:
       std::size_t n = i - start;
       if (n >= 3) {
         if (n > kMaxIndices - indices_.size()) TooLarge("facet corners", line);
-        sizes_.push_back(int(n));
+        corners_.clear();
         for (std::size_t k = 0; k < n; ++k) {
           std::size_t at = reverse ? i - 1 - k : start + k;
-          indices_.push_back(int(base + std::size_t(coordIndex[at])));
+          corners_.push_back(int(base + std::size_t(coordIndex[at])));
         }
+        // The file holds no colour, material or normal per facet: the viewer lights each piece
+        // of a split face by its own corners, which keep the face's winding, so every piece
+        // faces the face's way.
+        SplitFace(xyz_, corners_.data(), n, sizes_, indices_, splitWork_);
+        if (indices_.size() > kMaxIndices) TooLarge("facet corners", line);
       } else if (n > 0) {
         ++skipped_.faces;
       }
@@ -193,6 +199,8 @@ private:
   Skipped &skipped_;
   std::vector<double> xyz_;
   std::vector<int> sizes_, indices_;
+  std::vector<int> corners_; // the face at hand
+  long splitWork_ = kMaxSplitWork;
   std::map<std::pair<const Node *, Matrix>, std::size_t> bases_;
 
   [[noreturn]] void TooLarge(const char *what, int line) {
@@ -220,6 +228,45 @@ bool IsGeometry1(const std::string &type) {
   for (const char *k : kinds)
     if (type == k) return true;
   return false;
+}
+
+// The node types the walk below interprets and the fields it reads from each; the parser passes
+// over everything else. A field read below must be named here.
+const Schema &WalkedNodes() {
+  static const Schema schema = {
+      {
+          {"Separator", {}},
+          {"WWWAnchor", {}},
+          {"TransformSeparator", {}},
+          {"Group", {}},
+          {"LOD", {}},
+          {"Switch", {"whichChild"}},
+          {"Transform", {"translation", "rotation", "scaleFactor", "scaleOrientation", "center"}},
+          {"Translation", {"translation"}},
+          {"Rotation", {"rotation"}},
+          {"Scale", {"scaleFactor"}},
+          {"MatrixTransform", {"matrix"}},
+          {"Coordinate3", {"point"}},
+          {"ShapeHints", {"vertexOrdering"}},
+          {"IndexedFaceSet", {"coordIndex"}},
+          {"Cube", {"width", "height", "depth"}},
+      },
+      {
+          {"Transform",
+           {"translation", "rotation", "scale", "scaleOrientation", "center", "children"}},
+          {"Group", {"children"}},
+          {"Anchor", {"children"}},
+          {"Billboard", {"children"}},
+          {"Collision", {"children"}},
+          {"Switch", {"whichChoice", "choice"}},
+          {"LOD", {"level"}},
+          {"Shape", {"geometry"}},
+          {"IndexedFaceSet", {"coord", "coordIndex", "ccw"}},
+          {"Coordinate", {"point"}},
+          {"Box", {"size"}},
+      },
+  };
+  return schema;
 }
 
 // VRML 1.0: a group's children run in order over one traversal state, which a Separator saves
@@ -434,7 +481,7 @@ std::string ReadInput(const std::string &path) {
 
 Mesh Convert(const std::string &text, const std::string &name, Skipped &skipped) {
   Scene scene;
-  ParseScene(text, name, scene);
+  ParseScene(text, name, WalkedNodes(), scene);
   Builder builder(name, skipped);
   Walker walker(builder);
   try {

@@ -1,6 +1,7 @@
 // mirandel-wrl2geom: turns the face sets of a VRML 1.0 or 2.0 world into one ".geom" polygon file
 // (vertex count, facet count and index total, then the vertices, then each facet as its corner
-// count and its zero-based corner indices).
+// count and its zero-based corner indices). A face that is concave or bent is written as the
+// triangles that tile it.
 #pragma once
 
 #include <cstddef>

@@ -11,7 +11,7 @@ extern int show_ground;
 extern int front_ccw;
 extern std::string objName;
 
-// Options of our own (they begin with "--"; the classic parser ignores them).
+// Options of our own (they begin with "--"; the argument rules of -in, -v, -h pass them by).
 struct RunOptions {
   bool info = false;           // --info: load, print the status lines and bbox, no window
   std::string snapshot;        // --snapshot FILE.png: draw the first frame into FILE and exit
@@ -33,7 +33,18 @@ enum ObjTypeCode {
   kTypeCOOR = 19,
 };
 
+// The object's own folder, once the load has settled it (from the object's path, or the scratch
+// folder a compressed object is read from): the object and every side file are read there.
+struct ObjectFolder {
+  bool known = false;
+  std::string dir;    // OBJ_PATH's value when it was set to the folder
+  bool named = false; // the user named the object with a folder, not by its bare name
+};
+extern ObjectFolder objFolder;
+
 // Reads OBJ_PATH ("" when unset).
 std::string GetObjPath();
 // Sets OBJ_PATH; fatal "Environment variable OBJ_PATH, could not be set\n\n" on failure.
 void SetObjPath(const std::string &dir);
+// Sets OBJ_PATH to the object's own folder and records it as such.
+void SetObjectFolder(const std::string &dir);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +36,25 @@ std::string Snapshot(const TempDir &dir) {
     all += name + "\n" + ReadFile(dir.file(name)) + "\n--\n";
   return all;
 }
+
+// The command that runs the viewer as a user whom permission bits bind (nobody, when the tests
+// run as the superuser); empty when that user cannot run it.
+std::vector<std::string> Unprivileged() {
+  if (geteuid() != 0) return {MirandelBin()};
+  std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  std::vector<std::string> probe = asNobody;
+  probe.insert(probe.end(), {"test", "-x", MirandelBin()});
+  if (RunProgram(probe).status != 0) return {};
+  asNobody.push_back(MirandelBin());
+  return asNobody;
+}
+
+const char *kMiscounted = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n";
+const char *kCanonical = "3\t1\t3\n"
+                         "0.000000\t0.000000\t0.000000\n"
+                         "1.000000\t0.000000\t0.000000\n"
+                         "0.000000\t1.000000\t0.000000\n"
+                         "3\t1 2 3 \n";
 
 const char *kGeometryLine = "\ngeometry\t\tindexed_poly\tfff\t\tcube.geom\n";
 const char *kNormalLines = "polygon_normals\t\tgeneric\t\tfff\t\tcube.pnorm\n"
@@ -108,18 +128,101 @@ TEST(AOFFLoad, WordInHeaderCommentCountsAndHeaderWithoutFinalNewlineStaysApart) 
 
 TEST(AOFFLoad, MiscountedGeomIsRewrittenCanonicallyInPlace) {
   TempDir dir;
-  dir.write("tri.geom", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n");
+  dir.write("tri.geom", kMiscounted);
   RunResult r = Info(dir, "tri.geom");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir.file("tri.geom")), "3\t1\t3\n"
-                                            "0.000000\t0.000000\t0.000000\n"
-                                            "1.000000\t0.000000\t0.000000\n"
-                                            "0.000000\t1.000000\t0.000000\n"
-                                            "3\t1 2 3 \n");
+  EXPECT_EQ(ReadFile(dir.file("tri.geom")), kCanonical);
   // No temporary file is left behind.
   EXPECT_EQ(ListDir(dir.path()),
             (std::vector<std::string>{"tri.aoff", "tri.geom", "tri.pnorm", "tri.vnorm"}));
   EXPECT_EQ(ReadFile(dir.file("tri.pnorm")), "1\n0.000000\t0.000000\t1.000000\n");
+}
+
+// The rewrite changes the file's contents and nothing else about it: a link stays a link to the
+// rewritten file, other names of the file see the new contents, and a write-protected file is
+// refused, even to the superuser.
+TEST(AOFFLoad, GeomRewriteKeepsLinksAndProtection) {
+  TempDir dir;
+  std::string obj = dir.file("obj"), real = dir.file("real");
+  mkdir(obj.c_str(), 0755);
+  mkdir(real.c_str(), 0755);
+
+  dir.write("real/tri.geom", kMiscounted);
+  ASSERT_EQ(symlink("../real/tri.geom", dir.file("obj/tri.geom").c_str()), 0);
+  RunResult r = RunMirandel({"--info", "-in", "tri.geom"}, {{"OBJ_PATH", true, obj}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  struct stat st;
+  ASSERT_EQ(lstat(dir.file("obj/tri.geom").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir.file("real/tri.geom")), kCanonical);
+  EXPECT_EQ(ListDir(real), std::vector<std::string>{"tri.geom"});
+
+  TempDir dir2;
+  dir2.write("tri.geom", kMiscounted);
+  ASSERT_EQ(link(dir2.file("tri.geom").c_str(), dir2.file("kept.geom").c_str()), 0);
+  r = Info(dir2, "tri.geom");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir2.file("kept.geom")), kCanonical);
+
+  TempDir dir3;
+  dir3.write("tri.geom", kMiscounted);
+  chmod(dir3.file("tri.geom").c_str(), 0444);
+  r = Info(dir3, "tri.geom");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Cannot open file " + dir3.file("tri.geom") + " for writting\n");
+  EXPECT_EQ(ReadFile(dir3.file("tri.geom")), kMiscounted);
+}
+
+// Whether the file may be written decides, not the folder: a file the user may not write is
+// refused although the folder is writable, and a writable file in a folder the user may not
+// write is rewritten where it is.
+TEST(AOFFLoad, GeomRewriteFollowsTheFilesOwnPermission) {
+  std::vector<std::string> viewer = Unprivileged();
+  if (viewer.empty()) GTEST_SKIP() << "nobody cannot run " << MirandelBin();
+  bool root = geteuid() == 0;
+  TempDir top;
+  chmod(top.path().c_str(), 0755);
+  std::string sideLines = "geometry indexed_poly fff tri.geom\n"
+                          "polygon_normals generic fff tri.pnorm\n"
+                          "vertex_normals generic fff tri.vnorm\n";
+  auto run = [&](const std::string &dir) {
+    std::vector<std::string> argv = viewer;
+    argv.insert(argv.end(), {"--info", "-in", "tri.geom"});
+    return RunProgram(argv, {{"OBJ_PATH", true, dir}});
+  };
+
+  // A read-only folder holding every side file, and the geometry file the user's own.
+  std::string ro = top.file("ro");
+  mkdir(ro.c_str(), 0755);
+  top.write("ro/tri.geom", kMiscounted);
+  top.write("ro/tri.aoff", sideLines);
+  top.write("ro/tri.pnorm", "1\n0 0 1\n");
+  top.write("ro/tri.vnorm", "3\n0 0 1\n0 0 1\n0 0 1\n");
+  if (root)
+    ASSERT_EQ(chown(top.file("ro/tri.geom").c_str(), 65534, 65534), 0);
+  else
+    chmod(ro.c_str(), 0555);
+  RunResult r = run(ro);
+  chmod(ro.c_str(), 0755);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(top.file("ro/tri.geom")), kCanonical);
+  EXPECT_EQ(ListDir(ro),
+            (std::vector<std::string>{"tri.aoff", "tri.geom", "tri.pnorm", "tri.vnorm"}));
+
+  // Someone else's file in a folder everyone may write.
+  if (!root) return;
+  std::string shared = top.file("shared");
+  mkdir(shared.c_str(), 0777);
+  chmod(shared.c_str(), 0777);
+  top.write("shared/tri.geom", kMiscounted);
+  chmod(top.file("shared/tri.geom").c_str(), 0644);
+  r = run(shared);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Cannot open file " + shared + "/tri.geom for writting\n");
+  EXPECT_EQ(ReadFile(top.file("shared/tri.geom")), kMiscounted);
+  struct stat st;
+  ASSERT_EQ(stat(top.file("shared/tri.geom").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
 }
 
 TEST(AOFFLoad, DeletingOnlyTheVertexNormalsRewritesBoth) {

@@ -95,8 +95,10 @@ TEST(AOFFLoad, AppendedLinesFollowTheData) {
       {CubeGeom(1, 0, 0), "facet_offset\t\tdefault\t\tf\t\t0\n", "bbox: 0 0 0 1 1 1\n"},
       {CubeGeom(10, -5, 1), "scale\t\t\t\tdefault\t\tfff\t\t0.400000 0.400000 0.400000\n",
        "bbox: -5 -5 -5 5 5 5\n"},
-      {CubeGeom(0.5, -0.25, 1), "scale\t\t\t\tdefault\t\tfff\t\t2.000000 2.000000 2.000000\n",
+      {CubeGeom(0.5, -0.25, 1), "scale\t\t\t\tdefault\t\tfff\t\t8.000000 8.000000 8.000000\n",
        "bbox: -0.25 -0.25 -0.25 0.25 0.25 0.25\n"},
+      {CubeGeom(0.02, 0, 1), "scale\t\t\t\tdefault\t\tfff\t\t200.000000 200.000000 200.000000\n",
+       "bbox: 0 0 0 0.02 0.02 0.02\n"},
       {CubeGeom(2, 5, 1), "translate\t\t\tdefault\t\tfff\t\t-6.000000 -6.000000 -6.000000\n",
        "bbox: 5 5 5 7 7 7\n"},
   };

@@ -78,10 +78,11 @@ void ComputeVertexNormals(Part &part) {
 }
 
 float FitScale(float m) {
-  if (m > 4) return 4 / m;
-  if (m < 0.5f) return 50 * m;
-  if (m < 1) return 4 * m;
-  return 1;
+  if (m >= 1 && m <= 4) return 1;
+  // Smaller objects are brought up to the view as larger ones are brought down to it. A single
+  // point (or no point at all) has no size to fit.
+  float s = 4 / m;
+  return m > 0 && std::isfinite(s) ? s : 1;
 }
 
 void FitObject(Part &part) {

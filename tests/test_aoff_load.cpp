@@ -1,7 +1,13 @@
 // Loading native objects through the real program: the side files it writes and its refusals.
+#include "findObj.h"
+#include "loadObj.h"
+#include "normalsObj.h"
+#include "shape.h"
+#include "shell.h"
 #include "support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -35,6 +41,21 @@ std::string Snapshot(const TempDir &dir) {
   for (const std::string &name : ListDir(dir.path()))
     all += name + "\n" + ReadFile(dir.file(name)) + "\n--\n";
   return all;
+}
+
+// Loads dir/name in this process as the program does, without a window; the loaded Part.
+const Part &LoadHere(const TempDir &dir, const std::string &name) {
+  std::string saved = std::getenv("OBJ_PATH") ? std::getenv("OBJ_PATH") : "";
+  setenv("OBJ_PATH", dir.path().c_str(), 1);
+  ResetSearchDirs();
+  objFolder = ObjectFolder();
+  runOptions = RunOptions();
+  runOptions.info = true;
+  objName = name;
+  LoadObject(kTypeAOFF);
+  runOptions = RunOptions();
+  setenv("OBJ_PATH", saved.c_str(), 1);
+  return *currentShape->part;
 }
 
 // The command that runs the viewer as a user whom permission bits bind (nobody, when the tests
@@ -338,14 +359,47 @@ TEST(AOFFLoad, SuppliedArraysMustMatchTheirCounts) {
   EXPECT_EQ(r.err, "AOFFFormatObj: cube.pal: colour 2 names record 3 of a palette of 2\n");
 }
 
-TEST(AOFFLoad, ClockwiseObjectGetsOutwardNormals) {
+// A clockwise object is stored with "back_faces reverse": normal files follow the file's own
+// vertex order, as other programs write them, and either way the object is lit from outside.
+TEST(AOFFLoad, ClockwiseObjectWithReversedBackFacesIsLitFromOutside) {
+  for (bool supplied : {false, true}) {
+    TempDir dir;
+    // Seen from +z this triangle runs clockwise.
+    dir.write("tri.geom", "3 1 3\n0 0 0\n0 1 0\n1 0 0\n3 1 2 3\n");
+    std::string header = "geometry indexed_poly fff tri.geom\n"
+                         "vertex_order default s clockwise\n"
+                         "back_faces default s reverse\n";
+    if (supplied) {
+      header += "polygon_normals generic fff tri.pnorm\nvertex_normals generic fff tri.vnorm\n";
+      dir.write("tri.pnorm", "1\n0 0 -1\n");
+      dir.write("tri.vnorm", "3\n0 0 -1\n0 0 -1\n0 0 -1\n");
+    }
+    dir.write("tri.aoff", header);
+    const Part &p = LoadHere(dir, "tri.geom");
+    EXPECT_EQ(ReadFile(dir.file("tri.pnorm")),
+              supplied ? "1\n0 0 -1\n" : "1\n0.000000\t0.000000\t-1.000000\n");
+    // Stored counter-clockwise seen from +z: its front, and every normal, face +z.
+    Vector front;
+    ASSERT_EQ(p.facet_count, 1u);
+    ASSERT_TRUE(FacetNormal(p.vertices.data(), p.facetVertices(0), 3, front));
+    EXPECT_FLOAT_EQ(front.z, 1.0f) << supplied;
+    ASSERT_EQ(p.polygon_normals.size(), 1u);
+    EXPECT_FLOAT_EQ(p.polygon_normals[0].z, 1.0f) << supplied;
+    ASSERT_EQ(p.vertex_normals.size(), 3u);
+    for (const Vector &v : p.vertex_normals) EXPECT_FLOAT_EQ(v.z, 1.0f) << supplied;
+  }
+}
+
+// A header's own "scale" line stands, whatever the fit would give.
+TEST(AOFFLoad, ScaleLineInTheHeaderIsReadAsItIs) {
   TempDir dir;
-  // Seen from +z this triangle runs clockwise; declared so, it faces +z.
-  dir.write("tri.geom", "3 1 3\n0 0 0\n0 1 0\n1 0 0\n3 1 2 3\n");
-  dir.write("tri.aoff", "geometry indexed_poly fff tri.geom\nvertex_order default s clockwise\n");
-  RunResult r = Info(dir, "tri.geom");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir.file("tri.pnorm")), "1\n0.000000\t0.000000\t1.000000\n");
+  dir.write("cube.geom", CubeGeom(0.5, -0.25, 1));
+  std::string header = "geometry indexed_poly fff cube.geom\nscale default fff 2 2 2\n";
+  dir.write("cube.aoff", header);
+  const Part &p = LoadHere(dir, "cube.geom");
+  EXPECT_EQ(ReadFile(dir.file("cube.aoff")), header + kNormalLines + "\n");
+  EXPECT_EQ(p.scale_on, 1);
+  EXPECT_EQ(p.scale[0], 2.0f);
 }
 
 TEST(AOFFLoad, HeaderProblemsStopWithTheLine) {

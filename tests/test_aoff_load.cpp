@@ -390,6 +390,18 @@ TEST(AOFFLoad, ClockwiseObjectWithReversedBackFacesIsLitFromOutside) {
   }
 }
 
+// "geometry" of a kind it does not take is reported and leaves the object empty; the normal
+// files made from the .geom file beside it then have nothing to belong to.
+TEST(AOFFLoad, GenericGeometryLeavesAnEmptyObject) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(1, 0, 1));
+  dir.write("cube.aoff", "geometry generic fff cube.geom\n");
+  RunResult r = Info(dir, "cube.geom");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Unsupported type\nAOFFProp Name: geometry\nAOFFProp Type: 4\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find("bbox")), "Object: cube.geom\n0 vertices\n0 polygons\n");
+}
+
 // A header's own "scale" line stands, whatever the fit would give.
 TEST(AOFFLoad, ScaleLineInTheHeaderIsReadAsItIs) {
   TempDir dir;

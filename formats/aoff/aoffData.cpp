@@ -582,7 +582,7 @@ int AOFFReadIndexedPoly(AOFFProp &prop, const std::string &path) {
   return ReadDataFile(prop, kAOFFIndexedPoly, path);
 }
 
-// Default values are read leniently, as the classic header reader did: a number is the longest
+// Default values are read leniently, so that hand-written headers load: a number is the longest
 // prefix of its word that reads as one, and a missing or unreadable value stays zero.
 bool ReadDefaultValues(AOFFProp &prop, const std::string &rest) {
   AOFFValue &v = prop.value;
@@ -599,7 +599,7 @@ bool ReadDefaultValues(AOFFProp &prop, const std::string &rest) {
     if (c == 's') L.hasText = true;
   }
   L.letters = prop.format;
-  // The classic block is 100 bytes; a line that needs more simply gets a larger one.
+  // The value block is 100 bytes; a line that needs more simply gets a larger one.
   L.size = std::max<uint32_t>(100, (offset + 3) / 4 * 4);
   v.records = 1;
   v.bytes.assign(L.size, 0);

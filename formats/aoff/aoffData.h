@@ -4,11 +4,11 @@
 // line or the contents of the data file the line names (generic, indexed, indexed_poly), which
 // may be written as text or as little-endian binary recognised by its magic number.
 //
-// Records keep the classic layout: every value at an offset that is a multiple of its alignment,
-// whole records rounded up to 4 bytes. A text value occupies a 4-byte slot; here the slot holds
-// the text's number in AOFFValue::texts, since a pointer does not fit in 4 bytes. Polygon sizes
-// and indices are kept as 32-bit numbers in memory so that text files may use indices beyond the
-// 16 bits of the binary form.
+// Records keep the layout of the binary files: every value at an offset that is a multiple of its
+// alignment, whole records rounded up to 4 bytes. A text value occupies a 4-byte slot; here the
+// slot holds the text's number in AOFFValue::texts, since a pointer does not fit in 4 bytes.
+// Polygon sizes and indices are kept as 32-bit numbers in memory so that text files may use indices
+// beyond the 16 bits of the binary form.
 #pragma once
 
 #include <cstddef>

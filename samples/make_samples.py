@@ -70,9 +70,10 @@ def main():
                                            0.5 + 0.5 * math.cos(2 * math.pi * (h + 1 / 3))))
     with open(os.path.join(here, "prism.aoff"), "w") as f:
         f.write("name\t\t\thexagonal prism\n"
-                "comment\t\t\twound clockwise, one colour per face\n"
+                "comment\t\t\twound clockwise, normals reversed, one colour per face\n"
                 "geometry\t\tindexed_poly\tfff\t\tprism.geom\n"
                 "vertex_order\t\tdefault\t\ts\t\tclockwise\n"
+                "back_faces\t\tdefault\t\ts\t\treverse\n"
                 "polygon_colors\t\tgeneric\t\tfff\t\tprism.colors\n")
 
 

@@ -203,6 +203,13 @@ TEST(AOFFHeader, DefaultValuesAndKinds) {
                   "28 29 30\n"),
             0);
   EXPECT_EQ(d.props.back().value.Number(0, 29), 30.0);
+  // A format word of more than 63 letters keeps its first 63; what stands past them is not read.
+  std::string values;
+  for (int i = 1; i <= 64; ++i) values += " " + std::to_string(i);
+  ASSERT_EQ(parse("long default " + std::string(64, 'f') + values + "\n"), 0);
+  EXPECT_EQ(d.props.back().format, std::string(63, 'f'));
+  EXPECT_EQ(d.props.back().value.Number(0, 62), 63.0);
+  EXPECT_EQ(parse("long default " + std::string(63, 'i') + "q 1\n"), 0);
   ASSERT_EQ(parse("comment\n"), 0);
   EXPECT_EQ(d.props.back().kind, kAOFFComment);
   ASSERT_EQ(parse("nl\n"), 0);

@@ -1,10 +1,17 @@
 // Loading native objects through the real program: the side files it writes and its refusals.
+#include "findObj.h"
+#include "loadObj.h"
+#include "normalsObj.h"
+#include "shape.h"
+#include "shell.h"
 #include "support.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +42,40 @@ std::string Snapshot(const TempDir &dir) {
     all += name + "\n" + ReadFile(dir.file(name)) + "\n--\n";
   return all;
 }
+
+// Loads dir/name in this process as the program does, without a window; the loaded Part.
+const Part &LoadHere(const TempDir &dir, const std::string &name) {
+  std::string saved = std::getenv("OBJ_PATH") ? std::getenv("OBJ_PATH") : "";
+  setenv("OBJ_PATH", dir.path().c_str(), 1);
+  ResetSearchDirs();
+  objFolder = ObjectFolder();
+  runOptions = RunOptions();
+  runOptions.info = true;
+  objName = name;
+  LoadObject(kTypeAOFF);
+  runOptions = RunOptions();
+  setenv("OBJ_PATH", saved.c_str(), 1);
+  return *currentShape->part;
+}
+
+// The command that runs the viewer as a user whom permission bits bind (nobody, when the tests
+// run as the superuser); empty when that user cannot run it.
+std::vector<std::string> Unprivileged() {
+  if (geteuid() != 0) return {MirandelBin()};
+  std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  std::vector<std::string> probe = asNobody;
+  probe.insert(probe.end(), {"test", "-x", MirandelBin()});
+  if (RunProgram(probe).status != 0) return {};
+  asNobody.push_back(MirandelBin());
+  return asNobody;
+}
+
+const char *kMiscounted = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n";
+const char *kCanonical = "3\t1\t3\n"
+                         "0.000000\t0.000000\t0.000000\n"
+                         "1.000000\t0.000000\t0.000000\n"
+                         "0.000000\t1.000000\t0.000000\n"
+                         "3\t1 2 3 \n";
 
 const char *kGeometryLine = "\ngeometry\t\tindexed_poly\tfff\t\tcube.geom\n";
 const char *kNormalLines = "polygon_normals\t\tgeneric\t\tfff\t\tcube.pnorm\n"
@@ -75,8 +116,10 @@ TEST(AOFFLoad, AppendedLinesFollowTheData) {
       {CubeGeom(1, 0, 0), "facet_offset\t\tdefault\t\tf\t\t0\n", "bbox: 0 0 0 1 1 1\n"},
       {CubeGeom(10, -5, 1), "scale\t\t\t\tdefault\t\tfff\t\t0.400000 0.400000 0.400000\n",
        "bbox: -5 -5 -5 5 5 5\n"},
-      {CubeGeom(0.5, -0.25, 1), "scale\t\t\t\tdefault\t\tfff\t\t2.000000 2.000000 2.000000\n",
+      {CubeGeom(0.5, -0.25, 1), "scale\t\t\t\tdefault\t\tfff\t\t8.000000 8.000000 8.000000\n",
        "bbox: -0.25 -0.25 -0.25 0.25 0.25 0.25\n"},
+      {CubeGeom(0.02, 0, 1), "scale\t\t\t\tdefault\t\tfff\t\t200.000000 200.000000 200.000000\n",
+       "bbox: 0 0 0 0.02 0.02 0.02\n"},
       {CubeGeom(2, 5, 1), "translate\t\t\tdefault\t\tfff\t\t-6.000000 -6.000000 -6.000000\n",
        "bbox: 5 5 5 7 7 7\n"},
   };
@@ -108,18 +151,101 @@ TEST(AOFFLoad, WordInHeaderCommentCountsAndHeaderWithoutFinalNewlineStaysApart) 
 
 TEST(AOFFLoad, MiscountedGeomIsRewrittenCanonicallyInPlace) {
   TempDir dir;
-  dir.write("tri.geom", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n");
+  dir.write("tri.geom", kMiscounted);
   RunResult r = Info(dir, "tri.geom");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir.file("tri.geom")), "3\t1\t3\n"
-                                            "0.000000\t0.000000\t0.000000\n"
-                                            "1.000000\t0.000000\t0.000000\n"
-                                            "0.000000\t1.000000\t0.000000\n"
-                                            "3\t1 2 3 \n");
+  EXPECT_EQ(ReadFile(dir.file("tri.geom")), kCanonical);
   // No temporary file is left behind.
   EXPECT_EQ(ListDir(dir.path()),
             (std::vector<std::string>{"tri.aoff", "tri.geom", "tri.pnorm", "tri.vnorm"}));
   EXPECT_EQ(ReadFile(dir.file("tri.pnorm")), "1\n0.000000\t0.000000\t1.000000\n");
+}
+
+// The rewrite changes the file's contents and nothing else about it: a link stays a link to the
+// rewritten file, other names of the file see the new contents, and a write-protected file is
+// refused, even to the superuser.
+TEST(AOFFLoad, GeomRewriteKeepsLinksAndProtection) {
+  TempDir dir;
+  std::string obj = dir.file("obj"), real = dir.file("real");
+  mkdir(obj.c_str(), 0755);
+  mkdir(real.c_str(), 0755);
+
+  dir.write("real/tri.geom", kMiscounted);
+  ASSERT_EQ(symlink("../real/tri.geom", dir.file("obj/tri.geom").c_str()), 0);
+  RunResult r = RunMirandel({"--info", "-in", "tri.geom"}, {{"OBJ_PATH", true, obj}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  struct stat st;
+  ASSERT_EQ(lstat(dir.file("obj/tri.geom").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir.file("real/tri.geom")), kCanonical);
+  EXPECT_EQ(ListDir(real), std::vector<std::string>{"tri.geom"});
+
+  TempDir dir2;
+  dir2.write("tri.geom", kMiscounted);
+  ASSERT_EQ(link(dir2.file("tri.geom").c_str(), dir2.file("kept.geom").c_str()), 0);
+  r = Info(dir2, "tri.geom");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir2.file("kept.geom")), kCanonical);
+
+  TempDir dir3;
+  dir3.write("tri.geom", kMiscounted);
+  chmod(dir3.file("tri.geom").c_str(), 0444);
+  r = Info(dir3, "tri.geom");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Cannot open file " + dir3.file("tri.geom") + " for writting\n");
+  EXPECT_EQ(ReadFile(dir3.file("tri.geom")), kMiscounted);
+}
+
+// Whether the file may be written decides, not the folder: a file the user may not write is
+// refused although the folder is writable, and a writable file in a folder the user may not
+// write is rewritten where it is.
+TEST(AOFFLoad, GeomRewriteFollowsTheFilesOwnPermission) {
+  std::vector<std::string> viewer = Unprivileged();
+  if (viewer.empty()) GTEST_SKIP() << "nobody cannot run " << MirandelBin();
+  bool root = geteuid() == 0;
+  TempDir top;
+  chmod(top.path().c_str(), 0755);
+  std::string sideLines = "geometry indexed_poly fff tri.geom\n"
+                          "polygon_normals generic fff tri.pnorm\n"
+                          "vertex_normals generic fff tri.vnorm\n";
+  auto run = [&](const std::string &dir) {
+    std::vector<std::string> argv = viewer;
+    argv.insert(argv.end(), {"--info", "-in", "tri.geom"});
+    return RunProgram(argv, {{"OBJ_PATH", true, dir}});
+  };
+
+  // A read-only folder holding every side file, and the geometry file the user's own.
+  std::string ro = top.file("ro");
+  mkdir(ro.c_str(), 0755);
+  top.write("ro/tri.geom", kMiscounted);
+  top.write("ro/tri.aoff", sideLines);
+  top.write("ro/tri.pnorm", "1\n0 0 1\n");
+  top.write("ro/tri.vnorm", "3\n0 0 1\n0 0 1\n0 0 1\n");
+  if (root)
+    ASSERT_EQ(chown(top.file("ro/tri.geom").c_str(), 65534, 65534), 0);
+  else
+    chmod(ro.c_str(), 0555);
+  RunResult r = run(ro);
+  chmod(ro.c_str(), 0755);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(top.file("ro/tri.geom")), kCanonical);
+  EXPECT_EQ(ListDir(ro),
+            (std::vector<std::string>{"tri.aoff", "tri.geom", "tri.pnorm", "tri.vnorm"}));
+
+  // Someone else's file in a folder everyone may write.
+  if (!root) return;
+  std::string shared = top.file("shared");
+  mkdir(shared.c_str(), 0777);
+  chmod(shared.c_str(), 0777);
+  top.write("shared/tri.geom", kMiscounted);
+  chmod(top.file("shared/tri.geom").c_str(), 0644);
+  r = run(shared);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Cannot open file " + shared + "/tri.geom for writting\n");
+  EXPECT_EQ(ReadFile(top.file("shared/tri.geom")), kMiscounted);
+  struct stat st;
+  ASSERT_EQ(stat(top.file("shared/tri.geom").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
 }
 
 TEST(AOFFLoad, DeletingOnlyTheVertexNormalsRewritesBoth) {
@@ -233,14 +359,59 @@ TEST(AOFFLoad, SuppliedArraysMustMatchTheirCounts) {
   EXPECT_EQ(r.err, "AOFFFormatObj: cube.pal: colour 2 names record 3 of a palette of 2\n");
 }
 
-TEST(AOFFLoad, ClockwiseObjectGetsOutwardNormals) {
+// A clockwise object is stored with "back_faces reverse": normal files follow the file's own
+// vertex order, as other programs write them, and either way the object is lit from outside.
+TEST(AOFFLoad, ClockwiseObjectWithReversedBackFacesIsLitFromOutside) {
+  for (bool supplied : {false, true}) {
+    TempDir dir;
+    // Seen from +z this triangle runs clockwise.
+    dir.write("tri.geom", "3 1 3\n0 0 0\n0 1 0\n1 0 0\n3 1 2 3\n");
+    std::string header = "geometry indexed_poly fff tri.geom\n"
+                         "vertex_order default s clockwise\n"
+                         "back_faces default s reverse\n";
+    if (supplied) {
+      header += "polygon_normals generic fff tri.pnorm\nvertex_normals generic fff tri.vnorm\n";
+      dir.write("tri.pnorm", "1\n0 0 -1\n");
+      dir.write("tri.vnorm", "3\n0 0 -1\n0 0 -1\n0 0 -1\n");
+    }
+    dir.write("tri.aoff", header);
+    const Part &p = LoadHere(dir, "tri.geom");
+    EXPECT_EQ(ReadFile(dir.file("tri.pnorm")),
+              supplied ? "1\n0 0 -1\n" : "1\n0.000000\t0.000000\t-1.000000\n");
+    // Stored counter-clockwise seen from +z: its front, and every normal, face +z.
+    Vector front;
+    ASSERT_EQ(p.facet_count, 1u);
+    ASSERT_TRUE(FacetNormal(p.vertices.data(), p.facetVertices(0), 3, front));
+    EXPECT_FLOAT_EQ(front.z, 1.0f) << supplied;
+    ASSERT_EQ(p.polygon_normals.size(), 1u);
+    EXPECT_FLOAT_EQ(p.polygon_normals[0].z, 1.0f) << supplied;
+    ASSERT_EQ(p.vertex_normals.size(), 3u);
+    for (const Vector &v : p.vertex_normals) EXPECT_FLOAT_EQ(v.z, 1.0f) << supplied;
+  }
+}
+
+// "geometry" of a kind it does not take is reported and leaves the object empty; the normal
+// files made from the .geom file beside it then have nothing to belong to.
+TEST(AOFFLoad, GenericGeometryLeavesAnEmptyObject) {
   TempDir dir;
-  // Seen from +z this triangle runs clockwise; declared so, it faces +z.
-  dir.write("tri.geom", "3 1 3\n0 0 0\n0 1 0\n1 0 0\n3 1 2 3\n");
-  dir.write("tri.aoff", "geometry indexed_poly fff tri.geom\nvertex_order default s clockwise\n");
-  RunResult r = Info(dir, "tri.geom");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadFile(dir.file("tri.pnorm")), "1\n0.000000\t0.000000\t1.000000\n");
+  dir.write("cube.geom", CubeGeom(1, 0, 1));
+  dir.write("cube.aoff", "geometry generic fff cube.geom\n");
+  RunResult r = Info(dir, "cube.geom");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Unsupported type\nAOFFProp Name: geometry\nAOFFProp Type: 4\n");
+  EXPECT_EQ(r.out.substr(0, r.out.find("bbox")), "Object: cube.geom\n0 vertices\n0 polygons\n");
+}
+
+// A header's own "scale" line stands, whatever the fit would give.
+TEST(AOFFLoad, ScaleLineInTheHeaderIsReadAsItIs) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(0.5, -0.25, 1));
+  std::string header = "geometry indexed_poly fff cube.geom\nscale default fff 2 2 2\n";
+  dir.write("cube.aoff", header);
+  const Part &p = LoadHere(dir, "cube.geom");
+  EXPECT_EQ(ReadFile(dir.file("cube.aoff")), header + kNormalLines + "\n");
+  EXPECT_EQ(p.scale_on, 1);
+  EXPECT_EQ(p.scale[0], 2.0f);
 }
 
 TEST(AOFFLoad, HeaderProblemsStopWithTheLine) {

@@ -95,35 +95,54 @@ TEST(Search, DirectoryListFromObjPath) {
   setenv("HOME", "/home/me", 1);
   SearchDirs list;
   setenv("OBJ_PATH", "  /a\t~/objects ~other/x  ", 1);
-  ASSERT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+  ASSERT_EQ(BuildSearchDirs(list), 0);
   EXPECT_EQ(list.dirs, (std::vector<std::string>{"/a/", "/home/me/objects/", "~other/x/"}));
   EXPECT_EQ(list.dir_count, 3);
 
   // Without HOME a leading "~" stays as it is.
   unsetenv("HOME");
-  ASSERT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+  ASSERT_EQ(BuildSearchDirs(list), 0);
   EXPECT_EQ(list.dirs[1], "~/objects/");
 
   std::string ten, eleven;
   for (int i = 0; i < 10; ++i) ten += "/d" + std::to_string(i) + " ";
   eleven = ten + "/d10";
   setenv("OBJ_PATH", ten.c_str(), 1);
-  EXPECT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+  EXPECT_EQ(BuildSearchDirs(list), 0);
   EXPECT_EQ(list.dir_count, 10);
   setenv("OBJ_PATH", eleven.c_str(), 1);
-  EXPECT_EQ(BuildSearchDirs(list, "PLYReadObj"), -1);
+  EXPECT_EQ(BuildSearchDirs(list), -1);
+}
 
-  // An entry that does not fit is refused, never cut to another directory.
-  std::string longDir = "/" + std::string(254, 'x');
-  setenv("OBJ_PATH", longDir.c_str(), 1);
-  int status = 0;
-  std::string msg = FatalMessage([&] { BuildSearchDirs(list, "PLYReadObj"); }, &status);
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(msg,
-            "PLYReadObj: directory in OBJ_PATH longer than 255 characters: " + longDir + "/\n");
-  longDir.pop_back();
-  setenv("OBJ_PATH", longDir.c_str(), 1);
-  EXPECT_EQ(BuildSearchDirs(list, "PLYReadObj"), 0);
+// The object's own folder is one entry, blanks and all, however long; a user's OBJ_PATH still
+// splits at blanks.
+TEST(Search, ObjectFolderIsOneEntryWhateverItHolds) {
+  SavedEnv savedPath("OBJ_PATH");
+  TempDir top;
+  // A folder far longer than 255 characters, made in steps a file system takes.
+  std::string deep = "deep";
+  for (int i = 0; i < 6; ++i) deep += "/" + std::string(60, char('a' + i)) + " x";
+  for (const std::string &sub : {std::string("my objects"), deep, std::string("plain")}) {
+    std::string dir = top.file(sub);
+    ASSERT_EQ(RunProgram({"mkdir", "-p", dir}).status, 0);
+    top.write(sub + "/hand.stl", "here");
+    objName = dir + "/hand.stl";
+    SplitObjPath();
+    SearchDirs list;
+    ASSERT_EQ(BuildSearchDirs(list), 0);
+    EXPECT_EQ(list.dirs, std::vector<std::string>{dir + "/"});
+    ResetSearchDirs();
+    FoundFile f = FindObjectFile(kReaderSTL, objName);
+    EXPECT_EQ(f.path, dir + "/hand.stl");
+    EXPECT_EQ(f.dir, dir + "/");
+  }
+  // The same value from the user is a list of two folders.
+  objFolder = ObjectFolder();
+  setenv("OBJ_PATH", top.file("my objects").c_str(), 1);
+  SearchDirs list;
+  ASSERT_EQ(BuildSearchDirs(list), 0);
+  EXPECT_EQ(list.dirs, (std::vector<std::string>{top.path() + "/my/", "objects/"}));
+  ResetSearchDirs();
 }
 
 TEST(Search, EveryReaderHasItsOwnMessages) {

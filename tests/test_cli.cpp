@@ -2,8 +2,25 @@
 #include "support.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
+
+// Every file of a folder with its contents.
+std::string FolderText(const std::string &dir) {
+  std::string all;
+  for (const std::string &name : ListDir(dir)) all += name + "\n" + ReadFile(dir + "/" + name);
+  return all;
+}
+
+std::string FirstLines(const std::string &out, int lines) {
+  std::size_t at = 0;
+  for (int i = 0; i < lines && at != std::string::npos; ++i) at = out.find('\n', at + 1);
+  return out.substr(0, at == std::string::npos ? at : at + 1);
+}
+
+const char *kOneTriangleOff = "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+const char *kTwoTrianglesOff = "OFF\n4 2 0\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n3 0 1 2\n3 1 3 2\n";
 
 std::string Usage() {
   return "\nUsage: " + MirandelBin() +
@@ -109,4 +126,73 @@ TEST(CommandLine, InfoIsOurOwnOptionAndNeedsAnObject) {
       {"--info"}, {{"OBJ_PATH", true, dir.path()}, Unset("DISPLAY"), Unset("WAYLAND_DISPLAY")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "No display to show the file dialog on: name the object with -in\n");
+}
+
+// An object in a folder whose name holds blanks is found by every way it can be loaded: read
+// as it is, prepared as a native object, decompressed, converted.
+TEST(CommandLine, ObjectsInFoldersWithBlanks) {
+  TempDir top;
+  std::string dir = top.file("my objects");
+  mkdir(dir.c_str(), 0755);
+  top.write("my objects/a.off", kOneTriangleOff);
+  top.write("my objects/b.geom", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n");
+  top.write("my objects/c.coor", "1,0,0,0\n2,1,0,0\n3,1,1,0\n");
+  top.write("my objects/c.elem", "face 1 2 3\n");
+  top.write("my objects/d.off", kTwoTrianglesOff);
+  ASSERT_EQ(RunProgram({"gzip", top.file("my objects/d.off")}).status, 0);
+  top.write("my objects/e.wrl", "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet {\n"
+                                "coord Coordinate { point [0 0 0, 1 0 0, 0 1 0] }\n"
+                                "coordIndex [0 1 2 -1] } }\n");
+  struct Case {
+    const char *name, *info;
+  } cases[] = {{"a.off", "Object: a.off\n3 vertices\n1 polygons\n"},
+               {"b.geom", "Object: b.geom\n3 vertices\n1 polygons\n"},
+               {"c.coor", "Object: c.coor\n3 vertices\n1 polygons\n"},
+               {"d.off.gz", "Object: d.off.gz\n4 vertices\n2 polygons\n"},
+               {"e.wrl", "Object: e.geom\n3 vertices\n1 polygons\n"}};
+  for (const Case &c : cases) {
+    RunResult r = RunMirandel({"--info", "-in", dir + "/" + c.name},
+                              {{"OBJ_PATH", true, "/nonexistent"}, Unset("WRL2GEOM_COMMAND")});
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+    EXPECT_EQ(FirstLines(r.out, 3), c.info) << c.name;
+  }
+  // The native object's side files are beside it, the compressed one is compressed again, and
+  // the converted world left its geometry there.
+  EXPECT_EQ(ListDir(dir), (std::vector<std::string>{
+                              "a.off", "b.aoff", "b.geom", "b.pnorm", "b.vnorm", "c.coor", "c.elem",
+                              "d.off.gz", "e.aoff", "e.geom", "e.pnorm", "e.vnorm", "e.wrl"}));
+  EXPECT_FALSE(FileExists(top.file("my")));
+}
+
+// An object named with its folder is the file in that folder, with every file that belongs to
+// it, whatever the current folder holds; a bare name is looked for in the current folder first.
+TEST(CommandLine, AnObjectNamedWithItsFolderIsReadFromThere) {
+  TempDir top, cwd;
+  std::string obj = top.file("obj");
+  mkdir(obj.c_str(), 0755);
+  top.write("obj/a.off", kTwoTrianglesOff);
+  top.write("obj/b.geom", "4 2 6\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n3 1 2 3\n3 2 4 3\n");
+  top.write("obj/c.coor", "1,0,0,0\n2,1,0,0\n3,1,1,0\n4,0,1,0\n");
+  top.write("obj/c.elem", "face 1 2 3\nface 1 3 4\n");
+  cwd.write("a.off", kOneTriangleOff);
+  cwd.write("b.geom", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n");
+  cwd.write("b.aoff", "geometry indexed_poly fff b.geom\n");
+  cwd.write("c.coor", "1,0,0,0\n2,1,0,0\n3,1,1,0\n");
+  cwd.write("c.elem", "face 1 2 3\n");
+  std::string before = FolderText(cwd.path());
+  for (const char *name : {"a.off", "b.geom", "c.coor"}) {
+    for (const std::string &given : {obj + "/" + name, "obj/" + std::string(name)}) {
+      RunResult r =
+          RunMirandel({"--info", "-in", given}, {{"OBJ_PATH", true, top.path()}}, cwd.path());
+      EXPECT_EQ(r.status, 0) << given << ": " << r.err;
+      EXPECT_EQ(FirstLines(r.out, 3).substr(r.out.find('\n') + 1), "4 vertices\n2 polygons\n")
+          << given;
+    }
+  }
+  EXPECT_EQ(FolderText(cwd.path()), before);
+  EXPECT_TRUE(FileExists(top.file("obj/b.pnorm")));
+
+  RunResult r = RunMirandel({"--info", "-in", "a.off"}, {{"OBJ_PATH", true, obj}}, cwd.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FirstLines(r.out, 3), "Object: a.off\n3 vertices\n1 polygons\n");
 }

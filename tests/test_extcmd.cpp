@@ -4,10 +4,17 @@
 #include "shell.h"
 #include "support.h"
 
-#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <map>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +66,24 @@ std::string LoggingTools(const TempDir &dir, const std::string &log) {
     chmod(path.c_str(), 0755);
   }
   return tools;
+}
+
+bool WaitForFile(const std::string &path, double seconds) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!FileExists(path)) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// Ctrl-C reaches every process of the terminal's group; kill and a hang-up reach the program.
+void SendEndSignal(int pid, int sig) {
+  kill(sig == SIGINT ? -pid : pid, sig);
+}
+
+const char *SignalName(int sig) {
+  return sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP";
 }
 
 bool HaveTool(const char *tool) {
@@ -323,4 +348,71 @@ TEST(ExtCmd, CompressedGeomKeepsItsSideFilesCompressed) {
     else
       EXPECT_EQ(now, first);
   }
+}
+
+// A load interrupted while a command runs (here a decompression that stays on after its work)
+// puts the folder back and ends as the signal ends a program.
+TEST(ExtCmd, EndSignalDuringACommandRestoresTheFolder) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    TempDir dir, tools;
+    WriteCompressed(dir, "hand.off", kTriangleOff, "gz");
+    auto before = Contents(dir.path());
+    std::string marker = tools.file("decompressed");
+    tools.write("gzip",
+                "#!/bin/sh\nif [ \"$1\" = -qfd ]; then\n  /usr/bin/env gzip \"$@\"\n  touch '" +
+                    marker + "'\n  exec sleep 60\nfi\nexec /usr/bin/env gzip \"$@\"\n");
+    chmod(tools.file("gzip").c_str(), 0755);
+    // A session of its own, so that the whole group can be signalled as a terminal does.
+    Child c({"setsid", MirandelBin(), "--info", "-in", "hand.off.gz"},
+            {{"OBJ_PATH", true, dir.path()}, {"COMPRESS_PATH", true, tools.path()}});
+    ASSERT_TRUE(WaitForFile(marker, 60)) << SignalName(sig);
+    SendEndSignal(c.pid(), sig);
+    RunResult r = c.Wait(60);
+    EXPECT_EQ(r.status, 128 + sig) << SignalName(sig) << ": " << r.err;
+    EXPECT_EQ(r.out, "") << SignalName(sig);
+    EXPECT_EQ(Contents(dir.path()), before) << SignalName(sig);
+  }
+}
+
+// Interrupted inside the program, with the object read and its side files written: they are all
+// compressed as on every other way out. The window system that never answers holds the load
+// there for as long as the test needs.
+TEST(ExtCmd, EndSignalInsideTheLoadCompressesEverySideFile) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  int display = -1;
+  for (int n = 90; n < 190 && display < 0; ++n) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(6000 + n));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0) display = n;
+  }
+  ASSERT_GE(display, 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  const std::string cube = "8 6 24\n"
+                           "0 0 0\n1 0 0\n1 1 0\n0 1 0\n0 0 1\n1 0 1\n1 1 1\n0 1 1\n"
+                           "4 1 4 3 2\n4 5 6 7 8\n4 1 2 6 5\n4 2 3 7 6\n4 3 4 8 7\n4 4 1 5 8\n";
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    TempDir dir;
+    WriteCompressed(dir, "cube.geom", cube, "gz");
+    Child c({"setsid", MirandelBin(), "-in", "cube.geom.gz"},
+            {{"OBJ_PATH", true, dir.path()},
+             {"DISPLAY", true, "127.0.0.1:" + std::to_string(display)},
+             {"ASAN_OPTIONS", true, "detect_leaks=0"}});
+    pollfd p{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 60000), 1) << SignalName(sig);
+    int connection = accept(listener, nullptr, nullptr);
+    ASSERT_GE(connection, 0);
+    EXPECT_TRUE(c.Running()) << SignalName(sig);
+    SendEndSignal(c.pid(), sig);
+    RunResult r = c.Wait(60);
+    close(connection);
+    EXPECT_EQ(r.status, 128 + sig) << SignalName(sig) << ": " << r.err;
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"cube.aoff.gz", "cube.geom.gz",
+                                                             "cube.pnorm.gz", "cube.vnorm.gz"}))
+        << SignalName(sig);
+    EXPECT_EQ(Contents(dir.path())["cube.geom.gz"], cube) << SignalName(sig);
+  }
+  close(listener);
 }

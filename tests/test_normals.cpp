@@ -1,7 +1,10 @@
 #include "normalsObj.h"
+#include "support.h"
+#include "window_support.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -15,6 +18,24 @@ Part MakePart(std::vector<Coord> pts, std::vector<std::vector<uint32_t>> faces) 
   }
   p.facet_count = static_cast<uint32_t>(faces.size());
   return p;
+}
+
+// A cube of side `side` around the origin, faces counter-clockwise seen from outside: as an OFF
+// object (`off`) or as a native ".geom" file.
+std::string Cube(double side, bool off) {
+  std::ostringstream s;
+  s << (off ? "OFF\n8 6 0\n" : "8 6 24\n");
+  for (int z = 0; z < 2; ++z)
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 2; ++x)
+        s << (x - 0.5) * side << " " << (y - 0.5) * side << " " << (z - 0.5) * side << "\n";
+  int q[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                 {1, 3, 7, 5}, {3, 2, 6, 7}, {2, 0, 4, 6}};
+  int base = off ? 0 : 1;
+  for (auto &f : q)
+    s << "4 " << f[0] + base << " " << f[1] + base << " " << f[2] + base << " " << f[3] + base
+      << "\n";
+  return s.str();
 }
 
 } // namespace
@@ -46,17 +67,23 @@ TEST(Normals, VertexNormalsAreUnweightedSumsNormalised) {
 }
 
 TEST(Normals, FitScaleRanges) {
-  EXPECT_FLOAT_EQ(FitScale(10), 0.4f);
-  EXPECT_FLOAT_EQ(FitScale(2), 1.0f);
-  EXPECT_FLOAT_EQ(FitScale(4), 1.0f);
-  EXPECT_FLOAT_EQ(FitScale(0.8f), 3.2f);
-  EXPECT_FLOAT_EQ(FitScale(0.2f), 10.0f);
+  // Objects of extent 1 to 4 keep their size; larger and smaller ones are brought to 4.
+  struct Case {
+    float extent, scale;
+  } cases[] = {{10, 0.4f}, {5, 0.8f},  {4, 1},       {2, 1}, {1, 1},      {0.8f, 5},
+               {0.5f, 8},  {0.2f, 20}, {0.02f, 200}, {0, 1}, {-2e30f, 1}, {1e-39f, 1}};
+  for (const Case &c : cases) EXPECT_FLOAT_EQ(FitScale(c.extent), c.scale) << c.extent;
   Part p = MakePart({{4, 4, 4}, {6, 5, 5}}, {});
   FitObject(p);
   EXPECT_FLOAT_EQ(p.translate[0], -5.0f);
   EXPECT_FLOAT_EQ(p.translate[1], -4.5f);
   EXPECT_EQ(p.scale_on, 1);
   EXPECT_FLOAT_EQ(p.scale[2], 1.0f);
+  // A part modelled in metres fills the view like one of 5 units.
+  Part small = MakePart({{0, 0, 0}, {0.02f, 0.01f, 0}}, {});
+  FitObject(small);
+  EXPECT_FLOAT_EQ(small.scale[0] * 0.02f, 4.0f);
+  EXPECT_FLOAT_EQ(small.translate[0], -0.01f);
 }
 
 TEST(Normals, VertexFacetListsInIncreasingOrder) {
@@ -68,4 +95,33 @@ TEST(Normals, VertexFacetListsInIncreasingOrder) {
   std::vector<uint32_t> got(p.vertexFacets(0), p.vertexFacets(0) + 6);
   EXPECT_EQ(got, (std::vector<uint32_t>{0, 1, 2, 3, 3, 4}));
   EXPECT_EQ(p.vertex_facets[2].count, 5u);
+}
+
+// A part modelled in metres (0.02 across) fills the view as the same part 5 units across does,
+// both when the fit step scales it and when a native object's header carries the scale.
+TEST(Normals, SmallObjectsFillTheViewLikeLargeOnes) {
+  XServer x;
+  if (!x.ok()) GTEST_SKIP() << "no Xvfb";
+  TempDir dir;
+  Env env{x.env(), {"OBJ_PATH", true, dir.path()}, {"ASAN_OPTIONS", true, "detect_leaks=0"}};
+  dir.write("empty.off", "OFF\n0 0 0\n");
+  auto shoot = [&](const std::string &name) {
+    std::string png = dir.file(name + ".png");
+    RunResult r = RunMirandel({"--snapshot", png, "-in", name}, env);
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    return ReadPng(png);
+  };
+  Image empty = shoot("empty.off");
+  ASSERT_FALSE(empty.empty());
+  for (bool off : {true, false}) {
+    std::string ext = off ? ".off" : ".geom";
+    dir.write("big" + ext, Cube(5, off));
+    dir.write("small" + ext, Cube(0.02, off));
+    Image big = shoot("big" + ext), small = shoot("small" + ext);
+    ASSERT_EQ(big.width, empty.width);
+    ASSERT_EQ(small.width, empty.width);
+    int shown = DiffPixels(big, empty);
+    EXPECT_GT(shown, 20000) << ext;
+    EXPECT_LT(DiffPixels(small, big), shown / 100) << ext;
+  }
 }

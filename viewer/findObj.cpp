@@ -34,10 +34,21 @@ std::string ExpandHome(const std::string &entry) {
   return std::string(home) + entry.substr(1);
 }
 
-int BuildSearchDirs(SearchDirs &list, const char *reader) {
+int BuildSearchDirs(SearchDirs &list) {
   list.dirs.clear();
   list.dir_count = 0;
+  list.objectFolderOnly = false;
   std::string value = GetObjPath();
+  if (objFolder.known && value == objFolder.dir) {
+    // A folder the load took from the object's own path is already a real path: nothing in it
+    // is a separator or stands for the home folder.
+    list.objectFolderOnly = objFolder.named;
+    if (!value.empty()) {
+      list.dirs.push_back(value + '/');
+      list.dir_count = 1;
+    }
+    return 0;
+  }
   std::size_t i = 0;
   for (;;) {
     while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
@@ -47,9 +58,6 @@ int BuildSearchDirs(SearchDirs &list, const char *reader) {
     std::string entry = value.substr(start, i - start) + '/';
     if (entry[0] == '~') entry = ExpandHome(entry);
     if (list.dir_count == kMaxSearchDirs) return -1;
-    if (entry.size() > kMaxSearchDirLength)
-      fatal(1, "%s: directory in OBJ_PATH longer than %d characters: %s\n", reader,
-            static_cast<int>(kMaxSearchDirLength), entry.c_str());
     list.dirs.push_back(entry);
     ++list.dir_count;
   }
@@ -64,7 +72,7 @@ FoundFile FindObjectFile(ReaderId reader, const std::string &name) {
   const ReaderMessages &msg = kReaderMessages[reader];
   SearchDirs &list = readerDirs[reader];
   if (!list.built) {
-    int rc = BuildSearchDirs(list, msg.name);
+    int rc = BuildSearchDirs(list);
     list.built = true;
     if (rc == -1) fatal(1, msg.tooMany, kMaxSearchDirs);
   }
@@ -72,7 +80,10 @@ FoundFile FindObjectFile(ReaderId reader, const std::string &name) {
   std::string ownDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 
   FoundFile found;
-  found.file.reset(std::fopen(name.c_str(), "rb"));
+  // An object named with its folder is read from that folder only: a file of the same name in
+  // the current folder would be another object, and an AOFF object would mix the two.
+  bool asNamed = !list.objectFolderOnly || (!name.empty() && name[0] == '/');
+  if (asNamed) found.file.reset(std::fopen(name.c_str(), "rb"));
   if (found.file) {
     found.path = name;
     found.dir = ownDir;

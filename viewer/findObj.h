@@ -26,12 +26,14 @@ struct ReaderMessages {
 extern const ReaderMessages kReaderMessages[kReaderCount];
 
 constexpr int kMaxSearchDirs = 10;
-constexpr std::size_t kMaxSearchDirLength = 255; // final separator included
 
 struct SearchDirs {
   bool built = false;
   std::vector<std::string> dirs; // each ends in '/'
   int dir_count = 0;
+  // The list is the object's own folder and the user named the object with it: a file of the
+  // same name in the current folder is not the object.
+  bool objectFolderOnly = false;
 };
 
 struct FileCloser {
@@ -47,9 +49,10 @@ struct FoundFile {
   std::string dir;  // the directory the file was found in ("" for the name's own place)
 };
 
-// Builds the list from OBJ_PATH: 0, or -1 when it names more than 10 directories. An entry longer
-// than 255 characters ends the run with a message naming the reader (`reader`).
-int BuildSearchDirs(SearchDirs &list, const char *reader);
+// Builds the list from OBJ_PATH: 0, or -1 when it names more than 10 directories. A user's value
+// splits at blanks; the object's own folder, once the load has pointed OBJ_PATH at it, is one
+// entry whatever characters it holds.
+int BuildSearchDirs(SearchDirs &list);
 // "~/rest" becomes $HOME + "/rest"; "~user..." and an unset HOME leave the entry as it is.
 std::string ExpandHome(const std::string &entry);
 // Opens `name` along the reader's own list (built on its first call).

@@ -61,11 +61,18 @@ struct Supplied {
   ColorRGB color{};
 };
 
-void CheckCount(std::size_t have, uint32_t want, const Supplied &from, const char *what,
+// An object left without geometry (none in the header, or of a kind not taken) has nothing for
+// supplied arrays to belong to: they are dropped, and the empty object is shown.
+template <class T>
+void CheckCount(std::vector<T> &have, uint32_t want, const Supplied &from, const char *what,
                 const char *per) {
-  if (have != 0 && have != want)
-    fatal(1, "AOFFFormatObj: %s holds %zu %s for an object of %u %s\n", from.file.c_str(), have,
-          what, want, per);
+  if (want == 0) {
+    std::vector<T>().swap(have);
+    return;
+  }
+  if (!have.empty() && have.size() != want)
+    fatal(1, "AOFFFormatObj: %s holds %zu %s for an object of %u %s\n", from.file.c_str(),
+          have.size(), what, want, per);
 }
 
 } // namespace
@@ -295,10 +302,10 @@ void AOFFFormatObj(const ObjDesc &desc, Shape &shape) {
     for (ColorRGB &c : part.polygon_colors) c = pcFrom.color;
   }
   // Whoever draws the object indexes these arrays by vertex and by facet.
-  CheckCount(part.vertex_normals.size(), part.vertex_count, vnFrom, "vertex normals", "vertices");
-  CheckCount(part.polygon_normals.size(), part.facet_count, pnFrom, "polygon normals", "polygons");
-  CheckCount(part.vertex_colors.size(), part.vertex_count, vcFrom, "vertex colours", "vertices");
-  CheckCount(part.polygon_colors.size(), part.facet_count, pcFrom, "polygon colours", "polygons");
+  CheckCount(part.vertex_normals, part.vertex_count, vnFrom, "vertex normals", "vertices");
+  CheckCount(part.polygon_normals, part.facet_count, pnFrom, "polygon normals", "polygons");
+  CheckCount(part.vertex_colors, part.vertex_count, vcFrom, "vertex colours", "vertices");
+  CheckCount(part.polygon_colors, part.facet_count, pcFrom, "polygon colours", "polygons");
 
   // Pass 3: both switches are already applied to the data.
   for (const AOFFProp &p : desc.props) {

@@ -2,10 +2,14 @@
 
 #include "fatal.h"
 #include "findObj.h"
+#include "loadObj.h"
 #include "shell.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +40,7 @@ std::vector<std::string> ReadChunks(const std::string &path, std::size_t buffer)
 }
 
 void AppendToHeader(const std::string &path, const std::string &lines, const char *failFormat) {
+  HoldEndSignals hold;
   // A header whose last line has no newline would run into the first appended line.
   bool needNewline = false;
   if (FILE *r = std::fopen(path.c_str(), "rb")) {
@@ -49,36 +54,95 @@ void AppendToHeader(const std::string &path, const std::string &lines, const cha
   if (std::fclose(f) != 0) fatal(1, failFormat, path.c_str());
 }
 
+// The file a path finally names, links followed (also a link whose target does not exist yet).
+static std::string FollowLinks(const std::string &path) {
+  std::string at = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    std::vector<char> buf(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    ssize_t n = readlink(at.c_str(), buf.data(), buf.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= buf.size()) return at;
+    std::string target(buf.data(), static_cast<std::size_t>(n));
+    std::size_t slash = at.rfind('/');
+    if (!target.empty() && target[0] != '/' && slash != std::string::npos)
+      target = at.substr(0, slash + 1) + target;
+    at = target;
+  }
+  return at;
+}
+
+static bool WriteAll(int fd, const std::string &contents) {
+  std::size_t done = 0;
+  while (done < contents.size()) {
+    ssize_t n = write(fd, contents.data() + done, contents.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes over the file itself: what links to it keeps seeing it, and its owner and permissions
+// stay, but a failure half-way leaves it half-written.
+static bool RewriteInPlace(const std::string &target, const std::string &contents, bool durable) {
+  int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, contents);
+  ok = ok && ftruncate(fd, static_cast<off_t>(contents.size())) == 0;
+  if (durable) ok = ok && fsync(fd) == 0;
+  return close(fd) == 0 && ok;
+}
+
 void ReplaceFile(const std::string &path, const std::string &contents, const char *failFormat,
                  bool durable) {
-  std::string temp = path + ".tmpXXXXXX";
-  int fd = mkstemp(&temp[0]);
-  if (fd < 0) fatal(1, failFormat, path.c_str());
-  FILE *f = fdopen(fd, "wb");
-  if (!f) {
-    close(fd);
-    unlink(temp.c_str());
-    fatal(1, failFormat, path.c_str());
-  }
-  bool ok = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
-  ok = std::fflush(f) == 0 && ok;
-  if (durable) ok = fsync(fileno(f)) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  // The file keeps its own permissions; a new one gets the usual ones, not mkstemp's private ones.
+  HoldEndSignals hold;
+  // Through a link the file it names is rewritten; the link stays as it is.
+  std::string target = FollowLinks(path);
   struct stat old;
-  mode_t mode;
-  if (stat(path.c_str(), &old) == 0) {
-    mode = old.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ok = ok && chmod(temp.c_str(), mode) == 0;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
+  bool exists = stat(target.c_str(), &old) == 0;
+  // A file the user protected is not replaced, not even by someone the system would let write
+  // it: the rename below would get past the protection where an open for writing would not.
+  if (exists &&
+      (!S_ISREG(old.st_mode) || access(target.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0))
     fatal(1, failFormat, path.c_str());
+  // A file with other names (hard links) is rewritten where it is, or they would keep the old
+  // contents.
+  if (!exists || old.st_nlink == 1) {
+    std::string temp = target + ".tmpXXXXXX";
+    int fd = mkstemp(&temp[0]);
+    if (fd >= 0) {
+      // The file keeps its owner and permissions; a new one gets the usual permissions, not
+      // mkstemp's private ones. An owner we cannot give it sends us to the in-place rewrite.
+      mode_t mode;
+      bool owned = true;
+      if (exists) {
+        mode = old.st_mode & 07777;
+        if (old.st_uid != geteuid() || old.st_gid != getegid())
+          owned = fchown(fd, old.st_uid, old.st_gid) == 0;
+      } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+      }
+      if (owned) {
+        bool ok = WriteAll(fd, contents);
+        if (durable) ok = ok && fsync(fd) == 0;
+        ok = fchmod(fd, mode) == 0 && ok;
+        ok = close(fd) == 0 && ok;
+        if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
+          unlink(temp.c_str());
+          fatal(1, failFormat, path.c_str());
+        }
+        return;
+      }
+      close(fd);
+      unlink(temp.c_str());
+    }
+    // No temporary file can be made beside it (a folder we may not write): the file itself is
+    // rewritten, as writable files are.
   }
+  if (!RewriteInPlace(target, contents, durable)) fatal(1, failFormat, path.c_str());
 }
 
 AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat) {
@@ -118,6 +182,7 @@ void getAOFF(std::string &name) {
   std::string header = stem + ".aoff";
   std::string headerPath = ObjDir() + header;
   if (!FileExistsAt(headerPath)) {
+    HoldEndSignals hold;
     FILE *f = std::fopen(headerPath.c_str(), "a");
     if (!f) fatal(1, "Error -- %s does not exist 2\n", header.c_str());
     std::fprintf(f, "\ngeometry\t\tindexed_poly\tfff\t\t%s\n", (stem + ".geom").c_str());

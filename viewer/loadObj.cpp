@@ -12,6 +12,7 @@
 #include <system_error>
 
 void LoadObject(int type) {
+  if (objName.find('/') != std::string::npos) objFolder.named = true;
   std::string fullPath = GetObjPath() + "/" + objName;
   if (verbose) {
     std::printf("FileName = %s\n", objName.c_str());
@@ -86,7 +87,7 @@ void SplitObjPath() {
   std::size_t slash = objName.rfind('/');
   std::string dir = slash == std::string::npos ? std::string() : objName.substr(0, slash);
   if (slash != std::string::npos && slash != 0) objName = objName.substr(slash + 1);
-  SetObjPath(dir);
+  SetObjectFolder(dir);
 }
 
 void BuildShape(int type) {

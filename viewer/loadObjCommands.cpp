@@ -2,35 +2,159 @@
 // the shell, so every piece that comes from a file or folder name is quoted; only the final "*"
 // of a pattern stays bare so that it still matches the object's side files. The command words
 // themselves (COMPRESS_PATH, COPY_COMMAND, ...) are the installer's and are used as written.
+//
+// From the decompression to the restore the user's folder is changed, so Ctrl-C, kill and a
+// closed terminal restore it too before the run ends by its signal. The restore is made ready as
+// a plan before anything is changed; the signal handler only carries that plan out, with system
+// calls that may run in a handler.
 #include "loadObj.h"
 
 #include "fatal.h"
 #include "shell.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <new>
+#include <pthread.h>
+#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+extern char **environ;
+
 namespace {
 
 const char *const kModule = "loadObj";
 
-// What Decompress did, so that the restore knows what to undo even when the load was cut short.
-struct DecompressState {
-  bool active = false;
-  int kind = 0;
+const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// How to undo a decompression: the command that compresses the object's files again in place
+// (run only while the object itself is there, `check`), or the one that removes the scratch
+// copies, followed by the removal of the private scratch folder.
+struct RestorePlan {
+  std::string command;
+  std::string check;   // "" : run the command unconditionally
   std::string scratch; // private folder holding the copies of a read-only object, else ""
+  std::vector<std::string> env;
+  std::vector<char *> envp; // `env` as execve takes it: the handler may not build anything
 };
-DecompressState state;
+RestorePlan plan;
+// Set once the plan is complete and the folder about to change; cleared once it is restored.
+std::atomic<bool> armed{false};
+// The command running now (0: none), for a handler to stop and wait for before restoring: a
+// decompression still at work would otherwise undo the restore behind it.
+std::atomic<pid_t> runningCommand{0};
+pthread_t loadThread;
+struct sigaction previousAction[3];
+bool handlerInstalled[3];
+
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free,
+              "read by the signal handler");
+
+sigset_t EndSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kEndSignals) sigaddset(&set, sig);
+  return set;
+}
+
+// Runs `command` through /bin/sh from a signal handler and waits for it. _Fork, unlike fork, runs
+// no fork handlers and so may be called here. The three signals stay blocked in the child, and it
+// has a process group of its own: a second Ctrl-C does not cut the restore short.
+void RunFromHandler(const char *command) {
+  pid_t pid = _Fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    char sh[] = "sh", dashC[] = "-c";
+    char *argv[] = {sh, dashC, const_cast<char *>(command), nullptr};
+    execve("/bin/sh", argv, plan.envp.data());
+    _exit(127);
+  }
+  if (pid < 0) return;
+  int ws;
+  while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+  }
+}
+
+extern "C" void OnEndSignal(int sig) {
+  // The load thread may be in the middle of writing a side file with these signals held back:
+  // it takes the signal when it is done.
+  if (!pthread_equal(pthread_self(), loadThread)) {
+    pthread_kill(loadThread, sig);
+    return;
+  }
+  if (pid_t child = runningCommand.load()) {
+    kill(child, sig);
+    int ws;
+    while (waitpid(child, &ws, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (armed.exchange(false)) {
+    struct stat st;
+    if (plan.check.empty() || stat(plan.check.c_str(), &st) == 0)
+      RunFromHandler(plan.command.c_str());
+    if (!plan.scratch.empty()) rmdir(plan.scratch.c_str());
+  }
+  // End as the signal ends a program: the signal is held while its handler runs, so it arrives
+  // as soon as it is let through.
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, nullptr);
+  raise(sig);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  _exit(128 + sig);
+}
+
+// Makes the plan the one to carry out and catches the three signals, except those the run was
+// started to ignore (nohup, a background job).
+void Arm(RestorePlan &&next) {
+  HoldEndSignals hold;
+  armed = false;
+  plan = std::move(next);
+  plan.env.clear();
+  for (char **e = environ; e && *e; ++e) plan.env.emplace_back(*e);
+  plan.envp.clear();
+  for (std::string &e : plan.env) plan.envp.push_back(&e[0]);
+  plan.envp.push_back(nullptr);
+  loadThread = pthread_self();
+  armed = true;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnEndSignal;
+  action.sa_mask = EndSignalSet();
+  action.sa_flags = SA_RESTART;
+  for (int k = 0; k < 3; ++k) {
+    if (handlerInstalled[k]) continue;
+    if (sigaction(kEndSignals[k], nullptr, &previousAction[k]) != 0 ||
+        previousAction[k].sa_handler == SIG_IGN)
+      continue;
+    handlerInstalled[k] = sigaction(kEndSignals[k], &action, nullptr) == 0;
+  }
+}
+
+void Disarm() {
+  HoldEndSignals hold;
+  armed = false;
+  for (int k = 0; k < 3; ++k)
+    if (handlerInstalled[k]) {
+      sigaction(kEndSignals[k], &previousAction[k], nullptr);
+      handlerInstalled[k] = false;
+    }
+}
 
 const char *DecompressTool(int kind) {
   return kind == 1 ? "gzip -qfd" : "uncompress";
@@ -147,27 +271,22 @@ bool FileExists(const std::string &path) {
 }
 
 // Undoes what Decompress did: removes the scratch copies with their folder, or compresses the
-// object's files again in place.
-void Restore(const std::string &objPath, const std::string &name) {
-  if (!state.active) return;
-  int kind = state.kind;
-  std::string scratch = state.scratch;
-  state = DecompressState();
-  if (!scratch.empty()) {
-    RunCommand(EnvOr("REMOVE_COMMAND", "rm -f") + " " + PatternWord(scratch, name));
-    if (rmdir(scratch.c_str()) != 0 && errno != ENOENT)
-      warn("Scratch folder %s could not be removed: %s\n", scratch.c_str(), std::strerror(errno));
-    return;
-  }
-  if (FileExists(objPath + "/" + name))
-    RunCommand(ToolCommand(kind, CompressTool(kind)) + " " + PatternWord(objPath, name));
+// object's files again in place. The plan stays armed until it has run, so that a signal in
+// between runs it once more (both commands may run twice).
+void Restore() {
+  if (!armed) return;
+  if (plan.check.empty() || FileExists(plan.check)) RunCommand(plan.command);
+  if (!plan.scratch.empty() && rmdir(plan.scratch.c_str()) != 0 && errno != ENOENT)
+    warn("Scratch folder %s could not be removed: %s\n", plan.scratch.c_str(),
+         std::strerror(errno));
+  Disarm();
 }
 
 // Last line of defence for a run that ends through exit() while the object is decompressed (a
 // window-system failure inside the toolkit, for instance).
 void RestoreAtExit() {
   try {
-    Restore(GetObjPath(), objName);
+    Restore();
   } catch (...) {
   }
 }
@@ -186,17 +305,57 @@ std::string ShellQuote(const std::string &text) {
   return quoted;
 }
 
+HoldEndSignals::HoldEndSignals() {
+  sigset_t set = EndSignalSet();
+  pthread_sigmask(SIG_BLOCK, &set, &saved_);
+}
+
+HoldEndSignals::~HoldEndSignals() {
+  pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+}
+
 int RunCommand(const std::string &command, bool warningIsFailure) {
   std::fflush(stdout);
   std::fflush(stderr);
-  int rc = std::system(command.c_str());
-  int status;
-  if (rc == -1)
-    status = -1;
-  else if (WIFEXITED(rc))
-    status = WEXITSTATUS(rc);
-  else
-    status = 128 + (WIFSIGNALED(rc) ? WTERMSIG(rc) : 0);
+  // The shell is started here rather than through system(), which would ignore Ctrl-C while the
+  // command runs and leave no way to learn which process to wait for.
+  std::vector<char> text(command.begin(), command.end());
+  text.push_back('\0');
+  char sh[] = "sh", dashC[] = "-c";
+  char *argv[] = {sh, dashC, text.data(), nullptr};
+  int status = -1;
+  pid_t pid = 0;
+  sigset_t held = EndSignalSet(), open;
+  pthread_sigmask(SIG_BLOCK, &held, &open);
+  posix_spawnattr_t attr;
+  bool ready = posix_spawnattr_init(&attr) == 0;
+  if (ready) {
+    posix_spawnattr_setsigmask(&attr, &open);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    if (posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ) != 0) pid = 0;
+    posix_spawnattr_destroy(&attr);
+  }
+  runningCommand = pid;
+  pthread_sigmask(SIG_SETMASK, &open, nullptr);
+  if (pid > 0) {
+    // Waits without reaping, so that the process a handler may stop cannot be another one yet.
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    pthread_sigmask(SIG_BLOCK, &held, nullptr);
+    int ws = 0;
+    pid_t got;
+    while ((got = waitpid(pid, &ws, 0)) < 0 && errno == EINTR) {
+    }
+    runningCommand = 0;
+    pthread_sigmask(SIG_SETMASK, &open, nullptr);
+    if (got == pid) {
+      if (WIFEXITED(ws))
+        status = WEXITSTATUS(ws);
+      else
+        status = 128 + (WIFSIGNALED(ws) ? WTERMSIG(ws) : 0);
+    }
+  }
   // Status 2 is how the compression tools report a mere warning ("unknown suffix", "would not
   // shrink"); anything else non-zero means the command did not do its work.
   if (status != 0 && (status != 2 || warningIsFailure))
@@ -216,10 +375,12 @@ void Decompress(int kind) {
     static bool registered = false;
     if (!registered) registered = std::atexit(RestoreAtExit) == 0;
     std::string objPath = GetObjPath();
-    state = DecompressState();
-    state.active = true;
-    state.kind = kind;
+    std::string plain = objName.substr(0, objName.size() - std::strlen(Suffix(kind)));
     if (!DirIsReadOnly(objPath) && OnlyCompressedFiles(objPath, objName, kind)) {
+      RestorePlan next;
+      next.command = ToolCommand(kind, CompressTool(kind)) + " " + PatternWord(objPath, objName);
+      next.check = objPath + "/" + plain;
+      Arm(std::move(next));
       RunCommand(ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(objPath, objName));
     } else {
       // A folder we may not write, or one where working in place would change files that are
@@ -230,19 +391,21 @@ void Decompress(int kind) {
       buf.push_back('\0');
       if (!mkdtemp(buf.data())) {
         warn("Cannot create a scratch folder in %s: %s\n", TmpPath().c_str(), std::strerror(errno));
-        state = DecompressState();
       } else {
         std::string scratch(buf.data());
-        state.scratch = scratch;
+        RestorePlan next;
+        next.command = EnvOr("REMOVE_COMMAND", "rm -f") + " " + PatternWord(scratch, objName);
+        next.scratch = scratch;
+        Arm(std::move(next));
         RunCommand(EnvOr("COPY_COMMAND", "cp") + " " + PatternWord(objPath, objName) + " " +
                    DirWord(scratch) + "/");
         std::string command =
             ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(scratch, objName);
-        SetObjPath(scratch);
+        SetObjectFolder(scratch);
         RunCommand(command);
       }
     }
-    objName.resize(objName.size() - std::strlen(Suffix(kind)));
+    objName = plain;
   } catch (const std::bad_alloc &) {
     allocFailed("char", 1, __LINE__, kModule);
   }
@@ -251,7 +414,7 @@ void Decompress(int kind) {
 void Recompress(int kind) {
   if (kind != 1 && kind != 2) return;
   try {
-    Restore(GetObjPath(), objName);
+    Restore();
     if (!EndsWith(objName, Suffix(kind))) objName += Suffix(kind);
   } catch (const std::bad_alloc &) {
     allocFailed("char", 1, __LINE__, kModule);

@@ -18,6 +18,7 @@ int show_ground = 1;
 int front_ccw = 1;
 std::string objName;
 RunOptions runOptions;
+ObjectFolder objFolder;
 
 void (*enterEventLoop)() = nullptr;
 void (*takeSnapshot)() = nullptr;
@@ -30,6 +31,12 @@ std::string GetObjPath() {
 void SetObjPath(const std::string &dir) {
   if (setenv("OBJ_PATH", dir.c_str(), 1) != 0)
     fatal(1, "Environment variable OBJ_PATH, could not be set\n\n");
+}
+
+void SetObjectFolder(const std::string &dir) {
+  SetObjPath(dir);
+  objFolder.known = true;
+  objFolder.dir = dir;
 }
 
 void PrintUsage(const char *program) {
@@ -89,6 +96,7 @@ void ParseArgs(const std::vector<std::string> &args) {
     } else if (a.compare(0, 3, "-in") == 0 && objType == 0) {
       if (i + 1 >= args.size()) PrintUsage(program);
       objName = args[++i];
+      if (objName.find('/') != std::string::npos) objFolder.named = true;
       // A name from the root is a full path: its directory becomes OBJ_PATH.
       if (!objName.empty() && objName[0] == '/') SplitObjPath();
       std::string path = GetObjPath() + "/" + objName;
@@ -124,6 +132,7 @@ static int Run(int argc, char **argv) {
   show_ground = 1;
   front_ccw = 1;
   runOptions = RunOptions();
+  objFolder = ObjectFolder();
 
   if (!std::getenv("OBJ_PATH")) fatal(1, "Environment variable OBJ_PATH, undefined\n\n");
 

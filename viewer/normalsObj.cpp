@@ -78,10 +78,11 @@ void ComputeVertexNormals(Part &part) {
 }
 
 float FitScale(float m) {
-  if (m > 4) return 4 / m;
-  if (m < 0.5f) return 50 * m;
-  if (m < 1) return 4 * m;
-  return 1;
+  if (m >= 1 && m <= 4) return 1;
+  // Smaller objects are brought up to the view as larger ones are brought down to it. A single
+  // point (or no point at all) has no size to fit.
+  float s = 4 / m;
+  return m > 0 && std::isfinite(s) ? s : 1;
 }
 
 void FitObject(Part &part) {
@@ -169,14 +170,7 @@ void MakeNormalFiles(const std::string &name) {
   if (!FileExistsAt(header)) fatal(1, "File \"%s\" does not exist 3\n", header.c_str());
   bool namesPnorm = false, namesVnorm = false;
   int base = 1;
-  bool clockwise = false;
   for (const std::string &chunk : ReadChunks(header, 80)) {
-    if (chunk.find("vertex_order") != std::string::npos) {
-      char a[80], b[80], c[80], d[80];
-      if (std::sscanf(chunk.c_str(), "%79s%79s%79s%79s", a, b, c, d) == 4 &&
-          std::string(a) == "vertex_order")
-        clockwise = std::string(d) == "clockwise";
-    }
     if (chunk.find("pnorm") != std::string::npos) namesPnorm = true;
     if (chunk.find("vnorm") != std::string::npos) namesVnorm = true;
     if (chunk.find("facet_offset") != std::string::npos) {
@@ -196,13 +190,9 @@ void MakeNormalFiles(const std::string &name) {
   Part part;
   AOFFGeometryToPart(g, base, stem + ".geom", kModule, part);
   g = AOFFValue();
-  // A clockwise object is turned counter-clockwise when it is loaded; its normals must point
-  // to the side it is seen from then, not into the object. "back_faces" is applied on loading.
-  if (clockwise)
-    for (uint32_t f = 0; f < part.facet_count; ++f) {
-      uint32_t *idx = part.facetVertices(f);
-      std::reverse(idx, idx + part.facets[f].count);
-    }
+  // The normals follow the data file's own vertex order, as in normal files other programs
+  // write: "vertex_order" and "back_faces" act on both alike when the header is read (a clockwise
+  // object comes with "back_faces reverse", which turns these normals outward).
   ComputeFacetNormals(part);
   ReplaceFile(pnorm, NormalFileText(part.polygon_normals), "Cannot open file %s\n", false);
   if (!haveVnorm) {

@@ -1,6 +1,7 @@
 #include "readAOFFObj.h"
 
 #include "fatal.h"
+#include "normalsObj.h"
 #include "shell.h"
 
 #include <cmath>
@@ -87,8 +88,7 @@ void processObj(const std::string &name) {
     part.bbox_max = Coord{hi[0], hi[1], hi[2]};
     part.center = Coord{c[0], c[1], c[2]};
     float m = std::fmax(e[0], std::fmax(e[1], e[2]));
-    // Below 1 the scale is a product with the extent, as it always has been for these files.
-    s = m > 4 ? 4 / m : m >= 1 ? 1 : 4 * m;
+    s = FitScale(m);
     cx = c[0], cy = c[1], cz = c[2];
     d = std::sqrt(cx * cx + cy * cy + cz * cz);
   }

@@ -55,10 +55,10 @@ int ParseAOFFProp(ObjDesc &desc, const std::string &name, const std::string &res
     prop.kind = kAOFFIndexed;
   else
     return -1;
-  // The classic fields hold 63 format letters and 255 file-name characters; longer is refused
-  // rather than cut, which would silently change the line's meaning.
-  if (format.size() > 63) return -1;
-  prop.format = format;
+  // A property holds at most 63 format letters: a longer format word keeps its first 63 (the
+  // values past them are ignored like any value beyond the letters). A file name of more than
+  // 255 characters is refused rather than cut, which would name another file.
+  prop.format = format.substr(0, 63);
   if (prop.kind == kAOFFDefault) {
     prop.count = 1;
     return ReadDefaultValues(prop, rest3) ? 0 : -1;

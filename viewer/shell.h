@@ -34,7 +34,18 @@ enum ObjTypeCode {
   kTypeCOOR = 19,
 };
 
+// The object's own folder, once the load has settled it (from the object's path, or the scratch
+// folder a compressed object is read from): the object and every side file are read there.
+struct ObjectFolder {
+  bool known = false;
+  std::string dir;    // OBJ_PATH's value when it was set to the folder
+  bool named = false; // the user named the object with a folder, not by its bare name
+};
+extern ObjectFolder objFolder;
+
 // Reads OBJ_PATH ("" when unset).
 std::string GetObjPath();
 // Sets OBJ_PATH; fatal "Environment variable OBJ_PATH, could not be set\n\n" on failure.
 void SetObjPath(const std::string &dir);
+// Sets OBJ_PATH to the object's own folder and records it as such.
+void SetObjectFolder(const std::string &dir);

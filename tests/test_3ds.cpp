@@ -321,3 +321,30 @@ TEST(Read3DS, TruncatedAndLyingFilesLoadWhatTheyHoldOrStopCleanly) {
     }
   }
 }
+
+// A file with no chunk in it is no object; a file of chunks without a mesh is an empty one, and
+// --info says so instead of printing the start values of the box search.
+TEST(Read3DS, EmptyFilesStopAndMeshlessFilesShowAnEmptyBox) {
+  TempDir dir;
+  dir.write("empty.3ds", "");
+  dir.write("three_bytes.3ds", "MM\x01");
+  dir.write("no_mesh.3ds", Main(Material("m", Diffuse(RgbByte(1, 2, 3)))));
+  struct Expect {
+    const char *file;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"empty.3ds", 1, "", "3DSReadObj: " + dir.file("empty.3ds") + " is an empty file\n"},
+      {"three_bytes.3ds", 1, "",
+       "3DSReadObj: " + dir.file("three_bytes.3ds") +
+           " is too short to hold a 3DS chunk (3 bytes)\n"},
+      {"no_mesh.3ds", 0, "Object: no_mesh.3ds\n0 vertices\n0 polygons\nbbox: empty\n", ""},
+  };
+  for (const Expect &c : cases) {
+    SCOPED_TRACE(c.file);
+    RunResult r = RunMirandel({"--info", "-in", c.file}, {{"OBJ_PATH", true, dir.path()}});
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+}

@@ -118,7 +118,10 @@ void PrintObjectInfo() {
   std::printf("Object: %s\n", objName.c_str());
   std::printf("%d vertices\n", p ? static_cast<int>(p->vertex_count) : 0);
   std::printf("%d polygons\n", p ? static_cast<int>(p->facet_count) : 0);
-  if (p)
+  // Without vertices the box keeps the start values of its search, which are no extent at all.
+  if (p && p->vertex_count == 0)
+    std::printf("bbox: empty\n");
+  else if (p)
     std::printf("bbox: %g %g %g %g %g %g\n", p->bbox_min.x, p->bbox_min.y, p->bbox_min.z,
                 p->bbox_max.x, p->bbox_max.y, p->bbox_max.z);
   std::fflush(stdout);

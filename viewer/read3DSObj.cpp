@@ -7,6 +7,9 @@
 
 #include <new>
 
+// A chunk id (16 bits) and its length (32 bits).
+static const std::size_t kChunkHeaderSize = 6;
+
 std::unique_ptr<H3dsScene> ReadObj3DS(std::string *path) {
   FoundFile found = FindObjectFile(kReader3DS, objName);
   std::unique_ptr<H3dsScene> scene;
@@ -17,6 +20,11 @@ std::unique_ptr<H3dsScene> ReadObj3DS(std::string *path) {
   }
   std::vector<char> data = ReadWholeFile(found.file.get(), "read3DSObj");
   found.file.reset();
+  // With no chunk at all the walk would find nothing and the load would pass for an empty object.
+  if (data.empty()) fatal(1, "3DSReadObj: %s is an empty file\n", found.path.c_str());
+  if (data.size() < kChunkHeaderSize)
+    fatal(1, "3DSReadObj: %s is too short to hold a 3DS chunk (%zu bytes)\n", found.path.c_str(),
+          data.size());
   Walk3DSChunks(reinterpret_cast<const unsigned char *>(data.data()), data.size(), *scene,
                 found.path);
   if (path) *path = found.path;

@@ -6,6 +6,7 @@
 #include "shell.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,8 @@ static const std::size_t kBinaryHeader = 84;
 static const std::size_t kTypeProbe = 128;
 static const std::size_t kLabelSize = 80;
 static const std::size_t kFacetSize = 50;
+// The library refuses binary files shorter than four facets.
+static const std::size_t kMinBinarySize = kBinaryHeader + 4 * kFacetSize;
 // The first facet's two attribute bytes: the library stores them and never reads them, so a top
 // bit set there makes it read the file as binary without changing the mesh.
 static const std::size_t kFirstAttribute = kBinaryHeader + 48;
@@ -51,8 +54,11 @@ struct TextWalk {
   static bool Blank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
   }
+  // NUL bytes and the DOS end-of-file mark pad the end of some files; they end a word.
+  static bool Filler(char c) { return c == '\0' || c == '\x1a'; }
   bool newline = false;   // a line ended since the last word
   bool lineStart = false; // the last word began its line
+  bool oddCase = false;   // a keyword was written other than in lower case
   void SkipBlanks() {
     while (p < end && Blank(*p)) newline |= *p++ == '\n';
   }
@@ -60,19 +66,41 @@ struct TextWalk {
     SkipBlanks();
     return p >= end;
   }
+  // Only blanks, NUL bytes and end-of-file marks are left; `filled` tells whether any of the
+  // latter two were among them.
+  bool OnlyPaddingLeft(bool &filled) {
+    filled = false;
+    for (const char *q = p; q < end; ++q) {
+      if (Filler(*q))
+        filled = true;
+      else if (!Blank(*q))
+        return false;
+    }
+    return true;
+  }
   // The next word, or an empty one at the end.
   std::pair<const char *, std::size_t> Word() {
     SkipBlanks();
     lineStart = newline;
     newline = false;
     const char *start = p;
-    while (p < end && !Blank(*p)) ++p;
+    while (p < end && !Blank(*p) && !Filler(*p)) ++p;
     return {start, static_cast<std::size_t>(p - start)};
   }
-  bool Expect(const char *word) {
-    auto w = Word();
-    return w.second == std::strlen(word) && std::memcmp(w.first, word, w.second) == 0;
+  // Keywords match in any case, as the library's reads take them.
+  bool Is(const std::pair<const char *, std::size_t> &w, const char *word) {
+    if (w.second != std::strlen(word)) return false;
+    bool lower = true;
+    for (std::size_t i = 0; i < w.second; ++i) {
+      const char c = w.first[i];
+      const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+      if (folded != word[i]) return false;
+      lower = lower && folded == c;
+    }
+    oddCase |= !lower;
+    return true;
   }
+  bool Expect(const char *word) { return Is(Word(), word); }
   void SkipLine() {
     const void *nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
     p = nl ? static_cast<const char *>(nl) + 1 : end;
@@ -109,10 +137,6 @@ struct TextWalk {
   }
 };
 
-bool WordIs(const std::pair<const char *, std::size_t> &w, const char *text) {
-  return w.second == std::strlen(text) && std::memcmp(w.first, text, w.second) == 0;
-}
-
 } // namespace
 
 static bool LooksBinary(std::string_view data) {
@@ -122,9 +146,52 @@ static bool LooksBinary(std::string_view data) {
   return false;
 }
 
+// The facets a binary file holds by its size: the library reads by the size and only warns
+// about a header count that disagrees. -1 when the size fits no whole number of facets.
+static long long BinaryFacets(std::string_view data) {
+  if (data.size() < kBinaryHeader || (data.size() - kBinaryHeader) % kFacetSize != 0) return -1;
+  return static_cast<long long>((data.size() - kBinaryHeader) / kFacetSize);
+}
+
+static uint32_t BinaryHeaderCount(std::string_view data) {
+  uint32_t count;
+  std::memcpy(&count, data.data() + kLabelSize, 4);
+  return count;
+}
+
+// The library refuses text shorter than its type probe; blank lines, which it neither counts nor
+// reads, make up the difference.
+static void PadText(std::string &text) {
+  if (text.size() < kBinaryHeader + kTypeProbe) text.resize(kBinaryHeader + kTypeProbe, '\n');
+}
+
+// A binary file of fewer facets than the library's smallest binary size, written as text it
+// reads to the same values: nine significant digits give every float back exactly.
+static std::string BinaryAsText(std::string_view data, long long facets) {
+  std::string text = "solid\n";
+  char line[160];
+  for (long long i = 0; i < facets; ++i) {
+    float v[12];
+    std::memcpy(v, data.data() + kBinaryHeader + i * kFacetSize, sizeof v);
+    std::snprintf(line, sizeof line, "  facet normal %.9g %.9g %.9g\n    outer loop\n", v[0], v[1],
+                  v[2]);
+    text += line;
+    for (int j = 1; j <= 3; ++j) {
+      std::snprintf(line, sizeof line, "      vertex %.9g %.9g %.9g\n", v[3 * j], v[3 * j + 1],
+                    v[3 * j + 2]);
+      text += line;
+    }
+    text += "    endloop\n  endfacet\n";
+  }
+  text += "endsolid\n";
+  PadText(text);
+  return text;
+}
+
 // One pass over the text. Without `out` it checks the words and counts solids and facets, and
-// notes whether every facet keeps the library's one line per keyword; with `out` it writes the
-// facets of all solids into one solid, seven lines each, with the numbers as they are written.
+// notes whether the library may read the file as it is (one keyword per line, lower-case
+// keywords, one solid, nothing after it); with `out` it writes the facets of all solids into one
+// solid, seven lines each, with the numbers as they are written.
 static bool WalkText(std::string_view data, STLFileCheck &check, std::string *out,
                      const char *&errorAt, const char *&why) {
   TextWalk t{data.data(), data.data(), data.data() + data.size()};
@@ -134,10 +201,13 @@ static bool WalkText(std::string_view data, STLFileCheck &check, std::string *ou
     return false;
   };
   if (!t.Expect("solid")) return fail(t.p, "no \"solid\" at the start");
+  const char *name = t.p;
   t.SkipLine();
   if (out) {
-    out->assign(data.data(), t.p);
-    if (out->empty() || out->back() != '\n') *out += '\n';
+    // The name stays inside the 80-byte label, clear of the bytes the library's type probe reads.
+    std::string_view rest(name, static_cast<std::size_t>(t.p - name));
+    while (!rest.empty() && TextWalk::Blank(rest.back())) rest.remove_suffix(1);
+    out->assign("solid").append(rest.substr(0, kLabelSize - 6)).append("\n");
   }
   // A keyword must open its line and the words after it stay on that line.
   auto key = [&](const char *word, bool opensLine) {
@@ -152,14 +222,21 @@ static bool WalkText(std::string_view data, STLFileCheck &check, std::string *ou
     }
     return true;
   };
+  // The end of the text, blank or padded: the padding is left out of a copy.
+  auto paddedEnd = [&]() {
+    bool filled = false;
+    if (!t.OnlyPaddingLeft(filled)) return false;
+    check.needsCopy |= filled;
+    return true;
+  };
   for (;;) {
-    if (t.AtEnd()) { // the last "endsolid" may be missing
+    if (paddedEnd()) { // the last "endsolid" may be missing
       ++check.solids;
       break;
     }
     const char *at = t.p;
     auto w = t.Word();
-    if (WordIs(w, "facet")) {
+    if (t.Is(w, "facet")) {
       if (!t.lineStart) check.needsCopy = true;
       if (out) *out += "  facet normal";
       bool ok = key("normal", false) && numbers();
@@ -174,32 +251,51 @@ static bool WalkText(std::string_view data, STLFileCheck &check, std::string *ou
       if (out) *out += "    endloop\n  endfacet\n";
       if (!ok) return fail(t.p, "malformed facet");
       ++check.facets;
-    } else if (WordIs(w, "endsolid")) {
+    } else if (t.Is(w, "endsolid")) {
       ++check.solids;
       t.SkipLine();
-      if (t.AtEnd()) break;
-      at = t.p;
-      if (!WordIs(t.Word(), "solid")) return fail(at, "text after \"endsolid\"");
-      t.SkipLine();
+      if (paddedEnd()) break;
+      const char *next = t.p;
+      auto w2 = t.Word();
+      if (t.Is(w2, "solid")) {
+        t.SkipLine();
+      } else if (t.Is(w2, "facet")) {
+        t.p = next; // facets without their "solid" line: read on as a further solid
+      } else {
+        // Notes after the object (an exporter's trailer): the object ends at its "endsolid".
+        check.needsCopy = true;
+        break;
+      }
     } else {
       return fail(at, "unexpected word");
     }
   }
+  check.needsCopy |= t.oddCase;
   if (out) *out += "endsolid\n";
   return true;
 }
 
 STLFileCheck STLCheckFile(std::string_view data) {
   STLFileCheck check;
-  if (LooksBinary(data)) return check;
+  const long long binaryFacets = BinaryFacets(data);
+  const bool small = data.size() < kMinBinarySize;
+  if (LooksBinary(data)) {
+    if (small && binaryFacets > 0) {
+      check.countMismatch = binaryFacets != BinaryHeaderCount(data);
+      check.textCopy = BinaryAsText(data, binaryFacets);
+    }
+    return check;
+  }
   check.ascii = true;
   const char *errorAt = nullptr, *why = nullptr;
   if (!WalkText(data, check, nullptr, errorAt, why)) {
-    uint32_t count;
-    std::memcpy(&count, data.data() + kLabelSize, 4);
-    if (count > 0 && data.size() == kBinaryHeader + uint64_t(count) * kFacetSize) {
+    // No text, but the exact layout of a binary file: binary, however its bytes look.
+    if (binaryFacets > 0 && BinaryHeaderCount(data) == binaryFacets) {
       check = STLFileCheck();
-      check.markBinary = true;
+      if (small)
+        check.textCopy = BinaryAsText(data, binaryFacets);
+      else
+        check.markBinary = true;
       return check;
     }
     int line = 1;
@@ -209,11 +305,13 @@ STLFileCheck STLCheckFile(std::string_view data) {
     check.error = buf;
     return check;
   }
-  // The library counts lines to size its facet array and reads one solid only: other layouts
-  // get a copy it can read, holding the same facets in file order.
-  if (check.solids > 1 || check.needsCopy) {
+  // The library counts lines to size its facet array, reads one solid only and refuses text
+  // shorter than its type probe: other layouts get a copy it can read, holding the same facets
+  // in file order.
+  if (check.solids > 1 || check.needsCopy || data.size() < kBinaryHeader + kTypeProbe) {
     STLFileCheck again;
     WalkText(data, again, &check.textCopy, errorAt, why);
+    PadText(check.textCopy);
   }
   return check;
 }
@@ -285,7 +383,9 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
       tolerance += increment;
     }
   }
-  if (!AllConnected(obj)) {
+  // Removing the facets that touch no other would leave nothing of a mesh in which no facet
+  // touches another (loose triangles): such a mesh keeps its facets.
+  if (!AllConnected(obj) && obj->stats.connected_facets_1_edge > 0) {
     stl_remove_unconnected_facets(obj);
     StopOnLibraryError(obj);
     StopWithoutFacets(obj);
@@ -315,16 +415,20 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
 STLObjPtr STLReadObj() {
   FoundFile found = FindObjectFile(kReaderSTL, objName);
   std::string path = found.path;
-  // The first bytes tell whether the library takes the file for binary; only text is read whole.
+  // The first bytes tell whether the library takes the file for binary; only text, and binary
+  // files too short for the library's size check, are read whole.
   std::vector<char> probe(kBinaryHeader + kTypeProbe);
   probe.resize(std::fread(probe.data(), 1, probe.size(), found.file.get()));
   std::string_view data(probe.data(), probe.size());
+  struct stat st;
+  int fd = fileno(found.file.get());
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool whole =
+      !LooksBinary(data) || (regular && static_cast<uint64_t>(st.st_size) < kMinBinarySize);
   // Text is looked at whole, through a read-only mapping filled at once.
   void *map = MAP_FAILED;
   std::size_t mapSize = 0;
-  struct stat st;
-  int fd = fileno(found.file.get());
-  if (!LooksBinary(data) && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+  if (whole && regular && st.st_size > 0) {
     mapSize = static_cast<std::size_t>(st.st_size);
     map = mmap(nullptr, mapSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     if (map != MAP_FAILED) data = std::string_view(static_cast<const char *>(map), mapSize);
@@ -338,7 +442,7 @@ STLObjPtr STLReadObj() {
     }
     ~Unmap() { release(); }
   } unmap{map, mapSize};
-  if (!LooksBinary(data) && map == MAP_FAILED) {
+  if (whole && map == MAP_FAILED) {
     std::rewind(found.file.get());
     probe = ReadWholeFile(found.file.get(), kModule);
     data = std::string_view(probe.data(), probe.size());
@@ -353,6 +457,8 @@ STLObjPtr STLReadObj() {
             check.error.c_str());
     if (check.facets == 0) fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
   }
+  if (check.countMismatch)
+    warn("Warning: File size doesn't match number of facets in the header\n");
   TempFile temp;
   if (!check.textCopy.empty()) {
     WriteTempCopy(temp, check.textCopy.data(), check.textCopy.size());

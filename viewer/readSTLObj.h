@@ -27,18 +27,21 @@ void STLFormatObj(const STLObj &obj, Shape &shape);
 
 // What the file check found out before the library reads the file.
 struct STLFileCheck {
-  bool ascii = false;      // the library will read it as text
-  int solids = 0;          // "solid" sections (text files)
-  long long facets = 0;    // facets found (text files)
-  std::string error;       // why the text cannot be read ("" when it can)
-  bool needsCopy = false;  // text laid out other than one keyword per line
-  std::string textCopy;    // several solids or another layout: the same facets as one solid
-  bool markBinary = false; // binary by its layout, yet the library would take it for text
+  bool ascii = false;         // the library will read it as text
+  int solids = 0;             // "solid" sections (text files)
+  long long facets = 0;       // facets found (text files)
+  std::string error;          // why the text cannot be read ("" when it can)
+  bool needsCopy = false;     // text the library would misread or refuse as it stands
+  std::string textCopy;       // the same facets as one solid in the library's layout
+  bool markBinary = false;    // binary by its layout, yet the library would take it for text
+  bool countMismatch = false; // a short binary file whose header count disagrees with its size
 };
 // Looks at the file as the library will: text unless a byte of the 128 after the 84-byte binary
-// header has its top bit set. Text is checked word by word; several solids, or facets laid out
-// other than one keyword per line, are rewritten as one solid in the library's layout.
-// A file that is no readable text but has the exact binary layout is marked binary.
+// header has its top bit set. Text is checked word by word, keywords in any case. Text other
+// than one lower-case solid in the library's layout (several solids, another layout, keywords in
+// upper case, padding or notes after the last solid, text shorter than its type probe) is
+// rewritten as one such solid. A file that is no readable text but has the exact binary layout is
+// marked binary; a binary file too short for the library's size check is rewritten as text.
 STLFileCheck STLCheckFile(std::string_view data);
 inline STLFileCheck STLCheckFile(const std::vector<char> &data) {
   return STLCheckFile(std::string_view(data.data(), data.size()));

@@ -293,7 +293,7 @@ TEST(Desktop, EntryOpensObjectsInAnyFolder) {
   struct Case {
     std::string file;     // what the file manager hands over
     std::string title;    // the window's title
-    std::string sideFile; // what loading leaves in the folder
+    std::string sideFile; // what the run leaves in the folder
   };
   const Case cases[] = {
       {"cube.geom", "cube.geom", "cube.aoff"},
@@ -328,12 +328,12 @@ TEST(Desktop, EntryOpensObjectsInAnyFolder) {
       RunResult gone = viewer.Wait(1);
       FAIL() << c.file << ": no window \"" << title << "\"\n" << Why(gone);
     }
-    EXPECT_TRUE(FileExists(dir + "/" + c.sideFile)) << c.file;
     x.Run({"xdotool", "key", "--window", window, "Escape"});
     RunResult done = viewer.Wait(30);
     EXPECT_EQ(done.status, 0) << c.file << ": " << Why(done);
+    EXPECT_TRUE(FileExists(dir + "/" + c.sideFile)) << c.file;
   }
-  // The compressed object is compressed again once shown.
+  // The compressed object is compressed again.
   EXPECT_FALSE(FileExists(dir + "/tri.off"));
 }
 

@@ -8,6 +8,8 @@ packages=(
   zlib1g-dev libadmesh-dev admesh
   gzip ncompress
   xvfb xauth xdotool x11-utils imagemagick
+  desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl
+  groff-base man-db dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

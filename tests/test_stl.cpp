@@ -12,6 +12,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -130,26 +131,37 @@ TEST(StlCheck, TellsTextFromBinaryAsTheLibraryDoes) {
   EXPECT_EQ(check.solids, 1);
   EXPECT_EQ(check.facets, 12);
   EXPECT_TRUE(check.error.empty());
-  EXPECT_TRUE(check.textCopy.empty());
 }
 
-TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
+// The facets as the text check hands them on: normal, then three vertices.
+static std::vector<std::array<float, 12>> FacetsOf(const std::string &text,
+                                                   STLFileCheck *out = nullptr) {
+  std::vector<std::array<float, 12>> facets;
+  STLFileCheck check = STLCheckFile(std::string_view(text), [&](const float *v) {
+    facets.emplace_back();
+    std::memcpy(facets.back().data(), v, sizeof(float) * 12);
+  });
+  if (out) *out = check;
+  return facets;
+}
+
+TEST(StlCheck, AllSolidsAndLayoutsGiveTheirFacetsInOrderAndBrokenTextIsRefused) {
   std::vector<Tri> cube = Cube();
+  auto expectCube = [&](const std::vector<std::array<float, 12>> &facets) {
+    ASSERT_EQ(facets.size(), cube.size());
+    for (std::size_t f = 0; f < cube.size(); ++f)
+      for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(facets[f][3 + 3 * j + k], cube[f][j][k]);
+  };
   std::vector<Tri> a(cube.begin(), cube.begin() + 5), b(cube.begin() + 5, cube.end());
   std::string text = "solid a\r\n" + AsciiFacets(a) + "endsolid a\r\nsolid b\r\n" + AsciiFacets(b) +
                      "endsolid b\r\n";
-  STLFileCheck check = STLCheckFile(std::vector<char>(text.begin(), text.end()));
+  STLFileCheck check;
+  expectCube(FacetsOf(text, &check));
   EXPECT_EQ(check.solids, 2);
   EXPECT_EQ(check.facets, 12);
-  ASSERT_FALSE(check.textCopy.empty());
-  EXPECT_EQ(check.textCopy.rfind("solid", 0), 0u);
-  EXPECT_EQ(check.textCopy.find("endsolid"), check.textCopy.size() - 9);
-  std::string joined = check.textCopy;
-  check = STLCheckFile(std::vector<char>(joined.begin(), joined.end()));
-  EXPECT_EQ(check.solids, 1);
-  EXPECT_EQ(check.facets, 12);
 
-  // Facets written one per line make the library miscount them: they get the seven-line layout.
+  // Facets written one per line, as some writers do.
   std::string oneLine = "solid flat\n";
   for (const Tri &tri : cube) {
     oneLine += "facet normal 0 0 0 outer loop";
@@ -158,14 +170,8 @@ TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
                  std::to_string(v[2]);
     oneLine += " endloop endfacet\n";
   }
-  check = STLCheckFile(std::vector<char>(oneLine.begin(), oneLine.end()));
-  EXPECT_TRUE(check.needsCopy);
-  EXPECT_EQ(check.facets, 12);
-  std::string laidOut = check.textCopy;
-  check = STLCheckFile(std::vector<char>(laidOut.begin(), laidOut.end()));
-  EXPECT_FALSE(check.needsCopy);
-  EXPECT_EQ(check.facets, 12);
-  EXPECT_EQ(std::count(laidOut.begin(), laidOut.end(), '\n'), 2 + 7 * 12);
+  expectCube(FacetsOf(oneLine, &check));
+  EXPECT_EQ(check.solids, 1);
   TempDir dir;
   dir.write("one_line.stl", oneLine);
   {
@@ -182,6 +188,13 @@ TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
     check = STLCheckFile(std::vector<char>(broken.begin(), broken.end()));
     EXPECT_TRUE(check.ascii);
     EXPECT_FALSE(check.error.empty()) << broken.substr(broken.size() - 40);
+  }
+  // Words that only begin like a number.
+  for (const char *word : {"+-1", "--1", "1e", "1e+", "1.5.2", "0x", "1,5", "-", ".", "e5", "1f"}) {
+    std::string bad = "solid x\n" + body + "facet normal 0 0 1\nouter loop\nvertex 0 0 " + word +
+                      "\nvertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n";
+    check = STLCheckFile(std::vector<char>(bad.begin(), bad.end()));
+    EXPECT_NE(check.error, "") << word;
   }
 }
 
@@ -453,4 +466,177 @@ TEST(StlRead, ShortFilesAreRead) {
     EXPECT_EQ(r.err.rfind(c.warning, 0), 0u) << r.err; // a leak checker's summary may follow
     EXPECT_EQ(r.err.find("Warning") != std::string::npos, !c.warning.empty()) << r.err;
   }
+}
+
+namespace {
+
+// The same text as one solid: the library reads a single solid only.
+std::string OneSolid(const std::string &text) {
+  std::string out;
+  std::size_t lines = 0, solidLines = 0;
+  std::vector<std::string> all;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t nl = text.find('\n', at);
+    std::size_t next = nl == std::string::npos ? text.size() : nl + 1;
+    all.push_back(text.substr(at, next - at));
+    at = next;
+  }
+  auto firstWord = [](const std::string &line) {
+    std::size_t a = line.find_first_not_of(" \t\r\n");
+    std::string w =
+        a == std::string::npos ? "" : line.substr(a, line.find_first_of(" \t\r\n", a) - a);
+    for (char &c : w) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return w;
+  };
+  for (const std::string &line : all) solidLines += firstWord(line) == "solid";
+  for (const std::string &line : all) {
+    const std::string w = firstWord(line);
+    ++lines;
+    if ((w == "solid" && lines > 1) || (w == "endsolid" && --solidLines > 0)) continue;
+    out += line;
+  }
+  return out;
+}
+
+// What stl_open alone makes of a file: each facet's normal and vertices.
+std::vector<std::array<float, 12>> LibraryFacets(const std::string &path) {
+  STLObj obj;
+  std::memset(&obj, 0, sizeof obj);
+  std::vector<char> name(path.begin(), path.end());
+  name.push_back('\0');
+  stl_open(&obj, name.data());
+  std::vector<std::array<float, 12>> facets;
+  if (!obj.error)
+    for (int i = 0; i < obj.stats.number_of_facets; ++i) {
+      facets.emplace_back();
+      std::memcpy(facets.back().data(), &obj.facet_start[i], sizeof(float) * 12);
+    }
+  if (obj.error && obj.fp) std::fclose(obj.fp);
+  obj.fp = nullptr;
+  stl_close(&obj);
+  return facets;
+}
+
+void ExpectSameBits(const std::vector<std::array<float, 12>> &ours,
+                    const std::vector<std::array<float, 12>> &library) {
+  ASSERT_EQ(ours.size(), library.size());
+  for (std::size_t f = 0; f < ours.size(); ++f)
+    EXPECT_EQ(std::memcmp(ours[f].data(), library[f].data(), sizeof(float) * 12), 0)
+        << "facet " << f;
+}
+
+} // namespace
+
+// Text is read here and handed to the library in its binary layout. Whatever the file, the
+// facets and the display model after the repair are bit for bit those the library makes of the
+// text itself.
+TEST(StlText, ReadsAsTheLibraryReadsTextBitForBit) {
+  std::vector<std::string> files;
+  for (const std::string &name : ListDir(RealWorld("stl")))
+    files.push_back(RealWorld("stl/" + name));
+  files.push_back(SourcePath("tests/data/stl/odd_numbers.stl"));
+  int compared = 0;
+  for (const std::string &file : files) {
+    const std::string text = ReadFile(file);
+    STLFileCheck check;
+    std::vector<std::array<float, 12>> ours = FacetsOf(text, &check);
+    if (!check.ascii || check.facets == 0) continue;
+    SCOPED_TRACE(file);
+    ++compared;
+    TempDir dir;
+    const std::string libraryText = dir.write("library.stl", OneSolid(text));
+    ExpectSameBits(ours, LibraryFacets(libraryText));
+
+    Part want;
+    {
+      STLObjPtr obj(new STLObj);
+      std::memset(obj.get(), 0, sizeof(STLObj));
+      STLRepairObj(obj.get(), libraryText);
+      Shape *shape = CreateShape(5);
+      STLFormatObj(*obj, *shape);
+      want = *shape->part;
+      ReleaseShape();
+    }
+    dir.write("ours.stl", text);
+    Loaded l;
+    Load(l, dir, "ours.stl");
+    const Part &got = *l.shape->part;
+    ASSERT_EQ(got.facet_count, want.facet_count);
+    EXPECT_EQ(std::memcmp(got.vertices.data(), want.vertices.data(),
+                          want.vertices.size() * sizeof(Coord)),
+              0);
+    EXPECT_EQ(std::memcmp(got.polygon_normals.data(), want.polygon_normals.data(),
+                          want.polygon_normals.size() * sizeof(Vector)),
+              0);
+  }
+  EXPECT_EQ(compared, 5); // four real ascii files and the fixture
+}
+
+// Numbers in every form the C library reads, rounded to single precision exactly as its own
+// reading of the text does: short decimals, long ones, exponents far out (to subnormals, zero and
+// infinity), hexadecimal, infinities and NaNs.
+TEST(StlText, EveryNumberFormRoundsAsTheLibraryReadsIt) {
+  std::mt19937_64 random(20240611);
+  std::uniform_int_distribution<int> style(0, 11), exponent(-50, 45);
+  std::uniform_real_distribution<double> mantissa(-10, 10);
+  auto number = [&]() -> std::string {
+    char buf[96];
+    const double x = mantissa(random) * std::pow(10.0, exponent(random) / 4);
+    switch (style(random)) {
+    case 0:
+      std::snprintf(buf, sizeof buf, "%e", x);
+      break;
+    case 1:
+      std::snprintf(buf, sizeof buf, "%.9g", x);
+      break;
+    case 2:
+      std::snprintf(buf, sizeof buf, "%f", x);
+      break;
+    case 3:
+      std::snprintf(buf, sizeof buf, "%.17g", x);
+      break;
+    case 4:
+      std::snprintf(buf, sizeof buf, "%.30e", x);
+      break;
+    case 5:
+      std::snprintf(buf, sizeof buf, "%a", x);
+      break;
+    case 6:
+      std::snprintf(buf, sizeof buf, "%.3E", mantissa(random) * std::pow(10.0, exponent(random)));
+      break;
+    case 7:
+      std::snprintf(buf, sizeof buf, "%+.2f", x);
+      break;
+    case 8:
+      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(x * 1e6));
+      break;
+    case 9:
+      std::snprintf(buf, sizeof buf, "%.6fe%d", mantissa(random), exponent(random));
+      break;
+    case 10: {
+      const char *special[] = {
+          "inf",   "-INF",     "nan",
+          "-nan",  "Infinity", "1e-46",
+          "-1e39", "1.4e-45",  "0.000000000000000000000000000000000000000000001"};
+      return special[random() % 9];
+    }
+    default:
+      std::snprintf(buf, sizeof buf, "%.1f", x);
+      break;
+    }
+    return buf;
+  };
+  std::string text = "solid numbers\n";
+  for (int f = 0; f < 3000; ++f) {
+    text += "facet normal " + number() + " " + number() + " " + number() + "\nouter loop\n";
+    for (int v = 0; v < 3; ++v)
+      text += "vertex " + number() + " " + number() + " " + number() + "\n";
+    text += "endloop\nendfacet\n";
+  }
+  text += "endsolid numbers\n";
+  STLFileCheck check;
+  std::vector<std::array<float, 12>> ours = FacetsOf(text, &check);
+  ASSERT_EQ(check.error, "");
+  TempDir dir;
+  ExpectSameBits(ours, LibraryFacets(dir.write("numbers.stl", text)));
 }

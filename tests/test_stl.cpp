@@ -145,6 +145,21 @@ static std::vector<std::array<float, 12>> FacetsOf(const std::string &text,
   return facets;
 }
 
+// The same, reading the text from a file a block at a time.
+static std::vector<std::array<float, 12>> FacetsOfFile(const std::string &path,
+                                                       STLFileCheck *out = nullptr) {
+  std::vector<std::array<float, 12>> facets;
+  FILE *f = std::fopen(path.c_str(), "rb");
+  std::fseek(f, 0, SEEK_END);
+  STLFileCheck check = STLCheckTextFile(fileno(f), std::ftell(f), [&](const float *v) {
+    facets.emplace_back();
+    std::memcpy(facets.back().data(), v, sizeof(float) * 12);
+  });
+  std::fclose(f);
+  if (out) *out = check;
+  return facets;
+}
+
 TEST(StlCheck, AllSolidsAndLayoutsGiveTheirFacetsInOrderAndBrokenTextIsRefused) {
   std::vector<Tri> cube = Cube();
   auto expectCube = [&](const std::vector<std::array<float, 12>> &facets) {
@@ -627,7 +642,7 @@ TEST(StlText, EveryNumberFormRoundsAsTheLibraryReadsIt) {
     return buf;
   };
   std::string text = "solid numbers\n";
-  for (int f = 0; f < 3000; ++f) {
+  for (int f = 0; f < 12000; ++f) { // some 4 MB: read in several blocks
     text += "facet normal " + number() + " " + number() + " " + number() + "\nouter loop\n";
     for (int v = 0; v < 3; ++v)
       text += "vertex " + number() + " " + number() + " " + number() + "\n";
@@ -638,5 +653,96 @@ TEST(StlText, EveryNumberFormRoundsAsTheLibraryReadsIt) {
   std::vector<std::array<float, 12>> ours = FacetsOf(text, &check);
   ASSERT_EQ(check.error, "");
   TempDir dir;
-  ExpectSameBits(ours, LibraryFacets(dir.write("numbers.stl", text)));
+  const std::string path = dir.write("numbers.stl", text);
+  const std::vector<std::array<float, 12>> library = LibraryFacets(path);
+  ExpectSameBits(ours, library);
+  ExpectSameBits(FacetsOfFile(path), library);
+}
+
+// Long text is read by two walks, the second from a line in the middle. Solids, notes and
+// errors on either side of that line come out as one walk from the start gives them.
+TEST(StlText, LongTextReadInTwoHalvesAsInOne) {
+  const int n = 70000; // some 17 MB
+  auto facetText = [](int i) {
+    char buf[320];
+    std::snprintf(buf, sizeof buf,
+                  "  facet normal 0.000000e+00 0.000000e+00 1.000000e+00\n    outer loop\n"
+                  "      vertex %d.000000e+00 0.000000e+00 0.000000e+00\n"
+                  "      vertex 0.000000e+00 %d.000000e+00 0.000000e+00\n"
+                  "      vertex 0.000000e+00 0.000000e+00 %d.000000e+00\n"
+                  "    endloop\n  endfacet\n",
+                  i, i, i);
+    return std::string(buf);
+  };
+  struct Case {
+    const char *name;
+    int solidSize;      // facets per solid
+    int notesAfter;     // solid after which notes end the object, or -1
+    int badFacet;       // facet written with a word that is no number, or -1
+    bool nul;           // NUL bytes after the facets at the middle of the text
+    int wideFacet = -1; // facet with megabytes of blanks inside, longer than a block read
+  } cases[] = {
+      {"one solid", n, -1, -1, false},
+      {"many solids", 1000, -1, -1, false},
+      {"notes end the object in the first half", 1000, 20, -1, false},
+      {"error in the second half", n, -1, 2 * n / 3, false},
+      {"error in the first half", n, -1, n / 3, false},
+      {"NUL bytes at the middle", n, -1, -1, true},
+      {"a facet longer than a block", 1000, -1, -1, false, n / 4},
+  };
+  TempDir dir;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text;
+    std::size_t errorAt = std::string::npos;
+    int expected = 0;
+    // The facet that holds the middle of the text, where the second walk looks for its start.
+    int middle = -1;
+    for (int pass = 0; pass < (c.nul ? 2 : 1); ++pass) {
+      text = "solid big\n";
+      std::vector<std::size_t> starts;
+      expected = 0;
+      bool ended = false;
+      for (int i = 0; i < n; ++i) {
+        if (i > 0 && i % c.solidSize == 0) {
+          text += "endsolid big\n";
+          if (i / c.solidSize == c.notesAfter) text += "written by a test\n", ended = true;
+          text += "solid big\n";
+        }
+        std::string f = facetText(i);
+        if (i == c.wideFacet) f.insert(f.find("outer"), std::string(3 << 20, ' '));
+        if (i == c.badFacet) {
+          errorAt = text.size() + f.find("vertex") + 7;
+          f.replace(f.find("vertex") + 7, 1, "x");
+        }
+        starts.push_back(text.size());
+        text += f;
+        if (pass == 1 && i >= middle && i < middle + 3) {
+          if (errorAt == std::string::npos) errorAt = text.size() - 1;
+          text.back() = '\0', text += '\n';
+        }
+        expected += !ended;
+      }
+      text += "endsolid big\n";
+      const std::size_t half = 10 + (text.size() - 10) / 2;
+      middle = int(std::upper_bound(starts.begin(), starts.end(), half) - starts.begin()) - 1;
+    }
+    const std::string path = dir.write("big.stl", text);
+    for (bool fromFile : {false, true}) {
+      SCOPED_TRACE(fromFile ? "read from the file" : "in memory");
+      STLFileCheck check;
+      std::vector<std::array<float, 12>> facets =
+          fromFile ? FacetsOfFile(path, &check) : FacetsOf(text, &check);
+      if (errorAt != std::string::npos) {
+        const long line = 1 + std::count(text.begin(), text.begin() + errorAt, '\n');
+        EXPECT_NE(check.error.find(" on line " + std::to_string(line)), std::string::npos)
+            << check.error;
+        continue;
+      }
+      EXPECT_EQ(check.error, "");
+      EXPECT_EQ(check.solids, c.notesAfter > 0 ? c.notesAfter : n / c.solidSize);
+      ASSERT_EQ(facets.size(), std::size_t(expected));
+      for (int i = 0; i < expected; ++i) ASSERT_EQ(facets[i][3], float(i)) << i;
+    }
+  }
 }

@@ -1,20 +1,25 @@
 #include "readSTLObj.h"
 
 #include "fatal.h"
+#include "fillArray.h"
 #include "findObj.h"
 #include "readers.h"
 #include "shell.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <malloc.h>
 #include <new>
 #include <string_view>
-#include <sys/mman.h>
+#include <system_error>
+#include <thread>
+
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -91,29 +96,44 @@ bool ParseFloat(std::string_view w, float &out) {
   return stop == word.c_str() + word.size();
 }
 
-// A word-by-word walk over a text file.
+// A word-by-word walk over text held in [p, end). The text may be read a block at a time: then
+// `end` is only the end of what has been read so far, and a step that runs into it sets needMore
+// and must be taken again once more text is there.
 struct TextWalk {
   const char *p, *end;
+  bool atEnd = true;           // `end` is the end of the text
+  bool needMore = false;       // a step ran into the end of what has been read
+  const char *block = nullptr; // where the text read so far begins, at offset `base` in the file
+  long long base = 0;
 
+  long long Offset(const char *at) const { return base + (at - block); }
+  // Reaching `end` before the end of the text leaves the step unfinished.
+  bool Short(const char *at) {
+    if (at < end || atEnd) return false;
+    needMore = true;
+    return true;
+  }
   void SkipBlanks() {
     while (p < end && Blank(*p)) ++p;
   }
   // Only blanks, NUL bytes and end-of-file marks are left.
-  bool OnlyPaddingLeft() const {
+  bool OnlyPaddingLeft() {
     for (const char *q = p; q < end; ++q)
       if (!EndsWord(*q)) return false;
-    return true;
+    return !Short(end);
   }
   // The next word, or an empty one at the end.
   std::string_view Word() {
     SkipBlanks();
     const char *start = p;
     while (p < end && !EndsWord(*p)) ++p;
+    Short(p);
     return {start, static_cast<std::size_t>(p - start)};
   }
   void SkipLine() {
     const void *nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
     p = nl ? static_cast<const char *>(nl) + 1 : end;
+    if (!nl) Short(p);
   }
   // Keywords match in any case; lower case, the common one, is compared first.
   static bool Is(std::string_view w, const char *keyword) {
@@ -173,7 +193,7 @@ struct TextWalk {
       digits = q > from;
       exponent += down ? -value : value;
     }
-    if (digits && significant < 19 && (q == end || EndsWord(*q))) {
+    if (digits && significant < 19 && q < end && EndsWord(*q)) {
       if (mantissa == 0) {
         out = negative ? -0.0f : 0.0f;
         p = q;
@@ -187,9 +207,56 @@ struct TextWalk {
         return true;
       }
     }
-    return ParseFloat(Word(), out);
+    const std::string_view w = Word();
+    return !needMore && ParseFloat(w, out);
   }
   bool Numbers(float *v) { return Number(v[0]) && Number(v[1]) && Number(v[2]); }
+};
+
+// Text read from a file a block at a time, from `from` up to `to`, into a buffer of our own.
+struct TextFeed {
+  int fd;
+  long long next, to;
+  std::vector<char> buffer;
+
+  TextFeed(int fd_, long long from, long long to_)
+      : fd(fd_), next(from), to(to_), buffer(std::size_t(1) << 20) {}
+  // Starts `t` on the first block.
+  void Start(TextWalk &t) {
+    t.block = t.p = t.end = buffer.data();
+    t.base = next;
+    t.atEnd = false;
+    Refill(t, t.p);
+  }
+  // Keeps the text from `mark` on, reads what follows it, and sets `t` back to `mark`.
+  void Refill(TextWalk &t, const char *mark) {
+    std::size_t keep = static_cast<std::size_t>(t.end - mark);
+    const long long keptAt = t.Offset(mark);
+    std::memmove(buffer.data(), mark, keep);
+    // A step as long as half the buffer: the buffer grows, so that every read brings much.
+    if (2 * keep > buffer.size()) {
+      try {
+        buffer.resize(2 * buffer.size());
+      } catch (const std::bad_alloc &) {
+        allocFailed("char", static_cast<long long>(2 * buffer.size()), __LINE__, kModule);
+      }
+    }
+    std::size_t filled = keep;
+    while (filled < buffer.size() && next < to) {
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<long long>(to - next, buffer.size() - filled));
+      const ssize_t n = pread(fd, buffer.data() + filled, want, next);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) fatal(1, "STLReadObj: cannot read %s\n", objName.c_str());
+      filled += static_cast<std::size_t>(n);
+      next += n;
+    }
+    t.block = t.p = buffer.data();
+    t.end = buffer.data() + filled;
+    t.base = keptAt;
+    t.atEnd = next >= to;
+    t.needMore = false;
+  }
 };
 
 } // namespace
@@ -214,51 +281,249 @@ static uint32_t BinaryHeaderCount(std::string_view data) {
   return count;
 }
 
-// One pass over the text: checks the words, counts solids and facets, and hands each facet's
-// twelve numbers (normal, then three vertices) to `facet` in file order, across all solids.
-static bool WalkText(std::string_view data, STLFileCheck &check, const STLFacetSink &facet,
-                     const char *&errorAt, const char *&why) {
-  TextWalk t{data.data(), data.data() + data.size()};
-  auto fail = [&](const char *at, const char *reason) {
-    errorAt = at;
-    why = reason;
-    return false;
-  };
-  if (!t.Expect("solid")) return fail(t.p, "no \"solid\" at the start");
-  t.SkipLine();
+// How a walk over facets ended.
+enum class WalkEnd {
+  Error,         // a word that does not belong where it stands
+  AtEnd,         // the end of the text, in a solid whose "endsolid" is missing (counted)
+  AfterEndsolid, // the end of the text right after an "endsolid"
+  Notes,         // words after an "endsolid" that end the object
+  More,          // not an end: the walk goes on
+};
+
+// Where the walk failed, as an offset in the file.
+struct WalkError {
+  long long at = 0;
+  const char *why = nullptr;
+};
+
+// Walks facets from t.p on: checks the words, counts solids and facets, and hands each facet's
+// twelve numbers (normal, then three vertices) to `facet` in file order, across solids. Each step
+// (a facet, an "endsolid" and what follows it) is taken whole: one that runs into the end of what
+// `feed` has read so far is taken again with more text.
+static WalkEnd WalkFacets(TextWalk &t, TextFeed *feed, STLFileCheck &check,
+                          const STLFacetSink &facet, WalkError &error) {
   float v[12];
   for (;;) {
-    if (t.OnlyPaddingLeft()) { // the last "endsolid" may be missing
-      ++check.solids;
-      break;
+    const char *mark = t.p, *failedAt = nullptr, *why = nullptr;
+    WalkEnd end = WalkEnd::More;
+    bool isFacet = false;
+    int solids = 0;
+    if (t.OnlyPaddingLeft()) {
+      solids = 1; // the last "endsolid" may be missing
+      end = WalkEnd::AtEnd;
+    } else if (!t.needMore) {
+      const char *at = t.p;
+      auto w = t.Word();
+      if (TextWalk::Is(w, "facet")) {
+        bool ok = t.Expect("normal") && t.Numbers(v) && t.Expect("outer") && t.Expect("loop");
+        for (int k = 1; ok && k <= 3; ++k) ok = t.Expect("vertex") && t.Numbers(v + 3 * k);
+        ok = ok && t.Expect("endloop") && t.Expect("endfacet");
+        isFacet = ok;
+        if (!ok) failedAt = t.p, why = "malformed facet", end = WalkEnd::Error;
+      } else if (TextWalk::Is(w, "endsolid")) {
+        solids = 1;
+        t.SkipLine();
+        if (t.OnlyPaddingLeft()) {
+          end = WalkEnd::AfterEndsolid;
+        } else {
+          const char *next = t.p;
+          auto w2 = t.Word();
+          if (TextWalk::Is(w2, "solid"))
+            t.SkipLine();
+          else if (TextWalk::Is(w2, "facet"))
+            t.p = next; // facets without their "solid" line: read on as a further solid
+          else
+            end = WalkEnd::Notes; // notes after the object (an exporter's trailer): it ends here
+        }
+      } else {
+        failedAt = at, why = "unexpected word", end = WalkEnd::Error;
+      }
     }
-    const char *at = t.p;
-    auto w = t.Word();
-    if (TextWalk::Is(w, "facet")) {
-      bool ok = t.Expect("normal") && t.Numbers(v) && t.Expect("outer") && t.Expect("loop");
-      for (int k = 1; ok && k <= 3; ++k) ok = t.Expect("vertex") && t.Numbers(v + 3 * k);
-      ok = ok && t.Expect("endloop") && t.Expect("endfacet");
-      if (!ok) return fail(t.p, "malformed facet");
+    if (t.needMore) {
+      feed->Refill(t, mark);
+      continue;
+    }
+    if (isFacet) {
       if (facet) facet(v);
       ++check.facets;
-    } else if (TextWalk::Is(w, "endsolid")) {
-      ++check.solids;
-      t.SkipLine();
-      if (t.OnlyPaddingLeft()) break;
-      const char *next = t.p;
-      auto w2 = t.Word();
-      if (TextWalk::Is(w2, "solid")) {
-        t.SkipLine();
-      } else if (TextWalk::Is(w2, "facet")) {
-        t.p = next; // facets without their "solid" line: read on as a further solid
-      } else {
-        break; // notes after the object (an exporter's trailer): the object ends here
-      }
-    } else {
-      return fail(at, "unexpected word");
     }
+    check.solids += solids;
+    if (end == WalkEnd::Error) error = WalkError{t.Offset(failedAt), why};
+    if (end != WalkEnd::More) return end;
+  }
+}
+
+// Where a second walk can take over text of `[begin, end)`: the start of a line after the
+// middle whose first word is "facet" and before which there are only blanks back to the word
+// before. A walk that reaches such a place between facets is then exactly where the walk from
+// there begins. Null when no such line is found near the middle.
+static const char *SplitPoint(const char *begin, const char *middle, const char *end) {
+  const char *p = middle;
+  for (int tries = 0; tries < 64 && p < end; ++tries) {
+    const char *nl = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+    if (!nl) return nullptr;
+    const char *q = nl + 1;
+    while (q < end && Blank(*q)) ++q;
+    const char *before = nl;
+    while (before > begin && Blank(before[-1])) --before;
+    if (end - q > 5 && TextWalk::Is(std::string_view(q, 5), "facet") && Blank(q[5]) &&
+        before > begin && !EndsWord(before[-1]))
+      return q;
+    p = q;
+  }
+  return nullptr;
+}
+
+// Text this large is read by two walks side by side, the second from near its middle.
+static const long long kSplitText = 16ll << 20;
+
+// The text to walk: in memory, or a file read a block at a time.
+struct TextSource {
+  std::string_view memory;
+  int fd = -1;
+  long long size = 0;
+
+  // A walk over [from, to), with the feed it needs (none for text in memory).
+  std::unique_ptr<TextFeed> Open(TextWalk &t, long long from, long long to) const {
+    if (fd < 0) {
+      t.block = memory.data();
+      t.base = 0;
+      t.p = memory.data() + from;
+      t.end = memory.data() + to;
+      t.atEnd = true;
+      return nullptr;
+    }
+    std::unique_ptr<TextFeed> feed(new TextFeed(fd, from, to));
+    feed->Start(t);
+    return feed;
+  }
+  // Where a second walk can start, or -1.
+  long long Split(long long from) const {
+    if (size - from < kSplitText) return -1;
+    const long long middle = from + (size - from) / 2;
+    if (fd < 0) {
+      const char *at =
+          SplitPoint(memory.data() + from, memory.data() + middle, memory.data() + size);
+      return at ? at - memory.data() : -1;
+    }
+    // A window around the middle of the file.
+    const long long windowAt = middle - 4096;
+    std::vector<char> window(std::size_t(1) << 16);
+    const ssize_t n = pread(fd, window.data(), window.size(), windowAt);
+    if (n <= 0) return -1;
+    const char *at = SplitPoint(window.data(), window.data() + 4096, window.data() + n);
+    return at ? windowAt + (at - window.data()) : -1;
+  }
+};
+
+// One pass over the text: the header line, then the facets of all solids (see WalkFacets).
+static bool WalkText(const TextSource &source, STLFileCheck &check, const STLFacetSink &facet,
+                     WalkError &error) {
+  TextWalk t{nullptr, nullptr};
+  long long split = -1;
+  {
+    std::unique_ptr<TextFeed> feed = source.Open(t, 0, source.size);
+    for (;;) {
+      const char *mark = t.p;
+      const bool solid = t.Expect("solid");
+      if (solid) t.SkipLine();
+      if (t.needMore) {
+        feed->Refill(t, mark);
+        continue;
+      }
+      if (!solid) {
+        error = WalkError{t.Offset(t.p), "no \"solid\" at the start"};
+        return false;
+      }
+      break;
+    }
+    split = source.Split(t.Offset(t.p));
+    if (split < 0) return WalkFacets(t, feed.get(), check, facet, error) != WalkEnd::Error;
+  }
+  const long long afterHeader = t.Offset(t.p);
+
+  // The second half's facets wait in memory until the first half's have been handed on.
+  STLFileCheck second;
+  std::vector<float> secondFacets;
+  WalkError secondError;
+  WalkEnd secondEnd = WalkEnd::Error;
+  // A facet takes more than 64 bytes of text, so this room is never outgrown.
+  if (facet)
+    RESERVE_ARRAY(secondFacets, 12 * std::size_t((source.size - split) / 64 + 1), "float", kModule);
+  std::exception_ptr secondFailed;
+  auto walkSecond = [&]() {
+    try {
+      TextWalk t2{nullptr, nullptr};
+      std::unique_ptr<TextFeed> feed2 = source.Open(t2, split, source.size);
+      STLFacetSink keep;
+      if (facet)
+        keep = [&secondFacets](const float *v) {
+          secondFacets.insert(secondFacets.end(), v, v + 12);
+        };
+      secondEnd = WalkFacets(t2, feed2.get(), second, keep, secondError);
+    } catch (...) {
+      secondFailed = std::current_exception(); // a failed read: the run ends in the caller
+    }
+  };
+  std::thread worker;
+  TextWalk first{nullptr, nullptr};
+  std::unique_ptr<TextFeed> feed1;
+  try {
+    worker = std::thread(walkSecond);
+  } catch (const std::system_error &) {
+    // No thread to be had: one walk over all of it.
+    feed1 = source.Open(first, afterHeader, source.size);
+    return WalkFacets(first, feed1.get(), check, facet, error) != WalkEnd::Error;
+  }
+  WalkEnd firstEnd;
+  try {
+    feed1 = source.Open(first, afterHeader, split);
+    firstEnd = WalkFacets(first, feed1.get(), check, facet, error);
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (firstEnd == WalkEnd::Error) return false;
+  if (secondFailed) std::rethrow_exception(secondFailed);
+  if (firstEnd == WalkEnd::Notes) return true; // the object ended before the second half
+  // The walk goes on from the split point just as the second one did.
+  if (facet)
+    for (std::size_t i = 0; i < secondFacets.size(); i += 12) facet(secondFacets.data() + i);
+  check.facets += second.facets;
+  check.solids += second.solids - (firstEnd == WalkEnd::AtEnd ? 1 : 0);
+  if (secondEnd == WalkEnd::Error) {
+    error = secondError;
+    return false;
   }
   return true;
+}
+
+// "on line N" for an offset in the text.
+static int LineOf(const TextSource &source, long long at) {
+  int line = 1;
+  if (source.fd < 0) {
+    for (long long i = 0; i < at; ++i) line += source.memory[std::size_t(i)] == '\n';
+    return line;
+  }
+  std::vector<char> block(std::size_t(1) << 20);
+  for (long long done = 0; done < at;) {
+    const ssize_t n = pread(source.fd, block.data(),
+                            std::size_t(std::min<long long>(at - done, block.size())), done);
+    if (n <= 0) break;
+    line += static_cast<int>(std::count(block.begin(), block.begin() + n, '\n'));
+    done += n;
+  }
+  return line;
+}
+
+static bool CheckText(const TextSource &source, STLFileCheck &check, const STLFacetSink &facet) {
+  WalkError error;
+  if (WalkText(source, check, facet, error)) return true;
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "%s on line %d", error.why, LineOf(source, error.at));
+  check.error = buf;
+  return false;
 }
 
 STLFileCheck STLCheckFile(std::string_view data, const STLFacetSink &facet) {
@@ -273,8 +538,10 @@ STLFileCheck STLCheckFile(std::string_view data, const STLFacetSink &facet) {
     return check;
   }
   check.ascii = true;
-  const char *errorAt = nullptr, *why = nullptr;
-  if (!WalkText(data, check, facet, errorAt, why)) {
+  TextSource source;
+  source.memory = data;
+  source.size = static_cast<long long>(data.size());
+  if (!CheckText(source, check, facet)) {
     // No text, but the exact layout of a binary file: binary, however its bytes look.
     if (binaryFacets > 0 && BinaryHeaderCount(data) == binaryFacets) {
       check = STLFileCheck();
@@ -282,14 +549,18 @@ STLFileCheck STLCheckFile(std::string_view data, const STLFacetSink &facet) {
         check.shortBinary = binaryFacets;
       else
         check.markBinary = true;
-      return check;
     }
-    int line = 1;
-    for (const char *q = data.data(); q < errorAt; ++q) line += *q == '\n';
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "%s on line %d", why, line);
-    check.error = buf;
   }
+  return check;
+}
+
+STLFileCheck STLCheckTextFile(int fd, long long size, const STLFacetSink &facet) {
+  STLFileCheck check;
+  check.ascii = true;
+  TextSource source;
+  source.fd = fd;
+  source.size = size;
+  CheckText(source, check, facet);
   return check;
 }
 
@@ -470,51 +741,43 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
 STLObjPtr STLReadObj() {
   FoundFile found = FindObjectFile(kReaderSTL, objName);
   std::string path = found.path;
-  // The first bytes tell whether the library takes the file for binary; only text, and binary
-  // files too short for the library's size check, are read whole.
+  // The first bytes tell whether the library takes the file for binary.
   std::vector<char> probe(kBinaryHeader + kTypeProbe);
   probe.resize(std::fread(probe.data(), 1, probe.size(), found.file.get()));
-  std::string_view data(probe.data(), probe.size());
   struct stat st;
-  int fd = fileno(found.file.get());
+  const int fd = fileno(found.file.get());
   const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const bool whole =
-      !LooksBinary(data) || (regular && static_cast<uint64_t>(st.st_size) < kMinBinarySize);
-  // Text is looked at whole, through a read-only mapping filled at once.
-  void *map = MAP_FAILED;
-  std::size_t mapSize = 0;
-  if (whole && regular && st.st_size > 0) {
-    mapSize = static_cast<std::size_t>(st.st_size);
-    map = mmap(nullptr, mapSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (map != MAP_FAILED) data = std::string_view(static_cast<const char *>(map), mapSize);
-  }
-  struct Unmap {
-    void *p;
-    std::size_t n;
-    void release() {
-      if (p != MAP_FAILED) munmap(p, n);
-      p = MAP_FAILED;
-    }
-    ~Unmap() { release(); }
-  } unmap{map, mapSize};
-  if (whole && map == MAP_FAILED) {
-    std::rewind(found.file.get());
-    probe = ReadWholeFile(found.file.get(), kModule);
-    data = std::string_view(probe.data(), probe.size());
-  }
-  found.file.reset();
+  const bool binary = LooksBinary(std::string_view(probe.data(), probe.size()));
 
-  // Text is read here, whole, and handed to the library as the same facets in its binary layout:
-  // its own reading of text is slow, and text it cannot parse can make it loop for ever.
+  // Text is read here and handed to the library as the same facets in its binary layout: its
+  // own reading of text is slow, and text it cannot parse can make it loop for ever. A file that
+  // is not plain text of a readable size is looked at whole.
   ScratchFile scratch;
   std::unique_ptr<BinaryCopy> copy;
-  STLFacetSink sink;
-  if (!LooksBinary(data)) {
+  STLFacetSink sink = [&copy](const float *v) { copy->Add(v); };
+  STLFileCheck check;
+  std::vector<char> whole;
+  auto readWhole = [&]() {
+    std::rewind(found.file.get());
+    whole = ReadWholeFile(found.file.get(), kModule);
+    return std::string_view(whole.data(), whole.size());
+  };
+  if (!binary) {
     scratch.Open();
     copy.reset(new BinaryCopy(scratch));
-    sink = [&copy](const float *v) { copy->Add(v); };
+    if (regular) {
+      check = STLCheckTextFile(fd, static_cast<long long>(st.st_size), sink);
+      // No text, yet perhaps the exact layout of a binary file (see STLCheckFile).
+      if (!check.error.empty() && (st.st_size - kBinaryHeader) % kFacetSize == 0 &&
+          st.st_size > static_cast<off_t>(kBinaryHeader))
+        check = STLCheckFile(readWhole());
+    } else {
+      check = STLCheckFile(readWhole(), sink);
+    }
+  } else if (!regular || static_cast<uint64_t>(st.st_size) < kMinBinarySize) {
+    check = STLCheckFile(readWhole());
   }
-  STLFileCheck check = STLCheckFile(data, sink);
+  found.file.reset();
   if (check.ascii) {
     if (!check.error.empty())
       fatal(1, "STLReadObj: %s is not a readable ASCII STL file: %s\n", objName.c_str(),
@@ -536,20 +799,18 @@ STLObjPtr STLReadObj() {
   } else if (check.shortBinary > 0) {
     if (check.countMismatch)
       warn("Warning: File size doesn't match number of facets in the header\n");
-    std::string text = FacetsAsText(data.data() + kBinaryHeader, check.shortBinary);
+    std::string text = FacetsAsText(whole.data() + kBinaryHeader, check.shortBinary);
     scratch.Restart();
     scratch.Write(text.data(), text.size());
     path = scratch.path;
   } else if (check.markBinary) {
-    std::string marked(data);
-    marked[kFirstAttribute] = static_cast<char>(marked[kFirstAttribute] | 0x80);
+    whole[kFirstAttribute] = static_cast<char>(whole[kFirstAttribute] | 0x80);
     scratch.Restart();
-    scratch.Write(marked.data(), marked.size());
+    scratch.Write(whole.data(), whole.size());
     path = scratch.path;
   }
   copy.reset();
-  unmap.release();
-  probe = std::vector<char>();
+  whole = std::vector<char>();
 
   STLObjPtr obj(new (std::nothrow) STLObj);
   if (!obj) allocFailed("STLObj", 1, __LINE__, kModule);

@@ -49,3 +49,5 @@ STLFileCheck STLCheckFile(std::string_view data, const STLFacetSink &facet = {})
 inline STLFileCheck STLCheckFile(const std::vector<char> &data, const STLFacetSink &facet = {}) {
   return STLCheckFile(std::string_view(data.data(), data.size()), facet);
 }
+// The text check of STLCheckFile over a file of `size` bytes, read a block at a time.
+STLFileCheck STLCheckTextFile(int fd, long long size, const STLFacetSink &facet = {});

@@ -1,7 +1,8 @@
 # Sourced by the window benchmarks: a release viewer, a scratch folder $work and a private Xvfb
 # as $DISPLAY, both gone when the script ends. Usage: . bench/window_env.sh PREFIX
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j2 --target mirandel >/dev/null
+# The viewer is built in build/, or in $MIRANDEL_BENCH_BUILD when that is set.
+cmake -S . -B "${MIRANDEL_BENCH_BUILD:-build}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "${MIRANDEL_BENCH_BUILD:-build}" -j2 --target mirandel >/dev/null
 work=$(mktemp -d "/tmp/$1-XXXXXX")
 xpid=
 cleanup() {

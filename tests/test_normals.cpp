@@ -125,3 +125,32 @@ TEST(Normals, SmallObjectsFillTheViewLikeLargeOnes) {
     EXPECT_LT(DiffPixels(small, big), shown / 100) << ext;
   }
 }
+
+// Objects of unshared triangles in order (STL) take a short way to their lists; one that only
+// nearly is one (a facet out of order, a vertex shared) must not.
+TEST(Normals, VertexFacetListsOfUnsharedTrianglesAndNearMisses) {
+  const std::vector<Coord> six = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 0, 0}, {6, 0, 0}, {5, 1, 0}};
+  struct Case {
+    std::vector<std::vector<uint32_t>> faces;
+    std::vector<uint32_t> facetOf; // the one facet of each vertex, or 9 for none
+  } cases[] = {
+      {{{0, 1, 2}, {3, 4, 5}}, {0, 0, 0, 1, 1, 1}},
+      {{{3, 4, 5}, {0, 1, 2}}, {1, 1, 1, 0, 0, 0}},
+      {{{0, 1, 2}, {3, 4, 4}}, {0, 0, 0, 1, 1, 9}},
+  };
+  for (const Case &c : cases) {
+    Part p = MakePart(six, c.faces);
+    BuildVertexFacetLists(p);
+    ASSERT_EQ(p.vertex_facets.size(), 6u);
+    for (uint32_t v = 0; v < 6; ++v) {
+      SCOPED_TRACE(v);
+      if (c.facetOf[v] == 9) {
+        EXPECT_EQ(p.vertex_facets[v].count, 0u);
+        continue;
+      }
+      const uint32_t twice = (c.faces[1][1] == c.faces[1][2] && v == c.faces[1][1]) ? 2 : 1;
+      ASSERT_EQ(p.vertex_facets[v].count, twice);
+      EXPECT_EQ(p.vertexFacets(v)[0], c.facetOf[v]);
+    }
+  }
+}

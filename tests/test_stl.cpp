@@ -12,6 +12,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -130,26 +131,52 @@ TEST(StlCheck, TellsTextFromBinaryAsTheLibraryDoes) {
   EXPECT_EQ(check.solids, 1);
   EXPECT_EQ(check.facets, 12);
   EXPECT_TRUE(check.error.empty());
-  EXPECT_TRUE(check.textCopy.empty());
 }
 
-TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
+// The facets as the text check hands them on: normal, then three vertices.
+static std::vector<std::array<float, 12>> FacetsOf(const std::string &text,
+                                                   STLFileCheck *out = nullptr) {
+  std::vector<std::array<float, 12>> facets;
+  STLFileCheck check = STLCheckFile(std::string_view(text), [&](const float *v) {
+    facets.emplace_back();
+    std::memcpy(facets.back().data(), v, sizeof(float) * 12);
+  });
+  if (out) *out = check;
+  return facets;
+}
+
+// The same, reading the text from a file a block at a time.
+static std::vector<std::array<float, 12>> FacetsOfFile(const std::string &path,
+                                                       STLFileCheck *out = nullptr) {
+  std::vector<std::array<float, 12>> facets;
+  FILE *f = std::fopen(path.c_str(), "rb");
+  std::fseek(f, 0, SEEK_END);
+  STLFileCheck check = STLCheckTextFile(fileno(f), std::ftell(f), [&](const float *v) {
+    facets.emplace_back();
+    std::memcpy(facets.back().data(), v, sizeof(float) * 12);
+  });
+  std::fclose(f);
+  if (out) *out = check;
+  return facets;
+}
+
+TEST(StlCheck, AllSolidsAndLayoutsGiveTheirFacetsInOrderAndBrokenTextIsRefused) {
   std::vector<Tri> cube = Cube();
+  auto expectCube = [&](const std::vector<std::array<float, 12>> &facets) {
+    ASSERT_EQ(facets.size(), cube.size());
+    for (std::size_t f = 0; f < cube.size(); ++f)
+      for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(facets[f][3 + 3 * j + k], cube[f][j][k]);
+  };
   std::vector<Tri> a(cube.begin(), cube.begin() + 5), b(cube.begin() + 5, cube.end());
   std::string text = "solid a\r\n" + AsciiFacets(a) + "endsolid a\r\nsolid b\r\n" + AsciiFacets(b) +
                      "endsolid b\r\n";
-  STLFileCheck check = STLCheckFile(std::vector<char>(text.begin(), text.end()));
+  STLFileCheck check;
+  expectCube(FacetsOf(text, &check));
   EXPECT_EQ(check.solids, 2);
   EXPECT_EQ(check.facets, 12);
-  ASSERT_FALSE(check.textCopy.empty());
-  EXPECT_EQ(check.textCopy.rfind("solid", 0), 0u);
-  EXPECT_EQ(check.textCopy.find("endsolid"), check.textCopy.size() - 9);
-  std::string joined = check.textCopy;
-  check = STLCheckFile(std::vector<char>(joined.begin(), joined.end()));
-  EXPECT_EQ(check.solids, 1);
-  EXPECT_EQ(check.facets, 12);
 
-  // Facets written one per line make the library miscount them: they get the seven-line layout.
+  // Facets written one per line, as some writers do.
   std::string oneLine = "solid flat\n";
   for (const Tri &tri : cube) {
     oneLine += "facet normal 0 0 0 outer loop";
@@ -158,14 +185,8 @@ TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
                  std::to_string(v[2]);
     oneLine += " endloop endfacet\n";
   }
-  check = STLCheckFile(std::vector<char>(oneLine.begin(), oneLine.end()));
-  EXPECT_TRUE(check.needsCopy);
-  EXPECT_EQ(check.facets, 12);
-  std::string laidOut = check.textCopy;
-  check = STLCheckFile(std::vector<char>(laidOut.begin(), laidOut.end()));
-  EXPECT_FALSE(check.needsCopy);
-  EXPECT_EQ(check.facets, 12);
-  EXPECT_EQ(std::count(laidOut.begin(), laidOut.end(), '\n'), 2 + 7 * 12);
+  expectCube(FacetsOf(oneLine, &check));
+  EXPECT_EQ(check.solids, 1);
   TempDir dir;
   dir.write("one_line.stl", oneLine);
   {
@@ -182,6 +203,13 @@ TEST(StlCheck, SeveralSolidsBecomeOneAndBrokenTextIsRefused) {
     check = STLCheckFile(std::vector<char>(broken.begin(), broken.end()));
     EXPECT_TRUE(check.ascii);
     EXPECT_FALSE(check.error.empty()) << broken.substr(broken.size() - 40);
+  }
+  // Words that only begin like a number.
+  for (const char *word : {"+-1", "--1", "1e", "1e+", "1.5.2", "0x", "1,5", "-", ".", "e5", "1f"}) {
+    std::string bad = "solid x\n" + body + "facet normal 0 0 1\nouter loop\nvertex 0 0 " + word +
+                      "\nvertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n";
+    check = STLCheckFile(std::vector<char>(bad.begin(), bad.end()));
+    EXPECT_NE(check.error, "") << word;
   }
 }
 
@@ -453,5 +481,269 @@ TEST(StlRead, ShortFilesAreRead) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err.rfind(c.warning, 0), 0u) << r.err; // a leak checker's summary may follow
     EXPECT_EQ(r.err.find("Warning") != std::string::npos, !c.warning.empty()) << r.err;
+  }
+}
+
+namespace {
+
+// The same text as one solid: the library reads a single solid only.
+std::string OneSolid(const std::string &text) {
+  std::string out;
+  std::size_t lines = 0, solidLines = 0;
+  std::vector<std::string> all;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t nl = text.find('\n', at);
+    std::size_t next = nl == std::string::npos ? text.size() : nl + 1;
+    all.push_back(text.substr(at, next - at));
+    at = next;
+  }
+  auto firstWord = [](const std::string &line) {
+    std::size_t a = line.find_first_not_of(" \t\r\n");
+    std::string w =
+        a == std::string::npos ? "" : line.substr(a, line.find_first_of(" \t\r\n", a) - a);
+    for (char &c : w) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return w;
+  };
+  for (const std::string &line : all) solidLines += firstWord(line) == "solid";
+  for (const std::string &line : all) {
+    const std::string w = firstWord(line);
+    ++lines;
+    if ((w == "solid" && lines > 1) || (w == "endsolid" && --solidLines > 0)) continue;
+    out += line;
+  }
+  return out;
+}
+
+// What stl_open alone makes of a file: each facet's normal and vertices.
+std::vector<std::array<float, 12>> LibraryFacets(const std::string &path) {
+  STLObj obj;
+  std::memset(&obj, 0, sizeof obj);
+  std::vector<char> name(path.begin(), path.end());
+  name.push_back('\0');
+  stl_open(&obj, name.data());
+  std::vector<std::array<float, 12>> facets;
+  if (!obj.error)
+    for (int i = 0; i < obj.stats.number_of_facets; ++i) {
+      facets.emplace_back();
+      std::memcpy(facets.back().data(), &obj.facet_start[i], sizeof(float) * 12);
+    }
+  if (obj.error && obj.fp) std::fclose(obj.fp);
+  obj.fp = nullptr;
+  stl_close(&obj);
+  return facets;
+}
+
+void ExpectSameBits(const std::vector<std::array<float, 12>> &ours,
+                    const std::vector<std::array<float, 12>> &library) {
+  ASSERT_EQ(ours.size(), library.size());
+  for (std::size_t f = 0; f < ours.size(); ++f)
+    EXPECT_EQ(std::memcmp(ours[f].data(), library[f].data(), sizeof(float) * 12), 0)
+        << "facet " << f;
+}
+
+} // namespace
+
+// Text is read here and handed to the library in its binary layout. Whatever the file, the
+// facets and the display model after the repair are bit for bit those the library makes of the
+// text itself.
+TEST(StlText, ReadsAsTheLibraryReadsTextBitForBit) {
+  std::vector<std::string> files;
+  for (const std::string &name : ListDir(RealWorld("stl")))
+    files.push_back(RealWorld("stl/" + name));
+  files.push_back(SourcePath("tests/data/stl/odd_numbers.stl"));
+  int compared = 0;
+  for (const std::string &file : files) {
+    const std::string text = ReadFile(file);
+    STLFileCheck check;
+    std::vector<std::array<float, 12>> ours = FacetsOf(text, &check);
+    if (!check.ascii || check.facets == 0) continue;
+    SCOPED_TRACE(file);
+    ++compared;
+    TempDir dir;
+    const std::string libraryText = dir.write("library.stl", OneSolid(text));
+    ExpectSameBits(ours, LibraryFacets(libraryText));
+
+    Part want;
+    {
+      STLObjPtr obj(new STLObj);
+      std::memset(obj.get(), 0, sizeof(STLObj));
+      STLRepairObj(obj.get(), libraryText);
+      Shape *shape = CreateShape(5);
+      STLFormatObj(*obj, *shape);
+      want = *shape->part;
+      ReleaseShape();
+    }
+    dir.write("ours.stl", text);
+    Loaded l;
+    Load(l, dir, "ours.stl");
+    const Part &got = *l.shape->part;
+    ASSERT_EQ(got.facet_count, want.facet_count);
+    EXPECT_EQ(std::memcmp(got.vertices.data(), want.vertices.data(),
+                          want.vertices.size() * sizeof(Coord)),
+              0);
+    EXPECT_EQ(std::memcmp(got.polygon_normals.data(), want.polygon_normals.data(),
+                          want.polygon_normals.size() * sizeof(Vector)),
+              0);
+  }
+  EXPECT_EQ(compared, 5); // four real ascii files and the fixture
+}
+
+// Numbers in every form the C library reads, rounded to single precision exactly as its own
+// reading of the text does: short decimals, long ones, exponents far out (to subnormals, zero and
+// infinity), hexadecimal, infinities and NaNs.
+TEST(StlText, EveryNumberFormRoundsAsTheLibraryReadsIt) {
+  std::mt19937_64 random(20240611);
+  std::uniform_int_distribution<int> style(0, 11), exponent(-50, 45);
+  std::uniform_real_distribution<double> mantissa(-10, 10);
+  auto number = [&]() -> std::string {
+    char buf[96];
+    const double x = mantissa(random) * std::pow(10.0, exponent(random) / 4);
+    switch (style(random)) {
+    case 0:
+      std::snprintf(buf, sizeof buf, "%e", x);
+      break;
+    case 1:
+      std::snprintf(buf, sizeof buf, "%.9g", x);
+      break;
+    case 2:
+      std::snprintf(buf, sizeof buf, "%f", x);
+      break;
+    case 3:
+      std::snprintf(buf, sizeof buf, "%.17g", x);
+      break;
+    case 4:
+      std::snprintf(buf, sizeof buf, "%.30e", x);
+      break;
+    case 5:
+      std::snprintf(buf, sizeof buf, "%a", x);
+      break;
+    case 6:
+      std::snprintf(buf, sizeof buf, "%.3E", mantissa(random) * std::pow(10.0, exponent(random)));
+      break;
+    case 7:
+      std::snprintf(buf, sizeof buf, "%+.2f", x);
+      break;
+    case 8:
+      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(x * 1e6));
+      break;
+    case 9:
+      std::snprintf(buf, sizeof buf, "%.6fe%d", mantissa(random), exponent(random));
+      break;
+    case 10: {
+      const char *special[] = {
+          "inf",   "-INF",     "nan",
+          "-nan",  "Infinity", "1e-46",
+          "-1e39", "1.4e-45",  "0.000000000000000000000000000000000000000000001"};
+      return special[random() % 9];
+    }
+    default:
+      std::snprintf(buf, sizeof buf, "%.1f", x);
+      break;
+    }
+    return buf;
+  };
+  std::string text = "solid numbers\n";
+  for (int f = 0; f < 12000; ++f) { // some 4 MB: read in several blocks
+    text += "facet normal " + number() + " " + number() + " " + number() + "\nouter loop\n";
+    for (int v = 0; v < 3; ++v)
+      text += "vertex " + number() + " " + number() + " " + number() + "\n";
+    text += "endloop\nendfacet\n";
+  }
+  text += "endsolid numbers\n";
+  STLFileCheck check;
+  std::vector<std::array<float, 12>> ours = FacetsOf(text, &check);
+  ASSERT_EQ(check.error, "");
+  TempDir dir;
+  const std::string path = dir.write("numbers.stl", text);
+  const std::vector<std::array<float, 12>> library = LibraryFacets(path);
+  ExpectSameBits(ours, library);
+  ExpectSameBits(FacetsOfFile(path), library);
+}
+
+// Long text is read by two walks, the second from a line in the middle. Solids, notes and
+// errors on either side of that line come out as one walk from the start gives them.
+TEST(StlText, LongTextReadInTwoHalvesAsInOne) {
+  const int n = 70000; // some 17 MB
+  auto facetText = [](int i) {
+    char buf[320];
+    std::snprintf(buf, sizeof buf,
+                  "  facet normal 0.000000e+00 0.000000e+00 1.000000e+00\n    outer loop\n"
+                  "      vertex %d.000000e+00 0.000000e+00 0.000000e+00\n"
+                  "      vertex 0.000000e+00 %d.000000e+00 0.000000e+00\n"
+                  "      vertex 0.000000e+00 0.000000e+00 %d.000000e+00\n"
+                  "    endloop\n  endfacet\n",
+                  i, i, i);
+    return std::string(buf);
+  };
+  struct Case {
+    const char *name;
+    int solidSize;      // facets per solid
+    int notesAfter;     // solid after which notes end the object, or -1
+    int badFacet;       // facet written with a word that is no number, or -1
+    bool nul;           // NUL bytes after the facets at the middle of the text
+    int wideFacet = -1; // facet with megabytes of blanks inside, longer than a block read
+  } cases[] = {
+      {"one solid", n, -1, -1, false},
+      {"many solids", 1000, -1, -1, false},
+      {"notes end the object in the first half", 1000, 20, -1, false},
+      {"error in the second half", n, -1, 2 * n / 3, false},
+      {"error in the first half", n, -1, n / 3, false},
+      {"NUL bytes at the middle", n, -1, -1, true},
+      {"a facet longer than a block", 1000, -1, -1, false, n / 4},
+  };
+  TempDir dir;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text;
+    std::size_t errorAt = std::string::npos;
+    int expected = 0;
+    // The facet that holds the middle of the text, where the second walk looks for its start.
+    int middle = -1;
+    for (int pass = 0; pass < (c.nul ? 2 : 1); ++pass) {
+      text = "solid big\n";
+      std::vector<std::size_t> starts;
+      expected = 0;
+      bool ended = false;
+      for (int i = 0; i < n; ++i) {
+        if (i > 0 && i % c.solidSize == 0) {
+          text += "endsolid big\n";
+          if (i / c.solidSize == c.notesAfter) text += "written by a test\n", ended = true;
+          text += "solid big\n";
+        }
+        std::string f = facetText(i);
+        if (i == c.wideFacet) f.insert(f.find("outer"), std::string(3 << 20, ' '));
+        if (i == c.badFacet) {
+          errorAt = text.size() + f.find("vertex") + 7;
+          f.replace(f.find("vertex") + 7, 1, "x");
+        }
+        starts.push_back(text.size());
+        text += f;
+        if (pass == 1 && i >= middle && i < middle + 3) {
+          if (errorAt == std::string::npos) errorAt = text.size() - 1;
+          text.back() = '\0', text += '\n';
+        }
+        expected += !ended;
+      }
+      text += "endsolid big\n";
+      const std::size_t half = 10 + (text.size() - 10) / 2;
+      middle = int(std::upper_bound(starts.begin(), starts.end(), half) - starts.begin()) - 1;
+    }
+    const std::string path = dir.write("big.stl", text);
+    for (bool fromFile : {false, true}) {
+      SCOPED_TRACE(fromFile ? "read from the file" : "in memory");
+      STLFileCheck check;
+      std::vector<std::array<float, 12>> facets =
+          fromFile ? FacetsOfFile(path, &check) : FacetsOf(text, &check);
+      if (errorAt != std::string::npos) {
+        const long line = 1 + std::count(text.begin(), text.begin() + errorAt, '\n');
+        EXPECT_NE(check.error.find(" on line " + std::to_string(line)), std::string::npos)
+            << check.error;
+        continue;
+      }
+      EXPECT_EQ(check.error, "");
+      EXPECT_EQ(check.solids, c.notesAfter > 0 ? c.notesAfter : n / c.solidSize);
+      ASSERT_EQ(facets.size(), std::size_t(expected));
+      for (int i = 0; i < expected; ++i) ASSERT_EQ(facets[i][3], float(i)) << i;
+    }
   }
 }

@@ -1,6 +1,7 @@
 #include "normalsObj.h"
 
 #include "fatal.h"
+#include "fillArray.h"
 #include "readAOFFObj.h"
 #include "shell.h"
 
@@ -107,9 +108,35 @@ void FitObject(Part &part) {
   part.scale[0] = part.scale[1] = part.scale[2] = s;
 }
 
+// Facet f is the triangle of vertices 3f, 3f + 1 and 3f + 2, as a conversion that shares no
+// vertex (STL) writes them.
+static bool UnsharedTriangles(const Part &part) {
+  if (part.vertex_count != 3 * uint64_t(part.facet_count) ||
+      part.facet_vertex_pool.size() != part.vertex_count)
+    return false;
+  for (uint32_t f = 0; f < part.facet_count; ++f)
+    if (part.facets[f].count != 3 || part.facets[f].first != 3 * f) return false;
+  for (uint32_t k = 0; k < part.vertex_count; ++k)
+    if (part.facet_vertex_pool[k] != k) return false;
+  return true;
+}
+
 // Counting first and filling second gives every list exactly its size in one shared pool.
 void BuildVertexFacetLists(Part &part) {
   if (!part.vertex_facets.empty()) return;
+  if (UnsharedTriangles(part)) {
+    // Every vertex has the one facet it belongs to: the lists are known without counting.
+    FILL_ARRAY(
+        part.vertex_facets, part.vertex_count,
+        [](std::size_t v) {
+          return VertexList{1, static_cast<uint32_t>(v)};
+        },
+        "VertexList", kModule);
+    FILL_ARRAY(
+        part.vertex_facet_pool, part.vertex_count,
+        [](std::size_t v) { return static_cast<uint32_t>(v / 3); }, "uint", kModule);
+    return;
+  }
   ALLOC_ARRAY(part.vertex_facets, part.vertex_count, "VertexList", kModule);
   std::size_t total = 0;
   for (uint32_t f = 0; f < part.facet_count; ++f) {

@@ -1,4 +1,4 @@
-#include "fatal.h"
+#include "base/fatal.h"
 
 #include <cstdarg>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The AOFF data-file readers, the header line parser and the conversion, in process.
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cmath>

@@ -1,9 +1,9 @@
 // Argument rules and the object search, called directly.
-#include "fatal.h"
-#include "findObj.h"
-#include "loadObj.h"
-#include "main.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/loadObj.h"
+#include "viewer/shell/main.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cstdlib>

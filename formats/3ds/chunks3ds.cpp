@@ -1,6 +1,6 @@
-#include "chunks3ds.h"
+#include "formats/3ds/chunks3ds.h"
 
-#include "fatal.h"
+#include "base/fatal.h"
 
 #include <algorithm>
 #include <cstring>

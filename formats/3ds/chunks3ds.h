@@ -2,7 +2,7 @@
 // Lights, cameras, viewports and keyframer tracks are recognised, read past and dropped.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "formats/aoff/aoffData.h"
 
-#include "fatal.h"
-#include "findObj.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
 
 #include <cctype>
 #include <cfloat>

@@ -1,6 +1,6 @@
 #include "formats/ply/plyfile.h"
 
-#include "viewer/fatal.h"
+#include "base/fatal.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,7 +1,7 @@
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
-#include "fatal.h"
-#include "normalsObj.h"
+#include "base/fatal.h"
+#include "viewer/model/normalsObj.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,9 +1,9 @@
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "loadObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/loadObj.h"
+#include "viewer/shell/shell.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,8 +1,8 @@
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
-#include "fatal.h"
-#include "normalsObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/model/normalsObj.h"
+#include "viewer/shell/shell.h"
 
 #include <cmath>
 #include <cstdarg>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "formats/aoff/aoffData.h"
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <string>
 #include <utility>

@@ -1,9 +1,9 @@
-#include "glutMain.h"
+#include "viewer/glut/glutMain.h"
 
-#include "fatal.h"
-#include "graphics.h"
-#include "graphicsMath.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/graphics/graphics.h"
+#include "viewer/graphics/graphicsMath.h"
+#include "viewer/shell/shell.h"
 
 #include <GL/freeglut.h>
 #include <chrono>

@@ -1,7 +1,7 @@
 // The executable: the program's entry.
-#include "glutMain.h"
-#include "main.h"
-#include "sanitizerDefaults.h"
+#include "viewer/glut/glutMain.h"
+#include "viewer/shell/main.h"
+#include "base/sanitizerDefaults.h"
 
 #include <cstdlib>
 

@@ -1,10 +1,10 @@
 // Render settings and their defaults, the window, and the OpenGL state built from the settings.
-#include "graphics.h"
+#include "viewer/graphics/graphics.h"
 
-#include "fatal.h"
-#include "graphicsMath.h"
-#include "shape.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/graphics/graphicsMath.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>

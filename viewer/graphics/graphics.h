@@ -1,7 +1,7 @@
 // Rendering and interaction: render settings, window, display lists, keyboard and mouse.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <string>
 

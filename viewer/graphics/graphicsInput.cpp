@@ -1,9 +1,9 @@
 // Mouse and keyboard: the trackball turn and spin, pan, zoom, and the keys.
-#include "graphics.h"
+#include "viewer/graphics/graphics.h"
 
-#include "graphicsMath.h"
-#include "shape.h"
-#include "shell.h"
+#include "viewer/graphics/graphicsMath.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 
 #include <GL/freeglut.h>
 #include <cmath>

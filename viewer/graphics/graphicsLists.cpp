@@ -6,12 +6,12 @@
 // every attribute follows the vertex index (vertex normals present, no facet colours: a vertex
 // normal overrides the facet normal), the runs are drawn straight from the index pool, which
 // compiles in half the time and shares each vertex between its facets.
-#include "graphics.h"
+#include "viewer/graphics/graphics.h"
 
-#include "fatal.h"
-#include "graphicsMath.h"
-#include "shape.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/graphics/graphicsMath.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 
 #include <GL/gl.h>
 #include <cstdio>

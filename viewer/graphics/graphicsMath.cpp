@@ -1,4 +1,4 @@
-#include "graphicsMath.h"
+#include "viewer/graphics/graphicsMath.h"
 
 #include <cmath>
 #include <cstring>

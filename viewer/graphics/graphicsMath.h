@@ -1,7 +1,7 @@
 // Matrix, trackball and view arithmetic of the renderer, free of any window or OpenGL call.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <cstddef>
 #include <string>

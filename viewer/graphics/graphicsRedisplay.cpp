@@ -1,10 +1,10 @@
 // One frame: the ground from the default view, the object under the trackball, the status and
 // help text.
-#include "graphics.h"
+#include "viewer/graphics/graphics.h"
 
-#include "graphicsMath.h"
-#include "shape.h"
-#include "shell.h"
+#include "viewer/graphics/graphicsMath.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 
 #include <GL/freeglut.h>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The first frame as a PNG file, for scripts and thumbnails.
-#include "graphics.h"
+#include "viewer/graphics/graphics.h"
 
-#include "fatal.h"
+#include "base/fatal.h"
 
 #include <GL/gl.h>
 #include <cstring>

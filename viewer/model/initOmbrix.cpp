@@ -1,6 +1,6 @@
-#include "shape.h"
+#include "viewer/model/shape.h"
 
-#include "fatal.h"
+#include "base/fatal.h"
 
 Shape *currentShape = nullptr;
 std::vector<Coord> morph_vertices;

@@ -1,8 +1,8 @@
-#include "normalsObj.h"
+#include "viewer/model/normalsObj.h"
 
-#include "fatal.h"
-#include "readAOFFObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/aoff/readAOFFObj.h"
+#include "viewer/shell/shell.h"
 
 #include <algorithm>
 #include <cmath>

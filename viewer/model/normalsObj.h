@@ -1,7 +1,7 @@
 // Normals, adjacency and fit of the display model.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "findObj.h"
+#include "viewer/readers/findObj.h"
 
-#include "fatal.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdlib>
 #include <sys/stat.h>

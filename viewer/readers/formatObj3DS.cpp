@@ -1,6 +1,6 @@
-#include "read3DSObj.h"
+#include "viewer/readers/read3DSObj.h"
 
-#include "fatal.h"
+#include "base/fatal.h"
 
 #include <cstdint>
 #include <unordered_map>

@@ -1,6 +1,6 @@
-#include "partReaders.h"
+#include "viewer/readers/partReaders.h"
 
-#include "fatal.h"
+#include "base/fatal.h"
 
 #include <new>
 #include <utility>

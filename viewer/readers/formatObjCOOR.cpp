@@ -1,4 +1,4 @@
-#include "partReaders.h"
+#include "viewer/readers/partReaders.h"
 
 #include <utility>
 

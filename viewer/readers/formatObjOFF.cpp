@@ -1,7 +1,7 @@
 // Conversion of an OFF polygon list into the display model.
-#include "fatal.h"
-#include "readPLObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/readPLObj.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "fatal.h"
-#include "readPLYObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/readPLYObj.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdint>
 #include <sys/mman.h>

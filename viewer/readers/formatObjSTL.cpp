@@ -1,8 +1,8 @@
 // Conversion of a repaired STL mesh into the display model: every facet keeps its own three
 // vertices and the normal the repair left on it.
-#include "fatal.h"
-#include "readSTLObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/readSTLObj.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdint>
 #include <new>

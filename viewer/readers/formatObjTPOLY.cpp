@@ -1,4 +1,4 @@
-#include "partReaders.h"
+#include "viewer/readers/partReaders.h"
 
 void TPOLYFormatObj(Part &record, Shape &shape) {
   MovePartGeometry(record, *shape.part);

@@ -2,7 +2,7 @@
 // Shape: BYU, TPOLY and the COOR file set.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <memory>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "formats/3ds/chunks3ds.h"
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <memory>
 #include <string>

@@ -1,12 +1,12 @@
 // BYU objects: a header of counts, a part table, the vertices, then every polygon as
 // one-based vertex numbers whose last one is written negated.
-#include "partReaders.h"
-#include "readers.h"
+#include "viewer/readers/partReaders.h"
+#include "viewer/readers/formatTable.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "scanText.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/scanText.h"
+#include "viewer/shell/shell.h"
 
 #include <algorithm>
 #include <climits>

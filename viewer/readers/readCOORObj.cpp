@@ -1,13 +1,13 @@
 // The COOR file set: stem.coor holds "number,x,y,z" records, stem.elem the polygons as a part name
 // followed by one-based vertex numbers, stem.vnorm (optional) one normal per vertex, and stem.rgba
 // (optional) four big-endian floats per vertex.
-#include "partReaders.h"
-#include "readers.h"
+#include "viewer/readers/partReaders.h"
+#include "viewer/readers/formatTable.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "scanText.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/scanText.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdint>
 #include <cstdlib>

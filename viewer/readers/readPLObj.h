@@ -1,7 +1,7 @@
 // OFF polygon lists: the reader's record, its token scanner and the conversion into the Part.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <cstddef>
 #include <cstdint>

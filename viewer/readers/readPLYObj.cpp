@@ -1,9 +1,9 @@
-#include "readPLYObj.h"
+#include "viewer/readers/readPLYObj.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "readers.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/formatTable.h"
+#include "viewer/shell/shell.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "formats/ply/plyfile.h"
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 // STL objects: read and repaired by the mesh library, then turned into unshared triangles.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 
 #include <admesh/stl.h>
 

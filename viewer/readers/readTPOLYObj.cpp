@@ -1,12 +1,12 @@
 // TPOLY objects: polygon after polygon, each a point count followed by its own points. No point is
 // shared, so every point becomes a vertex of its own and a polygon's indices are running numbers.
-#include "partReaders.h"
-#include "readers.h"
+#include "viewer/readers/partReaders.h"
+#include "viewer/readers/formatTable.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "scanText.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/scanText.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 // The file-open dialog on Linux: a GTK 3 file chooser. The toolkit is loaded only when the dialog
 // is needed; linking it would cost every start (and every scripted --info run) tens of ms.
-#include "main.h"
+#include "viewer/shell/main.h"
 
-#include "fatal.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdlib>
 #include <dlfcn.h>

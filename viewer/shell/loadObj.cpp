@@ -1,11 +1,11 @@
-#include "loadObj.h"
+#include "viewer/shell/loadObj.h"
 
-#include "fatal.h"
-#include "graphics.h"
-#include "normalsObj.h"
-#include "readers.h"
-#include "shape.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/graphics/graphics.h"
+#include "viewer/model/normalsObj.h"
+#include "viewer/readers/formatTable.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdio>
 #include <future>

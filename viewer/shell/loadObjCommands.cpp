@@ -7,10 +7,10 @@
 // closed terminal restore it too before the run ends by its signal. The restore is made ready as
 // a plan before anything is changed; the signal handler only carries that plan out, with system
 // calls that may run in a handler.
-#include "loadObj.h"
+#include "viewer/shell/loadObj.h"
 
-#include "fatal.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/shell/shell.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,9 +1,9 @@
-#include "main.h"
+#include "viewer/shell/main.h"
 
-#include "fatal.h"
-#include "loadObj.h"
-#include "shape.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/shell/loadObj.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -30,22 +30,43 @@ void warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void AdviseHugePages(const void *p, std::size_t bytes);
 constexpr std::size_t kHugePageWorthy = std::size_t(4) << 20;
 
+// Runs `work`; false when an allocation inside it could not be made (std::bad_alloc, or a size
+// beyond what a container can hold). What the work had done stays as the container's failed call
+// leaves it. The one place that catches allocation failures: every report below goes through it.
+template <class Work> bool TryAlloc(Work &&work) {
+  try {
+    work();
+    return true;
+  } catch (const std::bad_alloc &) {
+  } catch (const std::length_error &) {
+  }
+  return false;
+}
+
+// Runs `work`; an allocation it cannot make ends the run with the allocation report naming the
+// record type, the count asked for, the line and the module.
+template <class Work>
+void allocOrReport(Work &&work, const char *type, long long count, int line, const char *module) {
+  if (!TryAlloc(work)) allocFailed(type, count, line, module);
+}
+// The report carries the line of the call: ALLOC_OR_REPORT("uint", n, kModule, v.reserve(n)).
+#define ALLOC_OR_REPORT(type, count, module, ...)                                                  \
+  allocOrReport([&] { __VA_ARGS__; }, (type), static_cast<long long>(count), __LINE__, (module))
+
 // Sizes a vector to n value-initialised (zero-filled) elements; an allocation that cannot be made
 // ends the run with the allocation report naming the record type and the module.
 template <class T>
 void allocArray(std::vector<T> &v, std::size_t n, const char *type, const char *module, int line) {
-  try {
-    if (v.capacity() < n && n <= v.max_size() && n * sizeof(T) >= kHugePageWorthy) {
-      std::vector<T>().swap(v);
-      v.reserve(n);
-      AdviseHugePages(v.data(), n * sizeof(T));
-    }
-    v.assign(n, T{});
-  } catch (const std::bad_alloc &) {
-    allocFailed(type, static_cast<long long>(n), line, module);
-  } catch (const std::length_error &) {
-    allocFailed(type, static_cast<long long>(n), line, module);
-  }
+  allocOrReport(
+      [&] {
+        if (v.capacity() < n && n <= v.max_size() && n * sizeof(T) >= kHugePageWorthy) {
+          std::vector<T>().swap(v);
+          v.reserve(n);
+          AdviseHugePages(v.data(), n * sizeof(T));
+        }
+        v.assign(n, T{});
+      },
+      type, static_cast<long long>(n), line, module);
 }
 
 #define ALLOC_ARRAY(vec, n, type, module) allocArray((vec), (n), (type), (module), __LINE__)

@@ -111,7 +111,7 @@ template <class T> static void AllocList(std::vector<T> &v, uint32_t n, const ch
 
 // ---- colours
 
-static void StoreColour(ChunkReader &r, const ColorRGB &c) {
+static void StoreColour(ChunkReader &r, const H3dsColor &c) {
   H3dsMat *m = CurrentMaterial(r);
   if (r.ambientTarget) {
     m->ambient = c;
@@ -128,14 +128,14 @@ static void StoreColour(ChunkReader &r, const ColorRGB &c) {
 static void ColourFloat(ChunkReader &r, uint64_t end) {
   float v[3];
   if (!CurrentMaterial(r) || !ReadFloats(r, v, 3, end)) return;
-  StoreColour(r, ColorRGB{v[0], v[1], v[2]});
+  StoreColour(r, H3dsColor{v[0], v[1], v[2]});
 }
 
 // Byte channels are divided by 256, so a full channel gives 255/256, not 1.
 static void ColourByte(ChunkReader &r, uint64_t end) {
   unsigned char b[3];
   if (!CurrentMaterial(r) || !ReadBytes(r, b, 3, end)) return;
-  StoreColour(r, ColorRGB{b[0] / 256.0f, b[1] / 256.0f, b[2] / 256.0f});
+  StoreColour(r, H3dsColor{b[0] / 256.0f, b[1] / 256.0f, b[2] / 256.0f});
 }
 
 // ---- meshes

@@ -1,7 +1,7 @@
 #include "formats/aoff/aoffData.h"
 
 #include "base/fatal.h"
-#include "viewer/readers/findObj.h"
+#include "base/files.h"
 
 #include <cctype>
 #include <cfloat>
@@ -516,13 +516,8 @@ bool Cached(const DataCache &c, const struct stat &st, int kind, const std::stri
 
 int ReadDataFile(AOFFProp &prop, int kind, const std::string &path) {
   const ReaderInfo &info = Info(kind);
-  FILE *f = std::fopen(path.c_str(), "rb");
   struct stat st;
-  // Only regular files: a device or a pipe named in a header would never end.
-  if (f && (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))) {
-    std::fclose(f);
-    f = nullptr;
-  }
+  FILE *f = OpenRegularFile(path, st);
   if (!f) {
     warn("%s: cannot open data file %s\n", info.name, path.c_str());
     return -1;

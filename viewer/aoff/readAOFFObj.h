@@ -45,11 +45,5 @@ bool AOFFStem(const std::string &name, std::string &stem);
 AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat);
 // Appends `lines` to a header, first ending its last line when it lacks a newline.
 void AppendToHeader(const std::string &path, const std::string &lines, const char *failFormat);
-// Writes `contents` to a temporary file beside `path` and renames it over `path`, so that a failed
-// write never leaves a half-written file in its place. `durable`: on disk before the rename (for
-// the user's own data; files that can be computed again need not wait).
-void ReplaceFile(const std::string &path, const std::string &contents, const char *failFormat,
-                 bool durable);
 // Every chunk of a text file as a line reader with a buffer of `buffer` bytes delivers it.
 std::vector<std::string> ReadChunks(const std::string &path, std::size_t buffer);
-bool FileExistsAt(const std::string &path);

@@ -1,6 +1,7 @@
 #include "viewer/model/normalsObj.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/aoff/readAOFFObj.h"
 #include "viewer/shell/shell.h"
 

@@ -4,7 +4,6 @@
 #include "viewer/shell/shell.h"
 
 #include <cstdlib>
-#include <sys/stat.h>
 
 const ReaderMessages kReaderMessages[kReaderCount] = {
     {"AOFFReadObj", "AOFFReadObj: too many (> %d) directories in OBJ_PATH\n",
@@ -99,28 +98,4 @@ FoundFile FindObjectFile(ReaderId reader, const std::string &name) {
     }
   }
   fatal(1, msg.notFound, name.c_str());
-}
-
-std::vector<char> ReadWholeFile(FILE *f, const char *module) {
-  std::vector<char> data;
-  struct stat st;
-  std::size_t guess = 1 << 16;
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-    guess = static_cast<std::size_t>(st.st_size) + 1;
-  std::size_t used = 0;
-  for (;;) {
-    if (used == data.size()) {
-      std::size_t want = data.empty() ? guess : data.size() * 2;
-      try {
-        data.resize(want);
-      } catch (const std::bad_alloc &) {
-        allocFailed("char", static_cast<long long>(want), __LINE__, module);
-      }
-    }
-    std::size_t n = std::fread(data.data() + used, 1, data.size() - used, f);
-    used += n;
-    if (n == 0) break;
-  }
-  data.resize(used);
-  return data;
 }

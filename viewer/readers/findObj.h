@@ -1,6 +1,8 @@
 // The object search: every reader opens its file as named, then along the directories of OBJ_PATH.
 #pragma once
 
+#include "base/files.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -36,13 +38,6 @@ struct SearchDirs {
   bool objectFolderOnly = false;
 };
 
-struct FileCloser {
-  void operator()(FILE *f) const {
-    if (f) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
 struct FoundFile {
   FilePtr file;     // open for reading (binary mode)
   std::string path; // the path that opened
@@ -59,5 +54,3 @@ std::string ExpandHome(const std::string &entry);
 FoundFile FindObjectFile(ReaderId reader, const std::string &name);
 // Forgets every reader's list, so that the next search reads OBJ_PATH again (tests).
 void ResetSearchDirs();
-// The whole contents of an open file, read in large blocks from its current position.
-std::vector<char> ReadWholeFile(FILE *f, const char *module);

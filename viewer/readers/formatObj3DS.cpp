@@ -50,7 +50,10 @@ void FormatObj3DS(const H3dsScene &scene, Part &part, const std::string &file) {
     ColorRGB colour{0, 0, 0};
     if (coloured) {
       auto it = byName.find(mesh.material);
-      if (it != byName.end()) colour = scene.materials[it->second].diffuse;
+      if (it != byName.end()) {
+        const H3dsColor &d = scene.materials[it->second].diffuse;
+        colour = ColorRGB{d.r, d.g, d.b};
+      }
     }
 
     for (std::size_t f = 0; f < mesh.faces.size(); ++f, ++facet) {

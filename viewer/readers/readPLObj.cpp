@@ -10,8 +10,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <sys/mman.h>
-#include <sys/stat.h>
 
 static const char *kModule = "readPLObj";
 
@@ -418,26 +416,10 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
 std::unique_ptr<PolyList> PLReadObj() {
   plMessageWritten = false;
   FoundFile found = FindObjectFile(kReaderPL, objName);
-  // A read-only mapping, filled at once, spares copying the file and faulting its pages in one by
-  // one.
-  struct stat st;
-  int fd = fileno(found.file.get());
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    std::size_t size = static_cast<std::size_t>(st.st_size);
-    void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (map != MAP_FAILED) {
-      found.file.reset();
-      struct Unmap {
-        void *p;
-        std::size_t n;
-        ~Unmap() { munmap(p, n); }
-      } unmap{map, size};
-      return PLReadBuffer(static_cast<const char *>(map), size, objName.c_str());
-    }
-  }
-  std::vector<char> data = ReadWholeFile(found.file.get(), kModule);
+  FileContents contents;
+  contents.Load(found.file.get(), kModule);
   found.file.reset();
-  return PLReadBuffer(data.data(), data.size(), objName.c_str());
+  return PLReadBuffer(contents.data(), contents.size(), objName.c_str());
 }
 
 void LoadOFFObject() {

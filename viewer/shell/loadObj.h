@@ -1,7 +1,6 @@
 // The load pipeline: from the chosen name to a complete Shape (and, in the viewer, its window).
 #pragma once
 
-#include <csignal>
 #include <string>
 
 void LoadObject(int type);
@@ -26,19 +25,6 @@ void RestoreDirectory(int kind);
 std::string DefaultConverter();
 // `text` as one shell word, whatever characters it holds.
 std::string ShellQuote(const std::string &text);
-// Holds back Ctrl-C, kill and hang-up in the calling thread for its lifetime: a side file is
-// written whole before an interrupted load restores the folder.
-class HoldEndSignals {
-public:
-  HoldEndSignals();
-  ~HoldEndSignals();
-  HoldEndSignals(const HoldEndSignals &) = delete;
-  HoldEndSignals &operator=(const HoldEndSignals &) = delete;
-
-private:
-  sigset_t saved_;
-};
-
 // Runs a command line through the shell and returns its exit status (128 + signal when killed,
 // -1 when no shell ran). A failure is reported on standard error with the command; exit status 2,
 // the compression tools' warning, counts as success unless `warningIsFailure`.

@@ -10,6 +10,8 @@
 #include "viewer/shell/loadObj.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
+#include "base/signals.h"
 #include "viewer/shell/shell.h"
 
 #include <atomic>
@@ -35,8 +37,6 @@ namespace {
 
 const char *const kModule = "loadObj";
 
-const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
 // How to undo a decompression: the command that compresses the object's files again in place
 // (run only while the object itself is there, `check`), or the one that removes the scratch
 // copies, followed by the removal of the private scratch folder.
@@ -54,18 +54,11 @@ std::atomic<bool> armed{false};
 // decompression still at work would otherwise undo the restore behind it.
 std::atomic<pid_t> runningCommand{0};
 pthread_t loadThread;
-struct sigaction previousAction[3];
-bool handlerInstalled[3];
+struct sigaction previousAction[kEndSignalCount];
+bool handlerInstalled[kEndSignalCount];
 
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free,
               "read by the signal handler");
-
-sigset_t EndSignalSet() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kEndSignals) sigaddset(&set, sig);
-  return set;
-}
 
 // Runs `command` through /bin/sh from a signal handler and waits for it. _Fork, unlike fork, runs
 // no fork handlers and so may be called here. The three signals stay blocked in the child, and it
@@ -137,7 +130,7 @@ void Arm(RestorePlan &&next) {
   action.sa_handler = OnEndSignal;
   action.sa_mask = EndSignalSet();
   action.sa_flags = SA_RESTART;
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < kEndSignalCount; ++k) {
     if (handlerInstalled[k]) continue;
     if (sigaction(kEndSignals[k], nullptr, &previousAction[k]) != 0 ||
         previousAction[k].sa_handler == SIG_IGN)
@@ -149,7 +142,7 @@ void Arm(RestorePlan &&next) {
 void Disarm() {
   HoldEndSignals hold;
   armed = false;
-  for (int k = 0; k < 3; ++k)
+  for (int k = 0; k < kEndSignalCount; ++k)
     if (handlerInstalled[k]) {
       sigaction(kEndSignals[k], &previousAction[k], nullptr);
       handlerInstalled[k] = false;
@@ -237,8 +230,7 @@ std::string ToolCommand(int kind, const char *tool) {
 
 std::string TmpPath() {
   if (const char *v = std::getenv("TMP_PATH")) return v;
-  const char *tmpdir = std::getenv("TMPDIR");
-  return tmpdir && *tmpdir ? std::string(tmpdir) : std::string("/tmp");
+  return TempFolder();
 }
 
 bool DirIsReadOnly(const std::string &dir) {
@@ -265,17 +257,12 @@ bool OnlyCompressedFiles(const std::string &dir, const std::string &name, int ki
   return only;
 }
 
-bool FileExists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 // Undoes what Decompress did: removes the scratch copies with their folder, or compresses the
 // object's files again in place. The plan stays armed until it has run, so that a signal in
 // between runs it once more (both commands may run twice).
 void Restore() {
   if (!armed) return;
-  if (plan.check.empty() || FileExists(plan.check)) RunCommand(plan.command);
+  if (plan.check.empty() || FileExistsAt(plan.check)) RunCommand(plan.command);
   if (!plan.scratch.empty() && rmdir(plan.scratch.c_str()) != 0 && errno != ENOENT)
     warn("Scratch folder %s could not be removed: %s\n", plan.scratch.c_str(),
          std::strerror(errno));
@@ -303,15 +290,6 @@ std::string ShellQuote(const std::string &text) {
   }
   quoted += "'";
   return quoted;
-}
-
-HoldEndSignals::HoldEndSignals() {
-  sigset_t set = EndSignalSet();
-  pthread_sigmask(SIG_BLOCK, &set, &saved_);
-}
-
-HoldEndSignals::~HoldEndSignals() {
-  pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 int RunCommand(const std::string &command, bool warningIsFailure) {

@@ -3,7 +3,7 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "base/signals.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <cstdio>
 #include <sys/stat.h>

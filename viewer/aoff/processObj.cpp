@@ -3,7 +3,7 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "viewer/model/normalsObj.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <cmath>
 #include <cstdarg>

@@ -4,7 +4,7 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphicsMath.h"
 #include "viewer/model/shape.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>
@@ -12,6 +12,9 @@
 #include <ctime>
 #include <cstdio>
 
+int show_status = 0;
+int show_ground = 1;
+int front_ccw = 1;
 float trackball_matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 float spin_step[16] = {};
 int last_x = 0, last_y = 0;

@@ -17,6 +17,9 @@ enum StructureId {
 };
 
 // Program-wide render state beside the Shape (one window, one set).
+extern int show_status;            // 1 while the status text is drawn
+extern int show_ground;            // 1 while the ground is drawn
+extern int front_ccw;              // 1: counter-clockwise facets face the viewer
 extern float trackball_matrix[16]; // accumulated mouse rotation and zoom, column-major
 extern float spin_step[16];        // the last rotation step, re-applied while spinning
 extern int last_x, last_y;         // window position of the last handled mouse event

@@ -11,7 +11,7 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphicsMath.h"
 #include "viewer/model/shape.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <GL/gl.h>
 #include <cstdio>

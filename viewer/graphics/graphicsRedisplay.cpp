@@ -4,7 +4,7 @@
 
 #include "viewer/graphics/graphicsMath.h"
 #include "viewer/model/shape.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <GL/freeglut.h>
 #include <cstdio>

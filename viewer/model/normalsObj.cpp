@@ -1,14 +1,9 @@
 #include "viewer/model/normalsObj.h"
 
 #include "base/fatal.h"
-#include "base/files.h"
-#include "viewer/aoff/readAOFFObj.h"
-#include "viewer/shell/shell.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <string>
 
 static const char *kModule = "normalsObj";
 
@@ -136,68 +131,5 @@ void BuildVertexFacetLists(Part &part) {
       VertexList &list = part.vertex_facets[idx[k]];
       part.vertex_facet_pool[list.first + list.count++] = f;
     }
-  }
-}
-
-// Normal files of an AOFF object: "%d\n" with the count, then one "%f\t%f\t%f\n" line each.
-static std::string NormalFileText(const std::vector<Vector> &normals) {
-  std::string out;
-  out.reserve(normals.size() * 30 + 16);
-  char buf[32];
-  int n = std::snprintf(buf, sizeof buf, "%d\n", static_cast<int>(normals.size()));
-  out.append(buf, static_cast<std::size_t>(n));
-  for (const Vector &v : normals) {
-    AppendFixed6(out, v.x);
-    out += '\t';
-    AppendFixed6(out, v.y);
-    out += '\t';
-    AppendFixed6(out, v.z);
-    out += '\n';
-  }
-  return out;
-}
-
-void MakeNormalFiles(const std::string &name) {
-  std::size_t slash = name.rfind('/');
-  std::string bare = slash == std::string::npos ? name : name.substr(slash + 1);
-  std::string stem;
-  if (!AOFFStem(bare, stem)) return;
-  std::string dir = GetObjPath() + "/";
-  std::string header = dir + stem + ".aoff";
-  std::string pnorm = dir + stem + ".pnorm";
-  std::string vnorm = dir + stem + ".vnorm";
-  std::string geom = dir + stem + ".geom";
-
-  if (!FileExistsAt(header)) fatal(1, "File \"%s\" does not exist 3\n", header.c_str());
-  bool namesPnorm = false, namesVnorm = false;
-  int base = 1;
-  for (const std::string &chunk : ReadChunks(header, 80)) {
-    if (chunk.find("pnorm") != std::string::npos) namesPnorm = true;
-    if (chunk.find("vnorm") != std::string::npos) namesVnorm = true;
-    if (chunk.find("facet_offset") != std::string::npos) {
-      char a[80], b[80], c[80];
-      std::sscanf(chunk.c_str(), "%79s%79s%79s%d", a, b, c, &base);
-    }
-  }
-  bool havePnorm = FileExistsAt(pnorm), haveVnorm = FileExistsAt(vnorm);
-  std::string lines;
-  if (!namesPnorm) lines += "polygon_normals\t\tgeneric\t\tfff\t\t" + stem + ".pnorm\n";
-  if (!namesVnorm) lines += "vertex_normals\t\tgeneric\t\tfff\t\t" + stem + ".vnorm\n";
-  if (!havePnorm || !haveVnorm) lines += "\n";
-  if (!lines.empty()) AppendToHeader(header, lines, "Cannot open file %s for apending\n");
-  if (havePnorm && haveVnorm) return;
-
-  AOFFValue g = ReadGeomFile(geom, "File \"%s\" does not exist 4\n");
-  Part part;
-  AOFFGeometryToPart(g, base, stem + ".geom", kModule, part);
-  g = AOFFValue();
-  // The normals follow the data file's own vertex order, as in normal files other programs
-  // write: "vertex_order" and "back_faces" act on both alike when the header is read (a clockwise
-  // object comes with "back_faces reverse", which turns these normals outward).
-  ComputeFacetNormals(part);
-  ReplaceFile(pnorm, NormalFileText(part.polygon_normals), "Cannot open file %s\n", false);
-  if (!haveVnorm) {
-    ComputeVertexNormals(part);
-    ReplaceFile(vnorm, NormalFileText(part.vertex_normals), "Cannot open file %s\n", false);
   }
 }

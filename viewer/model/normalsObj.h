@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // Scales a vector to unit length, computed in double precision: left as it is when its squared
 // length is within 1e-30 of 1, a zero vector stays zero. Returns the factor applied.
@@ -27,7 +26,3 @@ void FitObject(Part &part);
 void BuildVertexFacetLists(Part &part);
 // The fit scale for the largest extent m.
 float FitScale(float m);
-
-// AOFF objects get their normals from files: makes sure the header `name` (in OBJ_PATH) names a
-// .pnorm and a .vnorm file, and computes and writes them from the .geom file when missing.
-void MakeNormalFiles(const std::string &name);

@@ -1,7 +1,7 @@
 #include "viewer/readers/findObj.h"
 
 #include "base/fatal.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <cstdlib>
 

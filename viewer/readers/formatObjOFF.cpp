@@ -1,7 +1,7 @@
 // Conversion of an OFF polygon list into the display model.
 #include "base/fatal.h"
 #include "viewer/readers/readPLObj.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <cstdint>
 

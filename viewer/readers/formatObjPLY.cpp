@@ -1,6 +1,6 @@
 #include "base/fatal.h"
 #include "viewer/readers/readPLYObj.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <cstdint>
 #include <sys/mman.h>

@@ -2,7 +2,7 @@
 // vertices and the normal the repair left on it.
 #include "base/fatal.h"
 #include "viewer/readers/readSTLObj.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <cstdint>
 #include <new>

@@ -6,7 +6,7 @@
 #include "base/fatal.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/scanText.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <algorithm>
 #include <climits>

@@ -3,7 +3,7 @@
 #include "base/fatal.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
-#include "viewer/shell/shell.h"
+#include "viewer/model/object.h"
 
 #include <algorithm>
 #include <cstddef>

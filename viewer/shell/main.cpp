@@ -1,6 +1,7 @@
 #include "viewer/shell/main.h"
 
 #include "base/fatal.h"
+#include "viewer/graphics/graphics.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
@@ -10,34 +11,12 @@
 #include <cstring>
 #include <sys/stat.h>
 
-int verbose = 0;
 int objType = 0;
 int drawableKind = 3;
-int show_status = 0;
-int show_ground = 1;
-int front_ccw = 1;
-std::string objName;
 RunOptions runOptions;
-ObjectFolder objFolder;
 
 void (*enterEventLoop)() = nullptr;
 void (*takeSnapshot)() = nullptr;
-
-std::string GetObjPath() {
-  const char *v = std::getenv("OBJ_PATH");
-  return v ? std::string(v) : std::string();
-}
-
-void SetObjPath(const std::string &dir) {
-  if (setenv("OBJ_PATH", dir.c_str(), 1) != 0)
-    fatal(1, "Environment variable OBJ_PATH, could not be set\n\n");
-}
-
-void SetObjectFolder(const std::string &dir) {
-  SetObjPath(dir);
-  objFolder.known = true;
-  objFolder.dir = dir;
-}
 
 void PrintUsage(const char *program) {
   fatal(1,

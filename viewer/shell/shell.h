@@ -1,15 +1,13 @@
-// Program-wide values of the shell: start-up switches, the object's name and type.
+// Program-wide values of the shell: the start-up switches and the object's type. The object's
+// name and folder, which the readers and the graphics read too, are the model's (object.h).
 #pragma once
+
+#include "viewer/model/object.h"
 
 #include <string>
 
-extern int verbose;
 extern int objType;
 extern int drawableKind;
-extern int show_status;
-extern int show_ground;
-extern int front_ccw;
-extern std::string objName;
 
 // Options of our own. They begin with "--", so the single-dash options never take one of them for
 // their own.
@@ -33,19 +31,3 @@ enum ObjTypeCode {
   kTypeVRML = 18,
   kTypeCOOR = 19,
 };
-
-// The object's own folder, once the load has settled it (from the object's path, or the scratch
-// folder a compressed object is read from): the object and every side file are read there.
-struct ObjectFolder {
-  bool known = false;
-  std::string dir;    // OBJ_PATH's value when it was set to the folder
-  bool named = false; // the user named the object with a folder, not by its bare name
-};
-extern ObjectFolder objFolder;
-
-// Reads OBJ_PATH ("" when unset).
-std::string GetObjPath();
-// Sets OBJ_PATH; fatal "Environment variable OBJ_PATH, could not be set\n\n" on failure.
-void SetObjPath(const std::string &dir);
-// Sets OBJ_PATH to the object's own folder and records it as such.
-void SetObjectFolder(const std::string &dir);

@@ -77,9 +77,8 @@ int ParseAOFFProp(ObjDesc &desc, const std::string &name, const std::string &res
 }
 
 ObjDesc AOFFReadObj() {
-  FoundFile found = FindObjectFile(kReaderAOFF, objName);
-  std::vector<char> data = ReadWholeFile(found.file.get(), kModule);
-  found.file.reset();
+  ObjectFile header = ReadObjectFile(kTypeAOFF, objName, kModule);
+  const std::vector<char> &data = header.data;
   ObjDesc desc;
   std::size_t i = 0;
   while (i < data.size()) {
@@ -97,7 +96,7 @@ ObjDesc AOFFReadObj() {
       line.pop_back();
     if (line.empty() || line[0] == '\n' || line[0] == '#') continue;
     auto [word, rest] = SplitFirstWord(line);
-    if (ParseAOFFProp(desc, word, rest, found.dir) == -1)
+    if (ParseAOFFProp(desc, word, rest, header.dir) == -1)
       fatal(1, "AOFFReadObj: problem parsing line\n\t>>>%s\n", line.c_str());
   }
   return desc;

@@ -5,26 +5,11 @@
 
 #include <cstdlib>
 
-const ReaderMessages kReaderMessages[kReaderCount] = {
-    {"AOFFReadObj", "AOFFReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "AOFFReadObj: %s not found\n"},
-    {"STLReadObj", "STLReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "STLReadObj: %s not found\n"},
-    {"PLYReadObj", "PLYReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "PLYReadObj: %s not found\n"},
-    {"BYUReadObj", "BYUReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "BYUReadObj: %s not found\n"},
-    {"PLReadObj", "PLReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "PLReadObj: %s not found\n"},
-    {"COORReadObj", "COORReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "COORReadObj: %s not found\n"},
-    {"3DSReadObj", "3DSReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "3DSReadObj: %s not found\n"},
-    {"TPOLYReadObj", "TPOLYReadObj: too many (> %d) directories in OBJ_PATH\n",
-     "TPOLYReadObj: %s not found\n"},
-};
-
-static SearchDirs readerDirs[kReaderCount];
+// One list per row of the table of formats: each reader builds its own on its first search.
+static std::vector<SearchDirs> &ReaderDirs() {
+  static std::vector<SearchDirs> dirs(kFormatCount);
+  return dirs;
+}
 
 std::string ExpandHome(const std::string &entry) {
   if (entry.size() < 2 || entry[0] != '~' || entry[1] != '/') return entry;
@@ -64,16 +49,18 @@ int BuildSearchDirs(SearchDirs &list) {
 }
 
 void ResetSearchDirs() {
-  for (SearchDirs &d : readerDirs) d = SearchDirs();
+  for (SearchDirs &d : ReaderDirs()) d = SearchDirs();
 }
 
-FoundFile FindObjectFile(ReaderId reader, const std::string &name) {
-  const ReaderMessages &msg = kReaderMessages[reader];
-  SearchDirs &list = readerDirs[reader];
+FoundFile FindObjectFile(int type, const std::string &name) {
+  const FormatRow *row = FormatOfType(type);
+  if (!row || !row->reader) fatal(1, "No reader searches for objects of type %d\n", type);
+  SearchDirs &list = ReaderDirs()[static_cast<std::size_t>(row - kFormats)];
   if (!list.built) {
     int rc = BuildSearchDirs(list);
     list.built = true;
-    if (rc == -1) fatal(1, msg.tooMany, kMaxSearchDirs);
+    if (rc == -1)
+      fatal(1, "%s: too many (> %d) directories in OBJ_PATH\n", row->reader, kMaxSearchDirs);
   }
   std::size_t slash = name.rfind('/');
   std::string ownDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
@@ -97,5 +84,14 @@ FoundFile FindObjectFile(ReaderId reader, const std::string &name) {
       return found;
     }
   }
-  fatal(1, msg.notFound, name.c_str());
+  fatal(1, "%s: %s not found\n", row->reader, name.c_str());
+}
+
+ObjectFile ReadObjectFile(int type, const std::string &name, const char *module) {
+  FoundFile found = FindObjectFile(type, name);
+  ObjectFile object;
+  object.data = ReadWholeFile(found.file.get(), module);
+  object.path = std::move(found.path);
+  object.dir = std::move(found.dir);
+  return object;
 }

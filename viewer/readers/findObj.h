@@ -2,30 +2,12 @@
 #pragma once
 
 #include "base/files.h"
+#include "viewer/readers/formatTable.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
-
-enum ReaderId {
-  kReaderAOFF,
-  kReaderSTL,
-  kReaderPLY,
-  kReaderBYU,
-  kReaderPL,
-  kReaderCOOR,
-  kReader3DS,
-  kReaderTPOLY,
-  kReaderCount
-};
-
-struct ReaderMessages {
-  const char *name;     // the reader's name as its messages give it
-  const char *tooMany;  // with the limit (10)
-  const char *notFound; // with objName
-};
-extern const ReaderMessages kReaderMessages[kReaderCount];
 
 constexpr int kMaxSearchDirs = 10;
 
@@ -50,7 +32,21 @@ struct FoundFile {
 int BuildSearchDirs(SearchDirs &list);
 // "~/rest" becomes $HOME + "/rest"; "~user..." and an unset HOME leave the entry as it is.
 std::string ExpandHome(const std::string &entry);
-// Opens `name` along the reader's own list (built on its first call).
-FoundFile FindObjectFile(ReaderId reader, const std::string &name);
+// Opens `name` along the own list of the reader of `type` (built on its first call); its messages
+// name the reader as the table of formats does: "<reader>: too many (> 10) directories in
+// OBJ_PATH\n", "<reader>: <name> not found\n".
+FoundFile FindObjectFile(int type, const std::string &name);
+// The STL reader opens its file by this name for its type code.
+constexpr int kReaderSTL = kTypeSTL;
+
+// The found file's whole contents, for readers that parse it in memory.
+struct ObjectFile {
+  std::string path; // as FoundFile
+  std::string dir;
+  std::vector<char> data;
+};
+// Finds `name` like FindObjectFile and reads it whole (a buffer that cannot be had is reported
+// for `module`); the file is closed again.
+ObjectFile ReadObjectFile(int type, const std::string &name, const char *module);
 // Forgets every reader's list, so that the next search reads OBJ_PATH again (tests).
 void ResetSearchDirs();

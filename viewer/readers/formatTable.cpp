@@ -1,8 +1,76 @@
 #include "viewer/readers/formatTable.h"
 
-#include "base/fatal.h"
-#include "viewer/model/object.h"
+// The extensions are searched in this order. ".obj" is recognised by name but has no reader;
+// VRML worlds are converted into AOFF geometry. The dialog's list ends with "All Files", which
+// also reaches the formats that have no entry of their own.
+const FormatRow kFormats[] = {
+    {".geom",
+     kTypeAOFF,
+     "AOFFReadObj",
+     LoadAOFFObject,
+     kCompleteLists,
+     false,
+     {1, "Geom Files (*.geom)", "*.geom*"}},
+    {".off",
+     kTypeOFF,
+     "PLReadObj",
+     LoadOFFObject,
+     kCompleteNormalsFit,
+     false,
+     {3, "Geomview Files (*.off)", "*.off*"}},
+    {".byu",
+     kTypeBYU,
+     "BYUReadObj",
+     LoadBYUObject,
+     kCompleteNormalsFit,
+     false,
+     {2, "Movie Files (*.byu)", "*.byu*"}},
+    {".ply",
+     kTypePLY,
+     "PLYReadObj",
+     LoadPLYObject,
+     kCompleteNormalsFit,
+     false,
+     {6, "Stanford Files (*.ply)", "*.ply*"}},
+    {".tpoly",
+     kTypeTPOLY,
+     "TPOLYReadObj",
+     LoadTPOLYObject,
+     kCompleteNormalsFit,
+     false,
+     {5, "Tria Poly Files (*.tpoly)", "*.tpoly*"}},
+    {".stl",
+     kTypeSTL,
+     "STLReadObj",
+     LoadSTLObject,
+     kCompleteFit,
+     false,
+     {4, "Lithography Files (*.stl)", "*.stl*"}},
+    {".obj", kTypeOBJ, nullptr, nullptr, kCompleteNormalsFit, false, {0, nullptr, nullptr}},
+    {".wrl", kTypeVRML, nullptr, nullptr, kCompleteLists, true, {0, nullptr, nullptr}},
+    {".coor",
+     kTypeCOOR,
+     "COORReadObj",
+     LoadCOORObject,
+     kCompleteNormalsFit,
+     false,
+     {7, "Viewperf Files (*.coor)", "*.coo*"}},
+    {".3ds",
+     kType3DS,
+     "3DSReadObj",
+     Load3DSObject,
+     kCompleteNormalsFit,
+     false,
+     {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
+};
+const std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
 
-void ReaderNotBuilt(const char *format) {
-  fatal(1, "File %s: reading %s objects is not available yet\n", objName.c_str(), format);
+FormatRange Formats() {
+  return FormatRange{kFormats, kFormats + kFormatCount};
+}
+
+const FormatRow *FormatOfType(int type) {
+  for (const FormatRow &row : kFormats)
+    if (row.type == type) return &row;
+  return nullptr;
 }

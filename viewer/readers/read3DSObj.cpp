@@ -7,27 +7,24 @@
 
 #include <new>
 
+static const char *const kModule = "read3DSObj";
+
 // A chunk id (16 bits) and its length (32 bits).
 static const std::size_t kChunkHeaderSize = 6;
 
 std::unique_ptr<H3dsScene> ReadObj3DS(std::string *path) {
-  FoundFile found = FindObjectFile(kReader3DS, objName);
+  ObjectFile object = ReadObjectFile(kType3DS, objName, kModule);
+  const std::vector<char> &data = object.data;
   std::unique_ptr<H3dsScene> scene;
-  try {
-    scene.reset(new H3dsScene());
-  } catch (const std::bad_alloc &) {
-    allocFailed("H3dsScene", 1, __LINE__, "read3DSObj");
-  }
-  std::vector<char> data = ReadWholeFile(found.file.get(), "read3DSObj");
-  found.file.reset();
+  ALLOC_OR_REPORT("H3dsScene", 1, kModule, scene.reset(new H3dsScene()));
   // With no chunk at all the walk would find nothing and the load would pass for an empty object.
-  if (data.empty()) fatal(1, "3DSReadObj: %s is an empty file\n", found.path.c_str());
+  if (data.empty()) fatal(1, "3DSReadObj: %s is an empty file\n", object.path.c_str());
   if (data.size() < kChunkHeaderSize)
-    fatal(1, "3DSReadObj: %s is too short to hold a 3DS chunk (%zu bytes)\n", found.path.c_str(),
+    fatal(1, "3DSReadObj: %s is too short to hold a 3DS chunk (%zu bytes)\n", object.path.c_str(),
           data.size());
   Walk3DSChunks(reinterpret_cast<const unsigned char *>(data.data()), data.size(), *scene,
-                found.path);
-  if (path) *path = found.path;
+                object.path);
+  if (path) *path = object.path;
   return scene;
 }
 

@@ -16,10 +16,9 @@
 static const char *kModule = "readBYUObj";
 
 std::unique_ptr<Part> BYUReadObj() {
-  FoundFile found = FindObjectFile(kReaderBYU, objName);
-  std::vector<char> data = ReadWholeFile(found.file.get(), kModule);
-  found.file.reset();
-  const char *path = found.path.c_str();
+  ObjectFile object = ReadObjectFile(kTypeBYU, objName, kModule);
+  const std::vector<char> &data = object.data;
+  const char *path = object.path.c_str();
 
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);
   TextScanner in(data.data(), data.data() + data.size());

@@ -183,25 +183,23 @@ static std::vector<char> ReadAndClose(FilePtr &file) {
 }
 
 std::unique_ptr<Part> COORReadObj() {
-  FoundFile found = FindObjectFile(kReaderCOOR, objName);
+  ObjectFile coor = ReadObjectFile(kTypeCOOR, objName, kModule);
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);
-  {
-    std::vector<char> coor = ReadAndClose(found.file);
-    ReadVertices(*part, coor);
-  }
+  ReadVertices(*part, coor.data);
+  std::vector<char>().swap(coor.data); // the vertices are read: the file's bytes can go
 
   std::string sidePath;
-  FilePtr elem = OpenSideFile(found.path, ".elem", sidePath);
+  FilePtr elem = OpenSideFile(coor.path, ".elem", sidePath);
   if (!elem) fatal(1, "COORReadObj: %s not found\n", sidePath.c_str());
   std::vector<char> elemData = ReadAndClose(elem); // the part names point into it
   std::vector<uint32_t> facetName;
   std::vector<std::string_view> names;
   ReadPolygons(*part, elemData, sidePath, facetName, names);
 
-  if (FilePtr vnorm = OpenSideFile(found.path, ".vnorm", sidePath))
+  if (FilePtr vnorm = OpenSideFile(coor.path, ".vnorm", sidePath))
     ReadNormals(*part, ReadAndClose(vnorm));
 
-  if (FilePtr rgba = OpenSideFile(found.path, ".rgba", sidePath))
+  if (FilePtr rgba = OpenSideFile(coor.path, ".rgba", sidePath))
     ReadColors(*part, ReadAndClose(rgba));
   else
     RandomPartColors(*part, facetName, names.size());

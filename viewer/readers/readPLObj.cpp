@@ -415,7 +415,7 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
 
 std::unique_ptr<PolyList> PLReadObj() {
   plMessageWritten = false;
-  FoundFile found = FindObjectFile(kReaderPL, objName);
+  FoundFile found = FindObjectFile(kTypeOFF, objName);
   FileContents contents;
   contents.Load(found.file.get(), kModule);
   found.file.reset();

@@ -92,7 +92,7 @@ template <class T> void AllocRecords(PlyRecords<T> &v, int n, const char *type, 
 } // namespace
 
 std::unique_ptr<Surface> PLYReadObj() {
-  FoundFile found = FindObjectFile(kReaderPLY, objName);
+  FoundFile found = FindObjectFile(kTypePLY, objName);
   std::unique_ptr<Surface> s;
   try {
     s = std::make_unique<Surface>();

@@ -37,10 +37,9 @@ static long long ReadPolygonSize(TextScanner &in, const char *path, unsigned lon
 }
 
 std::unique_ptr<Part> TPOLYReadObj() {
-  FoundFile found = FindObjectFile(kReaderTPOLY, objName);
-  std::vector<char> data = ReadWholeFile(found.file.get(), kModule);
-  found.file.reset();
-  const char *path = found.path.c_str();
+  ObjectFile object = ReadObjectFile(kTypeTPOLY, objName, kModule);
+  const std::vector<char> &data = object.data;
+  const char *path = object.path.c_str();
 
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);
   TextScanner in(data.data(), data.data() + data.size());

@@ -3,34 +3,29 @@
 #include "viewer/shell/main.h"
 
 #include "base/fatal.h"
+#include "viewer/readers/formatTable.h"
 #include "viewer/shell/shell.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <vector>
 
 #define G_DISABLE_CAST_CHECKS
 #include <gtk/gtk.h>
 
+// "All Files" lists every file, with or without a dot in its name.
+std::vector<DialogFilter> DialogFilters() {
+  std::vector<DialogFilter> filters;
+  for (const FormatRow &row : Formats())
+    if (row.filter.rank > 0) filters.push_back(row.filter);
+  std::sort(filters.begin(), filters.end(),
+            [](const DialogFilter &a, const DialogFilter &b) { return a.rank < b.rank; });
+  filters.push_back(DialogFilter{0, "All Files (*.*)", "*"});
+  return filters;
+}
+
 namespace {
-
-struct FilterRow {
-  const char *description;
-  const char *pattern;
-};
-
-// The patterns end in "*" so that compressed variants are listed too. "All Files" lists every
-// file, with or without a dot in its name.
-const FilterRow kFilters[] = {
-    {"Geom Files (*.geom)", "*.geom*"},
-    {"Movie Files (*.byu)", "*.byu*"},
-    {"Geomview Files (*.off)", "*.off*"},
-    {"Lithography Files (*.stl)", "*.stl*"},
-    {"Tria Poly Files (*.tpoly)", "*.tpoly*"},
-    {"Stanford Files (*.ply)", "*.ply*"},
-    {"Viewperf Files (*.coor)", "*.coo*"},
-    {"3D Studio Files (*.3ds)", "*.3ds*"},
-    {"All Files (*.*)", "*"},
-};
 
 struct Gtk {
   decltype(&gtk_disable_setlocale) disable_setlocale;
@@ -100,9 +95,9 @@ std::string ChooseObjectFile() {
   std::string start = GetObjPath();
   if (!start.empty()) gtk.set_current_folder(chooser, start.c_str());
   GtkFileFilter *first = nullptr;
-  for (const FilterRow &row : kFilters) {
+  for (const DialogFilter &row : DialogFilters()) {
     GtkFileFilter *filter = gtk.filter_new();
-    gtk.filter_set_name(filter, row.description);
+    gtk.filter_set_name(filter, row.name);
     gtk.filter_add_pattern(filter, row.pattern);
     gtk.add_filter(chooser, filter);
     if (!first) first = filter;

@@ -19,24 +19,13 @@ void LoadObject(int type) {
     std::printf("filename = %s\n", fullPath.c_str());
     std::fflush(stdout);
   }
-  switch (type) {
-  case kTypeAOFF:
-  case kTypeOFF:
-  case kTypeBYU:
-  case kTypeSTL:
-  case kTypePLY:
-  case kType3DS:
-  case kTypeTPOLY:
-  case kTypeCOOR:
-    LoadTypedObject(fullPath, type);
-    break;
-  case kTypeVRML:
+  const FormatRow *row = FormatOfType(type);
+  if (row && row->converted)
     LoadVRMLObject(fullPath);
-    break;
-  default:
-    // ".obj" is recognised by name but has no reader.
+  else if (row && row->load)
+    LoadTypedObject(fullPath, type);
+  else
     fatal(1, "File %s extension is not supported\n", objName.c_str());
-  }
 }
 
 // Steps shared by every loader up to the decompression.
@@ -93,35 +82,10 @@ void SplitObjPath() {
 void BuildShape(int type) {
   CreateShape(static_cast<int16_t>(type));
   Part &part = *currentShape->part;
-  switch (type) {
-  case kTypeAOFF:
-    LoadAOFFObject();
-    break;
-  case kTypeOFF:
-    LoadOFFObject();
-    break;
-  case kTypeBYU:
-    LoadBYUObject();
-    break;
-  case kTypeSTL:
-    LoadSTLObject();
-    break;
-  case kTypePLY:
-    LoadPLYObject();
-    break;
-  case kType3DS:
-    Load3DSObject();
-    break;
-  case kTypeTPOLY:
-    LoadTPOLYObject();
-    break;
-  case kTypeCOOR:
-    LoadCOORObject();
-    break;
-  default:
-    fatal(1, "File %s extension is not supported\n", objName.c_str());
-  }
-  if (type == kTypeAOFF) {
+  const FormatRow *row = FormatOfType(type);
+  if (!row || !row->load) fatal(1, "File %s extension is not supported\n", objName.c_str());
+  row->load();
+  if (row->completion == kCompleteLists) {
     BuildVertexFacetLists(part);
   } else {
     // The vertex facet lists read only the facets, the normals and the fit write other arrays:
@@ -132,7 +96,7 @@ void BuildShape(int type) {
     } catch (const std::system_error &) {
       BuildVertexFacetLists(part); // no thread to be had: one after the other
     }
-    if (type != kTypeSTL) {
+    if (row->completion == kCompleteNormalsFit) {
       ComputeFacetNormals(part);
       ComputeVertexNormals(part);
     }

@@ -28,14 +28,8 @@ void PrintUsage(const char *program) {
 }
 
 int TypeFromName(const std::string &name) {
-  static const struct {
-    const char *ext;
-    int type;
-  } table[] = {{".geom", kTypeAOFF},   {".off", kTypeOFF}, {".byu", kTypeBYU}, {".ply", kTypePLY},
-               {".tpoly", kTypeTPOLY}, {".stl", kTypeSTL}, {".obj", kTypeOBJ}, {".wrl", kTypeVRML},
-               {".coor", kTypeCOOR},   {".3ds", kType3DS}};
-  for (const auto &row : table)
-    if (name.find(row.ext) != std::string::npos) return row.type;
+  for (const FormatRow &row : Formats())
+    if (name.find(row.extension) != std::string::npos) return row.type;
   return 0;
 }
 

@@ -1,6 +1,8 @@
 // Start-up and command line.
 #pragma once
 
+#include "viewer/readers/formatTable.h"
+
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@ bool ObjectFileExists(const std::string &path);
 void ParseArgs(const std::vector<std::string> &args);
 // Asks for the object in a file-open dialog; the chosen full path, or "" when cancelled.
 std::string ChooseObjectFile();
+// The dialog's filter list: the table of formats' filters in their ranks, then "All Files".
+std::vector<DialogFilter> DialogFilters();
 
 // Set by the executable: registers the GLUT callbacks and enters the main loop (never returns).
 // Null in tests, where the run ends once the object is loaded.

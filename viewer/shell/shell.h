@@ -1,8 +1,10 @@
 // Program-wide values of the shell: the start-up switches and the object's type. The object's
-// name and folder, which the readers and the graphics read too, are the model's (object.h).
+// name and folder, which the readers and the graphics read too, are the model's (object.h); the
+// type codes are the table of formats' (formatTable.h).
 #pragma once
 
 #include "viewer/model/object.h"
+#include "viewer/readers/formatTable.h"
 
 #include <string>
 
@@ -17,17 +19,3 @@ struct RunOptions {
   bool snapshotStatus = false; // --status: the snapshot shows the status text
 };
 extern RunOptions runOptions;
-
-// The object types chosen by extension.
-enum ObjTypeCode {
-  kTypeAOFF = 1,
-  kTypeOFF = 2,
-  kTypeOBJ = 3,
-  kTypeBYU = 4,
-  kTypeSTL = 5,
-  kTypePLY = 6,
-  kType3DS = 7,
-  kTypeTPOLY = 17,
-  kTypeVRML = 18,
-  kTypeCOOR = 19,
-};

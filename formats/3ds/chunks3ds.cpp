@@ -102,11 +102,7 @@ static bool ReadCount(ChunkReader &r, uint64_t itemSize, uint64_t end, uint32_t 
 }
 
 template <class T> static void AllocList(std::vector<T> &v, uint32_t n, const char *message) {
-  try {
-    v.assign(n, T{});
-  } catch (const std::bad_alloc &) {
-    fatal(1, "%s", message);
-  }
+  if (!TryAlloc([&] { v.assign(n, T{}); })) fatal(1, "%s", message);
 }
 
 // ---- colours
@@ -357,9 +353,7 @@ static const ChunkKind *FindChunk(uint16_t id) {
 
 // A failed growth of the mesh or material list leaves no current entry until the next append.
 template <class T> static long Append(std::vector<T> &list, int32_t &count) {
-  try {
-    list.emplace_back();
-  } catch (const std::bad_alloc &) {
+  if (!TryAlloc([&] { list.emplace_back(); })) {
     warn("Error reallocating mem\n");
     return -1;
   }

@@ -326,11 +326,7 @@ public:
       v_.total = uint32_t(m);
     }
     std::size_t bytes = std::size_t(n) * v_.layout.size;
-    try {
-      v_.bytes.assign(bytes, 0);
-    } catch (const std::bad_alloc &) {
-      allocFailed("char", static_cast<long long>(bytes), __LINE__, kModule);
-    }
+    ALLOC_OR_REPORT("char", bytes, kModule, v_.bytes.assign(bytes, 0));
     bool ok = binary_ ? ReadBinary() : ReadText();
     return ok ? 0 : Truncated();
   }
@@ -403,11 +399,7 @@ private:
 
   bool Shorts(std::vector<int32_t> &out, uint32_t count) {
     if (cur_.Left() / 2 < count) return false;
-    try {
-      out.resize(count);
-    } catch (const std::bad_alloc &) {
-      allocFailed("short", count, __LINE__, kModule);
-    }
+    ALLOC_OR_REPORT("short", count, kModule, out.resize(count));
     for (uint32_t i = 0; i < count; ++i, cur_.p += 2) out[i] = LE16(cur_.p);
     return true;
   }
@@ -454,12 +446,8 @@ private:
     }
     // Polygons: a size, then that many indices. The declared total only sizes the first
     // reservation; the indices actually read are what counts.
-    try {
-      v_.sizes.resize(v_.polygons);
-      v_.indices.reserve(std::min<std::size_t>(v_.total, data_.size() / 2));
-    } catch (const std::bad_alloc &) {
-      allocFailed("short", v_.polygons, __LINE__, kModule);
-    }
+    ALLOC_OR_REPORT("short", v_.polygons, kModule, v_.sizes.resize(v_.polygons);
+                    v_.indices.reserve(std::min<std::size_t>(v_.total, data_.size() / 2)));
     for (uint32_t p = 0; p < v_.polygons; ++p) {
       int32_t k;
       if (!Index(k) || k < 0) return false;

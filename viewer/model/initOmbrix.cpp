@@ -7,19 +7,12 @@ std::vector<Coord> morph_vertices;
 std::vector<Vector> flyby_prp;
 std::vector<Vector> flyby_vpn;
 
+static const char *const kModule = "initOmbrix";
+
 Shape *CreateShape(int16_t type) {
-  Shape *shape = nullptr;
-  try {
-    shape = new Shape();
-  } catch (const std::bad_alloc &) {
-    allocFailed("Shape", 1, __LINE__, "initOmbrix");
-  }
-  try {
-    shape->part.reset(new Part());
-  } catch (const std::bad_alloc &) {
-    delete shape;
-    allocFailed("Part", 1, __LINE__, "initOmbrix");
-  }
+  std::unique_ptr<Shape> shape;
+  ALLOC_OR_REPORT("Shape", 1, kModule, shape.reset(new Shape()));
+  ALLOC_OR_REPORT("Part", 1, kModule, shape->part.reset(new Part()));
   shape->type = type;
   Part &p = *shape->part;
   p.back_faces = 2;
@@ -29,8 +22,8 @@ Shape *CreateShape(int16_t type) {
   p.vertex_count = 0;
   p.scale_on = p.rotate_on = p.translate_on = 0;
   ReleaseShape();
-  currentShape = shape;
-  return shape;
+  currentShape = shape.release();
+  return currentShape;
 }
 
 void ReleaseShape() {
@@ -44,11 +37,11 @@ void ReleaseShape() {
 uint32_t *AddFacet(Part &part, uint32_t count, const char *module, int line) {
   std::size_t first = part.facet_vertex_pool.size();
   if (first + count > UINT32_MAX) fatal(1, "%s: the object has too many facet indices\n", module);
-  try {
-    part.facet_vertex_pool.resize(first + count);
-    part.facets.push_back(FacetList{count, static_cast<uint32_t>(first)});
-  } catch (const std::bad_alloc &) {
-    allocFailed("uint", count, line, module);
-  }
+  allocOrReport(
+      [&] {
+        part.facet_vertex_pool.resize(first + count);
+        part.facets.push_back(FacetList{count, static_cast<uint32_t>(first)});
+      },
+      "uint", count, line, module);
   return part.facet_vertex_pool.data() + first;
 }

@@ -6,16 +6,13 @@
 #include <utility>
 
 std::unique_ptr<Part> NewPartRecord(const char *module, int line) {
-  try {
-    auto part = std::make_unique<Part>();
-    // The record starts empty: nothing but the arrays the reader fills is ever read from it.
-    part->back_faces = 0;
-    part->facet_offset = 0;
-    part->vertex_order = 0;
-    return part;
-  } catch (const std::bad_alloc &) {
-    allocFailed("Part", 1, line, module);
-  }
+  std::unique_ptr<Part> part;
+  allocOrReport([&] { part = std::make_unique<Part>(); }, "Part", 1, line, module);
+  // The record starts empty: nothing but the arrays the reader fills is ever read from it.
+  part->back_faces = 0;
+  part->facet_offset = 0;
+  part->vertex_order = 0;
+  return part;
 }
 
 void MovePartGeometry(Part &from, Part &to) {

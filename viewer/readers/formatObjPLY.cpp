@@ -3,28 +3,10 @@
 #include "viewer/model/object.h"
 
 #include <cstdint>
-#include <sys/mman.h>
 
 namespace {
 
 const char *const kModule = "formatObj";
-
-// Sizes a large array like ALLOC_ARRAY, but first asks for huge pages over its memory, so that
-// filling a million entries costs a handful of page faults instead of thousands.
-template <class T> void AllocLarge(std::vector<T> &v, std::size_t n, const char *type, int line) {
-  try {
-    v.reserve(n);
-  } catch (const std::exception &) {
-    allocFailed(type, static_cast<long long>(n), line, kModule);
-  }
-  const std::size_t huge = 2u << 20;
-  uintptr_t begin = reinterpret_cast<uintptr_t>(v.data());
-  uintptr_t end = begin + n * sizeof(T);
-  uintptr_t first = (begin + huge - 1) & ~static_cast<uintptr_t>(huge - 1);
-  uintptr_t last = end & ~static_cast<uintptr_t>(huge - 1);
-  if (last > first) madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-  allocArray(v, n, type, kModule, line);
-}
 
 // Colours are kept as 0..1 like every other reader's; the file's bytes run 0..255.
 ColorRGB ByteColor(unsigned char r, unsigned char g, unsigned char b) {
@@ -42,11 +24,11 @@ void PLYFormatObj(Surface &surface, Shape &shape) {
   const std::size_t nv = part.vertex_count;
   if (surface.vlist.size() < nv || surface.flist.size() < part.facet_count)
     fatal(1, "PLYFormatObj: %s: fewer records than counted\n", objName.c_str());
-  AllocLarge(part.vertices, nv, "Coord", __LINE__);
+  ALLOC_ARRAY(part.vertices, nv, "Coord", kModule);
   bool normals = surface.has_nx && surface.has_ny && surface.has_nz;
   bool vcolors = surface.has_vred && surface.has_vgreen && surface.has_vblue;
-  if (normals) AllocLarge(part.vertex_normals, nv, "Vector", __LINE__);
-  if (vcolors) AllocLarge(part.vertex_colors, nv, "ColorRGB", __LINE__);
+  if (normals) ALLOC_ARRAY(part.vertex_normals, nv, "Vector", kModule);
+  if (vcolors) ALLOC_ARRAY(part.vertex_colors, nv, "ColorRGB", kModule);
   for (std::size_t j = 0; j < nv; ++j) {
     const PlyVertex &v = surface.vlist[j];
     part.vertices[j] = Coord{v.x, v.y, v.z};
@@ -58,10 +40,10 @@ void PLYFormatObj(Surface &surface, Shape &shape) {
   const std::size_t nf = part.facet_count;
   unsigned long long total = surface.corner_count;
   if (total > UINT32_MAX) fatal(1, "PLYFormatObj: %s has too many face corners\n", objName.c_str());
-  AllocLarge(part.facets, nf, "FacetList", __LINE__);
-  AllocLarge(part.facet_vertex_pool, static_cast<std::size_t>(total), "uint", __LINE__);
+  ALLOC_ARRAY(part.facets, nf, "FacetList", kModule);
+  ALLOC_ARRAY(part.facet_vertex_pool, static_cast<std::size_t>(total), "uint", kModule);
   bool fcolors = surface.has_fred && surface.has_fgreen && surface.has_fblue;
-  if (fcolors) AllocLarge(part.polygon_colors, nf, "ColorRGB", __LINE__);
+  if (fcolors) ALLOC_ARRAY(part.polygon_colors, nf, "ColorRGB", kModule);
   uint32_t first = 0;
   uint32_t *pool = part.facet_vertex_pool.data();
   for (std::size_t k = 0; k < nf; ++k) {

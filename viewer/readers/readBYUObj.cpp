@@ -60,18 +60,10 @@ std::unique_ptr<Part> BYUReadObj() {
   // can hold, not what the header claims.
   std::size_t room = in.Remaining() / 2 + 1;
   std::size_t facetGuess = std::min<std::size_t>(static_cast<std::size_t>(polygonCount), room);
-  try {
-    part->facets.reserve(facetGuess);
-  } catch (const std::bad_alloc &) {
-    allocFailed("FacetList", static_cast<long long>(facetGuess), __LINE__, kModule);
-  }
+  ALLOC_OR_REPORT("FacetList", facetGuess, kModule, part->facets.reserve(facetGuess));
   std::vector<uint32_t> &pool = part->facet_vertex_pool;
   std::size_t poolGuess = std::min(facetGuess * 3, room);
-  try {
-    pool.reserve(poolGuess);
-  } catch (const std::bad_alloc &) {
-    allocFailed("uint", static_cast<long long>(poolGuess), __LINE__, kModule);
-  }
+  ALLOC_OR_REPORT("uint", poolGuess, kModule, pool.reserve(poolGuess));
 
   // A polygon ends at its negated number; at the end of the file or at something that is not a
   // number it ends with what it has, and reading stops there, since nothing after it could be read.
@@ -89,21 +81,16 @@ std::unique_ptr<Part> BYUReadObj() {
       if (number < 1 || number > vertexCount)
         fatal(1, "BYUReadObj: %s: polygon %lld uses vertex number %lld, outside 1 to %lld\n", path,
               k + 1, last ? -number : number, vertexCount);
-      try {
-        pool.push_back(static_cast<uint32_t>(number - 1));
-      } catch (const std::bad_alloc &) {
-        allocFailed("uint", static_cast<long long>(pool.size() + 1), __LINE__, kModule);
-      }
+      ALLOC_OR_REPORT("uint", pool.size() + 1, kModule,
+                      pool.push_back(static_cast<uint32_t>(number - 1)));
       if (last) break;
     }
     std::size_t count = pool.size() - first;
     if (count == 0) continue;
     if (pool.size() > UINT32_MAX) fatal(1, "BYUReadObj: %s: too many vertex numbers\n", path);
-    try {
-      part->facets.push_back(FacetList{static_cast<uint32_t>(count), static_cast<uint32_t>(first)});
-    } catch (const std::bad_alloc &) {
-      allocFailed("FacetList", static_cast<long long>(part->facets.size() + 1), __LINE__, kModule);
-    }
+    ALLOC_OR_REPORT("FacetList", part->facets.size() + 1, kModule,
+                    part->facets.push_back(
+                        FacetList{static_cast<uint32_t>(count), static_cast<uint32_t>(first)}));
   }
   part->facet_count = static_cast<uint32_t>(part->facets.size());
   return part;

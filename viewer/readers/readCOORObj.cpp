@@ -116,13 +116,7 @@ static void ReadPolygons(Part &part, const std::vector<char> &data, const std::s
     if (next == first) continue;
     part.facets[k] = FacetList{next - first, first};
     auto [it, added] = known.emplace(word, static_cast<uint32_t>(names.size()));
-    if (added) {
-      try {
-        names.push_back(word);
-      } catch (const std::bad_alloc &) {
-        allocFailed("char", static_cast<long long>(word.size() + 1), __LINE__, kModule);
-      }
-    }
+    if (added) ALLOC_OR_REPORT("char", word.size() + 1, kModule, names.push_back(word));
     facetName[k++] = it->second;
   }
 }

@@ -323,11 +323,8 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   ALLOC_ARRAY(list->polys, static_cast<std::size_t>(list->poly_count), "Poly", kModule);
   // The pool grows ahead of the polygons and is cut to what they use at the end.
   std::size_t used = 0;
-  try {
-    list->index_pool.resize(static_cast<std::size_t>(list->poly_count) * 3);
-  } catch (const std::bad_alloc &) {
-    allocFailed("int", int64_t(list->poly_count) * 3, __LINE__, kModule);
-  }
+  ALLOC_OR_REPORT("int", int64_t(list->poly_count) * 3, kModule,
+                  list->index_pool.resize(static_cast<std::size_t>(list->poly_count) * 3));
 
   for (int32_t k = 0; k < list->poly_count;) {
     Poly &poly = list->polys[static_cast<std::size_t>(k)];
@@ -343,13 +340,9 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
       return nullptr;
     }
     used += static_cast<std::size_t>(count);
-    if (used > list->index_pool.size()) {
-      try {
-        list->index_pool.resize(std::max(used, 2 * list->index_pool.size()));
-      } catch (const std::bad_alloc &) {
-        allocFailed("int", count, __LINE__, kModule);
-      }
-    }
+    if (used > list->index_pool.size())
+      ALLOC_OR_REPORT("int", count, kModule,
+                      list->index_pool.resize(std::max(used, 2 * list->index_pool.size())));
     poly.count = count;
     poly.first = static_cast<uint32_t>(first);
     int32_t *idx = list->index_pool.data() + first;

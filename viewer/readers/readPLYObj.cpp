@@ -94,11 +94,7 @@ template <class T> void AllocRecords(PlyRecords<T> &v, int n, const char *type, 
 std::unique_ptr<Surface> PLYReadObj() {
   FoundFile found = FindObjectFile(kTypePLY, objName);
   std::unique_ptr<Surface> s;
-  try {
-    s = std::make_unique<Surface>();
-  } catch (const std::bad_alloc &) {
-    allocFailed("Surface", 1, __LINE__, kModule);
-  }
+  ALLOC_OR_REPORT("Surface", 1, kModule, s = std::make_unique<Surface>());
 
   std::unique_ptr<PlyStream> ply = ply_read_header(found.file.get(), &s->nelems, &s->elem_names);
   if (!ply) {

@@ -347,75 +347,81 @@ int CompressionKind() {
   return 0;
 }
 
+namespace {
+
+// The steps behind Decompress, Recompress and ConvertVRML; each public step reports a text it
+// cannot have as the module's "char" buffer.
+void DecompressObject(int kind) {
+  static bool registered = false;
+  if (!registered) registered = std::atexit(RestoreAtExit) == 0;
+  std::string objPath = GetObjPath();
+  std::string plain = objName.substr(0, objName.size() - std::strlen(Suffix(kind)));
+  if (!DirIsReadOnly(objPath) && OnlyCompressedFiles(objPath, objName, kind)) {
+    RestorePlan next;
+    next.command = ToolCommand(kind, CompressTool(kind)) + " " + PatternWord(objPath, objName);
+    next.check = objPath + "/" + plain;
+    Arm(std::move(next));
+    RunCommand(ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(objPath, objName));
+  } else {
+    // A folder we may not write, or one where working in place would change files that are
+    // not ours to change: the object is read from copies. They go into a folder of our own:
+    // removing "stem.*" from a shared scratch folder could delete other programs' files.
+    std::string tmpl = TmpPath() + "/mirandel-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+      warn("Cannot create a scratch folder in %s: %s\n", TmpPath().c_str(), std::strerror(errno));
+    } else {
+      std::string scratch(buf.data());
+      RestorePlan next;
+      next.command = EnvOr("REMOVE_COMMAND", "rm -f") + " " + PatternWord(scratch, objName);
+      next.scratch = scratch;
+      Arm(std::move(next));
+      RunCommand(EnvOr("COPY_COMMAND", "cp") + " " + PatternWord(objPath, objName) + " " +
+                 DirWord(scratch) + "/");
+      std::string command =
+          ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(scratch, objName);
+      SetObjectFolder(scratch);
+      RunCommand(command);
+    }
+  }
+  objName = plain;
+}
+
+void RecompressObject(int kind) {
+  Restore();
+  if (!EndsWith(objName, Suffix(kind))) objName += Suffix(kind);
+}
+
+void ConvertWorld() {
+  std::string objPath = GetObjPath();
+  std::size_t dot = objName.rfind('.');
+  std::string stem = dot == std::string::npos ? objName : objName.substr(0, dot);
+  std::string converter = EnvOr("WRL2GEOM_COMMAND", "");
+  if (converter.empty()) converter = DefaultConverter();
+  std::string command = converter + " " + DirWord(objPath) + "/" + ShellQuote(stem + ".wrl") + " " +
+                        DirWord(objPath) + "/" + ShellQuote(stem + ".geom");
+  int status = RunCommand(command, true);
+  // A geometry file left from an earlier conversion would otherwise be shown as if this one
+  // had worked.
+  if (status != 0) fatal(1, "File %s.wrl could not be converted\n", stem.c_str());
+  objName = stem + ".geom";
+}
+
+} // namespace
+
 void Decompress(int kind) {
   if (kind != 1 && kind != 2) return;
-  try {
-    static bool registered = false;
-    if (!registered) registered = std::atexit(RestoreAtExit) == 0;
-    std::string objPath = GetObjPath();
-    std::string plain = objName.substr(0, objName.size() - std::strlen(Suffix(kind)));
-    if (!DirIsReadOnly(objPath) && OnlyCompressedFiles(objPath, objName, kind)) {
-      RestorePlan next;
-      next.command = ToolCommand(kind, CompressTool(kind)) + " " + PatternWord(objPath, objName);
-      next.check = objPath + "/" + plain;
-      Arm(std::move(next));
-      RunCommand(ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(objPath, objName));
-    } else {
-      // A folder we may not write, or one where working in place would change files that are
-      // not ours to change: the object is read from copies. They go into a folder of our own:
-      // removing "stem.*" from a shared scratch folder could delete other programs' files.
-      std::string tmpl = TmpPath() + "/mirandel-XXXXXX";
-      std::vector<char> buf(tmpl.begin(), tmpl.end());
-      buf.push_back('\0');
-      if (!mkdtemp(buf.data())) {
-        warn("Cannot create a scratch folder in %s: %s\n", TmpPath().c_str(), std::strerror(errno));
-      } else {
-        std::string scratch(buf.data());
-        RestorePlan next;
-        next.command = EnvOr("REMOVE_COMMAND", "rm -f") + " " + PatternWord(scratch, objName);
-        next.scratch = scratch;
-        Arm(std::move(next));
-        RunCommand(EnvOr("COPY_COMMAND", "cp") + " " + PatternWord(objPath, objName) + " " +
-                   DirWord(scratch) + "/");
-        std::string command =
-            ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(scratch, objName);
-        SetObjectFolder(scratch);
-        RunCommand(command);
-      }
-    }
-    objName = plain;
-  } catch (const std::bad_alloc &) {
-    allocFailed("char", 1, __LINE__, kModule);
-  }
+  ALLOC_OR_REPORT("char", 1, kModule, DecompressObject(kind));
 }
 
 void Recompress(int kind) {
   if (kind != 1 && kind != 2) return;
-  try {
-    Restore();
-    if (!EndsWith(objName, Suffix(kind))) objName += Suffix(kind);
-  } catch (const std::bad_alloc &) {
-    allocFailed("char", 1, __LINE__, kModule);
-  }
+  ALLOC_OR_REPORT("char", 1, kModule, RecompressObject(kind));
 }
 
 void ConvertVRML() {
-  try {
-    std::string objPath = GetObjPath();
-    std::size_t dot = objName.rfind('.');
-    std::string stem = dot == std::string::npos ? objName : objName.substr(0, dot);
-    std::string converter = EnvOr("WRL2GEOM_COMMAND", "");
-    if (converter.empty()) converter = DefaultConverter();
-    std::string command = converter + " " + DirWord(objPath) + "/" + ShellQuote(stem + ".wrl") +
-                          " " + DirWord(objPath) + "/" + ShellQuote(stem + ".geom");
-    int status = RunCommand(command, true);
-    // A geometry file left from an earlier conversion would otherwise be shown as if this one
-    // had worked.
-    if (status != 0) fatal(1, "File %s.wrl could not be converted\n", stem.c_str());
-    objName = stem + ".geom";
-  } catch (const std::bad_alloc &) {
-    allocFailed("char", 1, __LINE__, kModule);
-  }
+  ALLOC_OR_REPORT("char", 1, kModule, ConvertWorld());
 }
 
 std::string DefaultConverter() {

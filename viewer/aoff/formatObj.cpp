@@ -40,20 +40,6 @@ void Unsupported(const AOFFProp &p) {
   warn("AOFFProp Type: %d\n", p.kind);
 }
 
-float First(const AOFFProp &p) {
-  return ToFloat(p.value.Number(0, 0));
-}
-
-void LightOn(const AOFFProp &p, LightState &lights, int which) {
-  if (p.value.Number(0, 0) == 1.0) lights.light_on[which] = 1;
-}
-
-Vector Direction(const AOFFProp &p) {
-  Vector d = Triple<Vector>(p.value, 0);
-  NormalizeVector(d);
-  return d;
-}
-
 // Where a supplied array came from, so that a size mismatch can name its file.
 struct Supplied {
   std::string file;
@@ -73,6 +59,97 @@ void CheckCount(std::vector<T> &have, uint32_t want, const Supplied &from, const
   if (!have.empty() && have.size() != want)
     fatal(1, "AOFFFormatObj: %s holds %zu %s for an object of %u %s\n", from.file.c_str(),
           have.size(), what, want, per);
+}
+
+// The properties a header gives inline ("default" lines): each sets its part of the Shape from
+// the line's values. Names not listed here, nor handled above, are skipped silently.
+struct InlineProp {
+  const char *name;
+  void (*set)(const AOFFValue &v, Shape &shape);
+};
+
+void Floats3(const AOFFValue &v, float out[3]) {
+  for (int k = 0; k < 3; ++k) out[k] = ToFloat(v.Number(0, static_cast<std::size_t>(k)));
+}
+float First(const AOFFValue &v) {
+  return ToFloat(v.Number(0, 0));
+}
+void LightOn(const AOFFValue &v, LightState &lights, int which) {
+  if (v.Number(0, 0) == 1.0) lights.light_on[which] = 1;
+}
+Vector Direction(const AOFFValue &v) {
+  Vector d = Triple<Vector>(v, 0);
+  NormalizeVector(d);
+  return d;
+}
+LightSource &Ambient(Shape &s) {
+  return s.lights.light[0];
+}
+LightSource &Direct(Shape &s) {
+  return s.lights.light[1];
+}
+LightSource &Positional(Shape &s) {
+  return s.lights.light[2];
+}
+LightSource &Spot(Shape &s) {
+  return s.lights.light[3];
+}
+
+const InlineProp kInlineProps[] = {
+    {"rotate",
+     [](const AOFFValue &v, Shape &s) {
+       s.part->rotate_on = 1;
+       Floats3(v, s.part->rotate);
+     }},
+    {"translate",
+     [](const AOFFValue &v, Shape &s) {
+       s.part->translate_on = 1;
+       Floats3(v, s.part->translate);
+     }},
+    {"scale",
+     [](const AOFFValue &v, Shape &s) {
+       s.part->scale_on = 1;
+       Floats3(v, s.part->scale);
+     }},
+    {"material_colors",
+     [](const AOFFValue &v, Shape &s) { s.object_color = Triple<ColorRGB>(v, 0); }},
+    {"ambient_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 0); }},
+    {"ambient_color",
+     [](const AOFFValue &v, Shape &s) { Ambient(s).color = Triple<ColorRGB>(v, 0); }},
+    {"direct_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 1); }},
+    {"direct_direction", [](const AOFFValue &v, Shape &s) { Direct(s).direction = Direction(v); }},
+    {"direct_color",
+     [](const AOFFValue &v, Shape &s) { Direct(s).color = Triple<ColorRGB>(v, 0); }},
+    {"position_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 2); }},
+    {"position_point",
+     [](const AOFFValue &v, Shape &s) { Positional(s).position = Triple<Coord>(v, 0); }},
+    {"position_atten1",
+     [](const AOFFValue &v, Shape &s) { Positional(s).attenuation1 = First(v); }},
+    {"position_atten2",
+     [](const AOFFValue &v, Shape &s) { Positional(s).attenuation2 = First(v); }},
+    {"position_color",
+     [](const AOFFValue &v, Shape &s) { Positional(s).color = Triple<ColorRGB>(v, 0); }},
+    {"spot_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 3); }},
+    {"spot_point", [](const AOFFValue &v, Shape &s) { Spot(s).position = Triple<Coord>(v, 0); }},
+    {"spot_direction", [](const AOFFValue &v, Shape &s) { Spot(s).direction = Direction(v); }},
+    {"spot_atten1", [](const AOFFValue &v, Shape &s) { Spot(s).attenuation1 = First(v); }},
+    {"spot_atten2", [](const AOFFValue &v, Shape &s) { Spot(s).attenuation2 = First(v); }},
+    {"spot_conc", [](const AOFFValue &v, Shape &s) { Spot(s).concentration = First(v); }},
+    {"spot_angle", [](const AOFFValue &v, Shape &s) { Spot(s).spread_angle = First(v); }},
+    {"spot_color", [](const AOFFValue &v, Shape &s) { Spot(s).color = Triple<ColorRGB>(v, 0); }},
+    {"ambient_coef", [](const AOFFValue &v, Shape &s) { s.part->ambient_coef = First(v); }},
+    {"diffuse_coef", [](const AOFFValue &v, Shape &s) { s.part->diffuse_coef = First(v); }},
+    {"specular_coef", [](const AOFFValue &v, Shape &s) { s.part->specular_coef = First(v); }},
+    {"specular_power", [](const AOFFValue &v, Shape &s) { s.part->specular_power = First(v); }},
+    {"specular_color",
+     [](const AOFFValue &v, Shape &s) { s.part->specular_color = Triple<ColorRGB>(v, 0); }},
+    {"transmission", [](const AOFFValue &v, Shape &s) { s.part->transmission = First(v); }},
+};
+
+const InlineProp *FindInline(const std::string &name) {
+  for (const InlineProp &p : kInlineProps)
+    if (name == p.name) return &p;
+  return nullptr;
 }
 
 } // namespace
@@ -116,7 +193,6 @@ void AOFFGeometryToPart(const AOFFValue &g, int offset, const std::string &file,
 
 void AOFFFormatObj(const ObjDesc &desc, Shape &shape) {
   Part &part = *shape.part;
-  LightState &lights = shape.lights;
 
   // Pass 1: the switches that the geometry and the supplied normals depend on.
   for (const AOFFProp &p : desc.props) {
@@ -209,88 +285,12 @@ void AOFFFormatObj(const ObjDesc &desc, Shape &shape) {
         continue;
       }
       Records(v, morph_vertices, "Coord");
-    } else {
-      // The inline properties.
-      static const char *const kInline[] = {
-          "rotate",          "translate",      "scale",          "material_colors",
-          "ambient_on",      "ambient_color",  "direct_on",      "direct_direction",
-          "direct_color",    "position_on",    "position_point", "position_atten1",
-          "position_atten2", "position_color", "spot_on",        "spot_point",
-          "spot_direction",  "spot_atten1",    "spot_atten2",    "spot_conc",
-          "spot_angle",      "spot_color",     "ambient_coef",   "diffuse_coef",
-          "specular_coef",   "specular_power", "specular_color", "transmission"};
-      bool known = false;
-      for (const char *name : kInline) known = known || n == name;
-      if (!known) continue;
+    } else if (const InlineProp *inl = FindInline(n)) {
       if (!isDefault) {
         Unsupported(p);
         continue;
       }
-      auto triple = [&](float out[3]) {
-        for (int k = 0; k < 3; ++k) out[k] = ToFloat(v.Number(0, static_cast<std::size_t>(k)));
-      };
-      LightSource &ambient = lights.light[0], &direct = lights.light[1],
-                  &position = lights.light[2], &spot = lights.light[3];
-      if (n == "rotate") {
-        part.rotate_on = 1;
-        triple(part.rotate);
-      } else if (n == "translate") {
-        part.translate_on = 1;
-        triple(part.translate);
-      } else if (n == "scale") {
-        part.scale_on = 1;
-        triple(part.scale);
-      } else if (n == "material_colors") {
-        shape.object_color = Triple<ColorRGB>(v, 0);
-      } else if (n == "ambient_on") {
-        LightOn(p, lights, 0);
-      } else if (n == "ambient_color") {
-        ambient.color = Triple<ColorRGB>(v, 0);
-      } else if (n == "direct_on") {
-        LightOn(p, lights, 1);
-      } else if (n == "direct_direction") {
-        direct.direction = Direction(p);
-      } else if (n == "direct_color") {
-        direct.color = Triple<ColorRGB>(v, 0);
-      } else if (n == "position_on") {
-        LightOn(p, lights, 2);
-      } else if (n == "position_point") {
-        position.position = Triple<Coord>(v, 0);
-      } else if (n == "position_atten1") {
-        position.attenuation1 = First(p);
-      } else if (n == "position_atten2") {
-        position.attenuation2 = First(p);
-      } else if (n == "position_color") {
-        position.color = Triple<ColorRGB>(v, 0);
-      } else if (n == "spot_on") {
-        LightOn(p, lights, 3);
-      } else if (n == "spot_point") {
-        spot.position = Triple<Coord>(v, 0);
-      } else if (n == "spot_direction") {
-        spot.direction = Direction(p);
-      } else if (n == "spot_atten1") {
-        spot.attenuation1 = First(p);
-      } else if (n == "spot_atten2") {
-        spot.attenuation2 = First(p);
-      } else if (n == "spot_conc") {
-        spot.concentration = First(p);
-      } else if (n == "spot_angle") {
-        spot.spread_angle = First(p);
-      } else if (n == "spot_color") {
-        spot.color = Triple<ColorRGB>(v, 0);
-      } else if (n == "ambient_coef") {
-        part.ambient_coef = First(p);
-      } else if (n == "diffuse_coef") {
-        part.diffuse_coef = First(p);
-      } else if (n == "specular_coef") {
-        part.specular_coef = First(p);
-      } else if (n == "specular_power") {
-        part.specular_power = First(p);
-      } else if (n == "specular_color") {
-        part.specular_color = Triple<ColorRGB>(v, 0);
-      } else if (n == "transmission") {
-        part.transmission = First(p);
-      }
+      inl->set(v, shape);
     }
   }
   if (vcFrom.pendingDefault) {

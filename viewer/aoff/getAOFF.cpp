@@ -65,23 +65,28 @@ AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat) {
   return std::move(prop.value);
 }
 
-static std::string ObjDir() {
-  return GetObjPath() + "/";
+bool AOFFFilesOf(const std::string &name, AOFFFiles &files) {
+  std::size_t slash = name.rfind('/');
+  std::string bare = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (!AOFFStem(bare, files.stem)) return false;
+  std::string at = GetObjPath() + "/" + files.stem;
+  files.header = at + ".aoff";
+  files.geom = at + ".geom";
+  files.pnorm = at + ".pnorm";
+  files.vnorm = at + ".vnorm";
+  return true;
 }
 
 void getAOFF(std::string &name) {
-  std::size_t slash = name.rfind('/');
-  std::string bare = slash == std::string::npos ? name : name.substr(slash + 1);
-  std::string stem;
-  if (!AOFFStem(bare, stem)) return;
-  std::string header = stem + ".aoff";
-  std::string headerPath = ObjDir() + header;
-  if (!FileExistsAt(headerPath)) {
+  AOFFFiles files;
+  if (!AOFFFilesOf(name, files)) return;
+  std::string header = files.stem + ".aoff";
+  if (!FileExistsAt(files.header)) {
     HoldEndSignals hold;
-    FILE *f = std::fopen(headerPath.c_str(), "a");
+    FILE *f = std::fopen(files.header.c_str(), "a");
     if (!f) fatal(1, "Error -- %s does not exist 2\n", header.c_str());
-    std::fprintf(f, "\ngeometry\t\tindexed_poly\tfff\t\t%s\n", (stem + ".geom").c_str());
+    std::fprintf(f, "\ngeometry\t\tindexed_poly\tfff\t\t%s\n", (files.stem + ".geom").c_str());
     if (std::fclose(f) != 0) fatal(1, "Error -- %s does not exist 2\n", header.c_str());
   }
-  name = (slash == std::string::npos ? std::string() : name.substr(0, slash + 1)) + header;
+  name = name.substr(0, name.rfind('/') + 1) + header;
 }

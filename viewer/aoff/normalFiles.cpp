@@ -5,7 +5,6 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "viewer/model/normalsObj.h"
-#include "viewer/model/object.h"
 
 #include <cstdio>
 #include <string>
@@ -31,15 +30,10 @@ static std::string NormalFileText(const std::vector<Vector> &normals) {
 }
 
 void MakeNormalFiles(const std::string &name) {
-  std::size_t slash = name.rfind('/');
-  std::string bare = slash == std::string::npos ? name : name.substr(slash + 1);
-  std::string stem;
-  if (!AOFFStem(bare, stem)) return;
-  std::string dir = GetObjPath() + "/";
-  std::string header = dir + stem + ".aoff";
-  std::string pnorm = dir + stem + ".pnorm";
-  std::string vnorm = dir + stem + ".vnorm";
-  std::string geom = dir + stem + ".geom";
+  AOFFFiles files;
+  if (!AOFFFilesOf(name, files)) return;
+  const std::string &stem = files.stem, &header = files.header, &geom = files.geom;
+  const std::string &pnorm = files.pnorm, &vnorm = files.vnorm;
 
   if (!FileExistsAt(header)) fatal(1, "File \"%s\" does not exist 3\n", header.c_str());
   bool namesPnorm = false, namesVnorm = false;

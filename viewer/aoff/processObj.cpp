@@ -3,7 +3,6 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "viewer/model/normalsObj.h"
-#include "viewer/model/object.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -45,13 +44,9 @@ static std::string CanonicalGeom(const AOFFValue &g) {
 }
 
 void processObj(const std::string &name) {
-  std::size_t slash = name.rfind('/');
-  std::string bare = slash == std::string::npos ? name : name.substr(slash + 1);
-  std::string stem;
-  if (!AOFFStem(bare, stem)) return;
-  std::string dir = GetObjPath() + "/";
-  std::string headerPath = dir + stem + ".aoff";
-  std::string geomPath = dir + stem + ".geom";
+  AOFFFiles files;
+  if (!AOFFFilesOf(name, files)) return;
+  const std::string &headerPath = files.header, &geomPath = files.geom;
 
   if (!FileExistsAt(headerPath)) fatal(1, "File \"%s\" does not exist 4\n", headerPath.c_str());
   bool hasScale = false, hasTranslate = false, hasOffset = false;

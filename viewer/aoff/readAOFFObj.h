@@ -40,6 +40,17 @@ void MakeNormalFiles(const std::string &name);
 // The stem of a bare name ending in "aoff" or "geom" (less its last five characters); false,
 // after the extension message, for any other name.
 bool AOFFStem(const std::string &name, std::string &stem);
+// The files of an AOFF object in OBJ_PATH, named from its header's or its geometry's name.
+struct AOFFFiles {
+  std::string stem;   // the bare name less its ".aoff" or ".geom"
+  std::string header; // OBJ_PATH/stem.aoff, and so on
+  std::string geom;
+  std::string pnorm;
+  std::string vnorm;
+};
+// The files of `name` (its folder part, if any, is left aside); false, after AOFFStem's message,
+// for a name that ends in neither "aoff" nor "geom".
+bool AOFFFilesOf(const std::string &name, AOFFFiles &files);
 // Reads a ".geom" file (text or binary indexed_poly of "fff" records); ends the run with
 // `missingFormat` (given the path) when it does not exist.
 AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat);

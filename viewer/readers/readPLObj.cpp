@@ -203,64 +203,207 @@ static void PLMessage(const char *fmt, ...) {
   plMessageWritten = true;
 }
 
-// Grey for faces that carry no colour, and the scale of 0-255 colour values.
-static const float kDefaultGrey = 170.0f / 255.0f;
-static const float kInv255 = 0.003921569f;
+namespace {
 
-std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const char *name) {
-  const unsigned char *base = reinterpret_cast<const unsigned char *>(data);
-  PLStream s{base, base + size};
-  std::vector<unsigned char> pushedBack;
+// What the header says about the file.
+struct OFFHeader {
+  int flags = 0;     // kPLVertexColors and kPLVertexNormals
+  bool four = false; // vertices of four coordinates
+  bool seen = false; // the file has a header: a headerless one begins with its counts
+  bool binary = false;
+};
 
-  // Header: optional prefixes "C", "N", "4", "S" in this order, then "OFF" and maybe "BINARY".
-  int flags = 0;
-  bool four = false, smooth = false, headerSeen = false, binary = false;
+// Every value needs at least one byte and a separator in ascii, four bytes in binary: `values`
+// the rest of the input cannot hold are refused before anything is allocated for them.
+bool Fits(const PLStream &s, int64_t values, int64_t bytesPerValue) {
+  return values * bytesPerValue <= static_cast<int64_t>(s.end - s.p) + 1;
+}
+
+// The header: optional prefixes "C", "N", "4", "S" in this order, then "OFF" and maybe "BINARY".
+// False when the input is no OFF object. A headerless file's "4" taken for the prefix is given
+// back to its first count, through `pushedBack` where something stood between them.
+bool ReadHeader(PLStream &s, std::vector<unsigned char> &pushedBack, OFFHeader &h) {
+  bool smooth = false;
   const unsigned char *fourAt = nullptr;
   int c = PLNextChar(s, 0);
-  if (c == 'C') flags = kPLVertexColors, c = (++s.p < s.end) ? *s.p : PL_EOF;
-  if (c == 'N') flags |= kPLVertexNormals, c = (++s.p < s.end) ? *s.p : PL_EOF;
-  if (c == '4') fourAt = s.p, four = true, c = (++s.p < s.end) ? *s.p : PL_EOF;
+  if (c == 'C') h.flags = kPLVertexColors, c = (++s.p < s.end) ? *s.p : PL_EOF;
+  if (c == 'N') h.flags |= kPLVertexNormals, c = (++s.p < s.end) ? *s.p : PL_EOF;
+  if (c == '4') fourAt = s.p, h.four = true, c = (++s.p < s.end) ? *s.p : PL_EOF;
   // "S" (smooth) brings no normals of its own: without "N" the vertex normals are computed from the
   // facets like any object's, never taken as zero (which would draw the object black).
   if (c == 'S') smooth = true, c = (++s.p < s.end) ? *s.p : PL_EOF;
   if (c == 'O') {
     ++s.p;
-    if (PLExpectString(s, "FF") == 0) headerSeen = true;
+    if (PLExpectString(s, "FF") == 0) h.seen = true;
     c = s.p < s.end ? *s.p : PL_EOF;
   }
-  if (headerSeen) {
+  if (h.seen) {
     if (PLNextChar(s, kPLStopAtNewline) == 'B' && PLExpectString(s, "BINARY") == 0) {
-      binary = true;
-      if (PLNextChar(s, kPLStopAtNewline) != '\n') return nullptr;
+      h.binary = true;
+      if (PLNextChar(s, kPLStopAtNewline) != '\n') return false;
       ++s.p;
     }
-  } else {
-    // A headerless file begins with its counts. A "4" taken for the prefix belongs to the first
-    // count: it goes back before the digit, or stands alone as the count itself ("4 4 6").
-    bool fourAlone =
-        four && !smooth && s.p == fourAt + 1 && (c == ' ' || c == '\t' || c == '\r' || c == '\n');
-    if (!IsDigit(c) && !fourAlone) return nullptr;
-    if (four) {
-      --s.p;
-      if (*s.p != '4') {
-        // Something stood between the "4" and the digit: the number goes on in a copy.
-        pushedBack.assign(1, '4');
-        pushedBack.insert(pushedBack.end(), s.p + 1, s.end);
-        s.p = pushedBack.data();
-        s.end = s.p + pushedBack.size();
-      }
-    }
-    flags = 0;
-    four = false;
+    return true;
   }
+  // A headerless file begins with its counts. A "4" taken for the prefix belongs to the first
+  // count: it goes back before the digit, or stands alone as the count itself ("4 4 6").
+  bool fourAlone =
+      h.four && !smooth && s.p == fourAt + 1 && (c == ' ' || c == '\t' || c == '\r' || c == '\n');
+  if (!IsDigit(c) && !fourAlone) return false;
+  if (h.four) {
+    --s.p;
+    if (*s.p != '4') {
+      // Something stood between the "4" and the digit: the number goes on in a copy.
+      pushedBack.assign(1, '4');
+      pushedBack.insert(pushedBack.end(), s.p + 1, s.end);
+      s.p = pushedBack.data();
+      s.end = s.p + pushedBack.size();
+    }
+  }
+  h.flags = 0;
+  h.four = false;
+  return true;
+}
+
+// The values of an ascii vertex colour before its optional alpha; a binary one has four.
+int ColorValues(const OFFHeader &h) {
+  return h.binary ? 4 : 3;
+}
+
+// One vertex: its point, then the normal and the colour the header announces. A colour value
+// above 1 sets `over1`.
+bool ReadVertex(PLStream &s, const OFFHeader &h, Vert &v, bool &over1) {
+  int dims = h.four ? 4 : 3;
+  bool ok = PLReadFloats(s, dims, v.point, h.binary) == dims;
+  if (ok && (h.flags & kPLVertexNormals)) ok = PLReadFloats(s, 3, v.normal, h.binary) == 3;
+  if (ok && (h.flags & kPLVertexColors)) {
+    // Many writers give r g b alone, often with a comment after them: an alpha is read only
+    // where the vertex's line goes on, and is opaque otherwise.
+    int values = ColorValues(h);
+    ok = PLReadFloats(s, values, v.color, h.binary) == values;
+    if (ok && !h.binary) {
+      int next = NextChar(s, kPLStopAtNewline);
+      if (next == '\n' || next == PL_EOF)
+        v.color[3] = 1.0f;
+      else
+        ok = PLReadFloats(s, 1, &v.color[3], false) == 1;
+    }
+    for (int k = 0; k < 4 && ok; ++k) over1 |= v.color[k] > 1.0f;
+  }
+  if (ok && !h.four) v.point[3] = 1.0f;
+  return ok;
+}
+
+// A face colour: the count and components of a binary file, or whatever is left on the
+// polygon's line of an ascii one. `m` receives how many components were given.
+bool ReadFaceColor(PLStream &s, bool binary, float col[4], int &m) {
+  col[0] = col[1] = col[2] = col[3] = 0.0f;
+  m = 0;
+  if (binary) {
+    int32_t want = 0;
+    // More than four components has nowhere to go.
+    if (PLReadInts(s, 1, &want, true) != 1 || want < 0 || want > 4 ||
+        PLReadFloats(s, want, col, true) != want)
+      return false;
+    m = want;
+    return true;
+  }
+  while (m < 4) {
+    int next = NextChar(s, kPLStopAtNewline);
+    if (next == '\n' || next == PL_EOF) break;
+    if (PLReadFloats(s, 1, &col[m], false) != 1) {
+      if (s.p >= s.end) break;
+      return false;
+    }
+    ++m;
+  }
+  return true;
+}
+
+// Grey for faces that carry no colour, and the scale of 0-255 colour values.
+const float kDefaultGrey = 170.0f / 255.0f;
+const float kInv255 = 0.003921569f;
+
+// A face colour of `m` components as the object shows it: values in 0-255 scaled, what is missing
+// filled in with grey.
+void CompleteFaceColor(float col[4], int m) {
+  if (m != 1 && (col[0] > 1.0f || col[1] > 1.0f || col[2] > 1.0f || col[3] > 1.0f))
+    for (int i = 0; i < 4; ++i) col[i] *= kInv255;
+  switch (m) {
+  case 0:
+    col[0] = col[1] = col[2] = col[3] = kDefaultGrey;
+    break;
+  case 2:
+    col[2] = col[1];
+    col[3] = kDefaultGrey;
+    break;
+  case 3:
+    col[3] = kDefaultGrey;
+    break;
+  default:
+    break;
+  }
+}
+
+// Polygon `k` (from 0): its count, its indices into the list's pool (`used` of which are taken),
+// then its face colour. False after the message for a polygon that cannot be read.
+bool ReadPolygon(PLStream &s, const OFFHeader &h, PolyList &list, int32_t k, std::size_t &used,
+                 const char *name) {
+  Poly &poly = list.polys[static_cast<std::size_t>(k)];
+  const int32_t number = k + 1; // the polygon's number in the messages after its count
+  int32_t count = 0;
+  if (!ReadInt(s, count, h.binary) || count <= 0 || !Fits(s, count, h.binary ? 4 : 2)) {
+    PLMessage("PolyList %s: bad %d'th polygon (of %d)", name, k, list.poly_count);
+    return false;
+  }
+  std::size_t first = used;
+  if (first + static_cast<std::size_t>(count) > UINT32_MAX) {
+    PLMessage("PolyList %s: bad %d'th polygon (of %d)", name, number, list.poly_count);
+    return false;
+  }
+  used += static_cast<std::size_t>(count);
+  if (used > list.index_pool.size())
+    ALLOC_OR_REPORT("int", count, kModule,
+                    list.index_pool.resize(std::max(used, 2 * list.index_pool.size())));
+  poly.count = count;
+  poly.first = static_cast<uint32_t>(first);
+  int32_t *idx = list.index_pool.data() + first;
+  for (int32_t j = 0; j < count; ++j) {
+    int32_t index = 0;
+    bool got = ReadInt(s, index, h.binary);
+    if (!got || index < 0 || index >= list.vert_count) {
+      PLMessage("PolyList: %s: bad index %d on %d'th polygon (of %d)", name, index, number, count);
+      return false;
+    }
+    idx[j] = index;
+  }
+  int m = 0;
+  if (!ReadFaceColor(s, h.binary, poly.color, m)) {
+    PLMessage("PolyList %s: bad face color on face %d (of %d)", name, number, list.poly_count);
+    return false;
+  }
+  if (!(h.flags & kPLVertexColors)) {
+    if (m > 0) list.flags |= kPLPolygonColors;
+    CompleteFaceColor(poly.color, m);
+  }
+  return true;
+}
+
+} // namespace
+
+std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const char *name) {
+  const unsigned char *base = reinterpret_cast<const unsigned char *>(data);
+  PLStream s{base, base + size};
+  std::vector<unsigned char> pushedBack;
+  OFFHeader h;
+  if (!ReadHeader(s, pushedBack, h)) return nullptr;
 
   auto list = std::make_unique<PolyList>();
-  list->flags = flags;
-
+  list->flags = h.flags;
   int32_t counts[3];
   for (int i = 0; i < 3; ++i) {
-    if (PLReadInts(s, 1, &counts[i], binary) != 1) {
-      if (headerSeen) PLMessage("PolyList %s: Bad vertex/face/edge counts", name);
+    if (PLReadInts(s, 1, &counts[i], h.binary) != 1) {
+      if (h.seen) PLMessage("PolyList %s: Bad vertex/face/edge counts", name);
       return nullptr;
     }
   }
@@ -268,46 +411,20 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   list->poly_count = counts[1];
   list->edge_count = counts[2];
 
-  // Every value needs at least one byte and a separator in ascii, four bytes in binary, so a
-  // count the rest of the file cannot hold is refused before anything is allocated. An ascii
-  // vertex colour may have three values.
-  int colorValues = binary ? 4 : 3;
-  int perVertex = (four ? 4 : 3) + ((flags & kPLVertexNormals) ? 3 : 0) +
-                  ((flags & kPLVertexColors) ? colorValues : 0);
-  auto fits = [&](int64_t values, int64_t bytesPerValue) {
-    return values * bytesPerValue <= static_cast<int64_t>(s.end - s.p) + 1;
-  };
+  int perVertex = (h.four ? 4 : 3) + ((h.flags & kPLVertexNormals) ? 3 : 0) +
+                  ((h.flags & kPLVertexColors) ? ColorValues(h) : 0);
   if (list->vert_count < 0 || list->poly_count < 0 ||
-      !fits(int64_t(list->vert_count) * perVertex, binary ? 4 : 2)) {
+      !Fits(s, int64_t(list->vert_count) * perVertex, h.binary ? 4 : 2)) {
     PLMessage("PolyList %s: Bad vertex/face/edge counts", name);
     return nullptr;
   }
-
   ALLOC_ARRAY(list->verts, static_cast<std::size_t>(list->vert_count), "Vert", kModule);
   bool colorsOver1 = false;
   for (int32_t i = 0; i < list->vert_count; ++i) {
-    Vert &v = list->verts[static_cast<std::size_t>(i)];
-    int dims = four ? 4 : 3;
-    bool ok = PLReadFloats(s, dims, v.point, binary) == dims;
-    if (ok && (flags & kPLVertexNormals)) ok = PLReadFloats(s, 3, v.normal, binary) == 3;
-    if (ok && (flags & kPLVertexColors)) {
-      // Many writers give r g b alone, often with a comment after them: an alpha is read only
-      // where the vertex's line goes on, and is opaque otherwise.
-      ok = PLReadFloats(s, colorValues, v.color, binary) == colorValues;
-      if (ok && !binary) {
-        int next = NextChar(s, kPLStopAtNewline);
-        if (next == '\n' || next == PL_EOF)
-          v.color[3] = 1.0f;
-        else
-          ok = PLReadFloats(s, 1, &v.color[3], false) == 1;
-      }
-      for (int k = 0; k < 4 && ok; ++k) colorsOver1 |= v.color[k] > 1.0f;
-    }
-    if (!ok) {
+    if (!ReadVertex(s, h, list->verts[static_cast<std::size_t>(i)], colorsOver1)) {
       PLMessage("PolyList %s: Bad vertex %d (of %d)", name, i, list->vert_count);
       return nullptr;
     }
-    if (!four) v.point[3] = 1.0f;
   }
   // Colours written as whole numbers up to 255 would all clamp to white: a file with any value
   // above 1 has them all scaled, as face colours are.
@@ -316,7 +433,7 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
       for (float &c : v.color) c *= kInv255;
 
   // A polygon needs its count, one index and (binary) its colour count.
-  if (!fits(int64_t(list->poly_count) * (binary ? 3 : 2), binary ? 4 : 2)) {
+  if (!Fits(s, int64_t(list->poly_count) * (h.binary ? 3 : 2), h.binary ? 4 : 2)) {
     PLMessage("PolyList %s: Bad vertex/face/edge counts", name);
     return nullptr;
   }
@@ -325,83 +442,8 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   std::size_t used = 0;
   ALLOC_OR_REPORT("int", int64_t(list->poly_count) * 3, kModule,
                   list->index_pool.resize(static_cast<std::size_t>(list->poly_count) * 3));
-
-  for (int32_t k = 0; k < list->poly_count;) {
-    Poly &poly = list->polys[static_cast<std::size_t>(k)];
-    int32_t count = 0;
-    if (!ReadInt(s, count, binary) || count <= 0 || !fits(count, binary ? 4 : 2)) {
-      PLMessage("PolyList %s: bad %d'th polygon (of %d)", name, k, list->poly_count);
-      return nullptr;
-    }
-    ++k;
-    std::size_t first = used;
-    if (first + static_cast<std::size_t>(count) > UINT32_MAX) {
-      PLMessage("PolyList %s: bad %d'th polygon (of %d)", name, k, list->poly_count);
-      return nullptr;
-    }
-    used += static_cast<std::size_t>(count);
-    if (used > list->index_pool.size())
-      ALLOC_OR_REPORT("int", count, kModule,
-                      list->index_pool.resize(std::max(used, 2 * list->index_pool.size())));
-    poly.count = count;
-    poly.first = static_cast<uint32_t>(first);
-    int32_t *idx = list->index_pool.data() + first;
-    for (int32_t j = 0; j < count; ++j) {
-      int32_t index = 0;
-      bool got = ReadInt(s, index, binary);
-      if (!got || index < 0 || index >= list->vert_count) {
-        PLMessage("PolyList: %s: bad index %d on %d'th polygon (of %d)", name, index, k, count);
-        return nullptr;
-      }
-      idx[j] = index;
-    }
-
-    float *col = poly.color;
-    col[0] = col[1] = col[2] = col[3] = 0.0f;
-    int m = 0;
-    if (binary) {
-      int32_t want = 0;
-      // More than four components has nowhere to go.
-      if (PLReadInts(s, 1, &want, true) != 1 || want < 0 || want > 4 ||
-          PLReadFloats(s, want, col, true) != want) {
-        PLMessage("PolyList %s: bad face color on face %d (of %d)", name, k, list->poly_count);
-        return nullptr;
-      }
-      m = want;
-    } else {
-      // The colour is whatever is left on the polygon's line.
-      while (m < 4) {
-        int next = NextChar(s, kPLStopAtNewline);
-        if (next == '\n' || next == PL_EOF) break;
-        if (PLReadFloats(s, 1, &col[m], false) != 1) {
-          if (s.p >= s.end) break;
-          PLMessage("PolyList %s: bad face color on face %d (of %d)", name, k, list->poly_count);
-          return nullptr;
-        }
-        ++m;
-      }
-    }
-    if (!(flags & kPLVertexColors)) {
-      if (m > 0) list->flags |= kPLPolygonColors;
-      if (m != 1 && (col[0] > 1.0f || col[1] > 1.0f || col[2] > 1.0f || col[3] > 1.0f))
-        for (int i = 0; i < 4; ++i) col[i] *= kInv255;
-      switch (m) {
-      case 0:
-        col[0] = col[1] = col[2] = col[3] = kDefaultGrey;
-        break;
-      case 2:
-        col[2] = col[1];
-        col[3] = kDefaultGrey;
-        break;
-      case 3:
-        col[3] = kDefaultGrey;
-        break;
-      default:
-        break;
-      }
-    }
-  }
-
+  for (int32_t k = 0; k < list->poly_count; ++k)
+    if (!ReadPolygon(s, h, *list, k, used, name)) return nullptr;
   list->index_pool.resize(used);
   return list;
 }

@@ -197,40 +197,32 @@ template <class T> T loadBytes(const char *p, bool swap) {
   return v;
 }
 
+// One value's two views: an integer and its double, or a real and the integer it truncates to.
+PlyValue wholeValue(long long i) {
+  return {i, static_cast<double>(i)};
+}
+PlyValue realValue(double d) {
+  return {truncateToInteger(d), d};
+}
+
 PlyValue decodeBinary(const char *p, int type, bool swap) {
   switch (type) {
-  case kPlyChar: {
-    long long i = static_cast<int8_t>(*p);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUchar: {
-    long long i = static_cast<uint8_t>(*p);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyShort: {
-    long long i = loadBytes<int16_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUshort: {
-    long long i = loadBytes<uint16_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyInt: {
-    long long i = loadBytes<int32_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUint: {
-    long long i = loadBytes<uint32_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyFloat: {
-    double d = loadBytes<float>(p, swap);
-    return {truncateToInteger(d), d};
-  }
-  case kPlyDouble: {
-    double d = loadBytes<double>(p, swap);
-    return {truncateToInteger(d), d};
-  }
+  case kPlyChar:
+    return wholeValue(static_cast<int8_t>(*p));
+  case kPlyUchar:
+    return wholeValue(static_cast<uint8_t>(*p));
+  case kPlyShort:
+    return wholeValue(loadBytes<int16_t>(p, swap));
+  case kPlyUshort:
+    return wholeValue(loadBytes<uint16_t>(p, swap));
+  case kPlyInt:
+    return wholeValue(loadBytes<int32_t>(p, swap));
+  case kPlyUint:
+    return wholeValue(loadBytes<uint32_t>(p, swap));
+  case kPlyFloat:
+    return realValue(loadBytes<float>(p, swap));
+  case kPlyDouble:
+    return realValue(loadBytes<double>(p, swap));
   default:
     fatal(-1, "get_binary_item: bad type = %d\n", type);
   }
@@ -303,21 +295,15 @@ PlyValue decodeAscii(const char *p, const char *e, int type, const char **stop =
   case kPlyShort:
   case kPlyInt:
   case kPlyUchar:
-  case kPlyUshort: {
-    long long i = parseInteger(p, e, INT32_MIN, INT32_MAX, stop);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUint: {
+  case kPlyUshort:
+    return wholeValue(parseInteger(p, e, INT32_MIN, INT32_MAX, stop));
+  case kPlyUint:
     // Unsigned values above the signed range keep their value (a saturating signed read would
     // turn every large index or id into the same number).
-    long long i = parseInteger(p, e, INT32_MIN, UINT32_MAX, stop);
-    return {i, static_cast<double>(i)};
-  }
+    return wholeValue(parseInteger(p, e, INT32_MIN, UINT32_MAX, stop));
   case kPlyFloat:
-  case kPlyDouble: {
-    double d = parseDouble(p, e, stop);
-    return {truncateToInteger(d), d};
-  }
+  case kPlyDouble:
+    return realValue(parseDouble(p, e, stop));
   default:
     fatal(-1, "get_ascii_item: bad type = %d\n", type);
   }

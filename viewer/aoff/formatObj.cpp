@@ -4,24 +4,15 @@
 #include "viewer/model/normalsObj.h"
 
 #include <algorithm>
-#include <cfloat>
-#include <cmath>
 #include <cstring>
 
 static const char *kModule = "formatObj";
 
 namespace {
 
-float ToFloat(double d) {
-  if (d > FLT_MAX) return HUGE_VALF;
-  if (d < -FLT_MAX) return -HUGE_VALF;
-  return static_cast<float>(d);
-}
-
 // Three values of one record as 32-bit floats, whatever their letters.
 template <class T> T Triple(const AOFFValue &v, uint32_t record) {
-  return T{ToFloat(v.Number(record, 0)), ToFloat(v.Number(record, 1)),
-           ToFloat(v.Number(record, 2))};
+  return T{v.Float(record, 0), v.Float(record, 1), v.Float(record, 2)};
 }
 
 template <class T> void Records(const AOFFValue &v, std::vector<T> &out, const char *type) {
@@ -69,10 +60,10 @@ struct InlineProp {
 };
 
 void Floats3(const AOFFValue &v, float out[3]) {
-  for (int k = 0; k < 3; ++k) out[k] = ToFloat(v.Number(0, static_cast<std::size_t>(k)));
+  for (int k = 0; k < 3; ++k) out[k] = v.Float(0, static_cast<std::size_t>(k));
 }
 float First(const AOFFValue &v) {
-  return ToFloat(v.Number(0, 0));
+  return v.Float(0, 0);
 }
 void LightOn(const AOFFValue &v, LightState &lights, int which) {
   if (v.Number(0, 0) == 1.0) lights.light_on[which] = 1;

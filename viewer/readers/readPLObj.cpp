@@ -87,28 +87,20 @@ static inline bool ReadAsciiInt(PLStream &s, int32_t &out) {
   return true;
 }
 
-// One integer, ascii or binary.
-static inline bool ReadInt(PLStream &s, int32_t &out, bool binary) {
-  if (!binary) return ReadAsciiInt(s, out);
-  if (s.end - s.p < 4) return false;
-  out = static_cast<int32_t>(BigEndian32(s.p));
-  s.p += 4;
-  return true;
+// Up to `n` big-endian 32-bit values (integers or floats) of a binary file; how many there were.
+template <class T> static inline int ReadBinary32(PLStream &s, int n, T *dest) {
+  static_assert(sizeof(T) == 4, "32-bit values");
+  int got = 0;
+  for (; got < n && s.end - s.p >= 4; ++got, s.p += 4) {
+    uint32_t bits = BigEndian32(s.p);
+    std::memcpy(&dest[got], &bits, 4);
+  }
+  return got;
 }
 
-int PLReadInts(PLStream &s, int n, int32_t *dest, bool binary) {
-  int got = 0;
-  if (binary) {
-    for (; got < n; ++got) {
-      if (s.end - s.p < 4) break;
-      dest[got] = static_cast<int32_t>(BigEndian32(s.p));
-      s.p += 4;
-    }
-    return got;
-  }
-  for (; got < n; ++got)
-    if (!ReadAsciiInt(s, dest[got])) break;
-  return got;
+// One integer, ascii or binary.
+static inline bool ReadInt(PLStream &s, int32_t &out, bool binary) {
+  return binary ? ReadBinary32(s, 1, &out) == 1 : ReadAsciiInt(s, out);
 }
 
 // One ascii float: digits are gathered in an integer and folded into the single-precision value
@@ -167,20 +159,21 @@ static inline bool ReadAsciiFloat(PLStream &s, float &out) {
   return true;
 }
 
-int PLReadFloats(PLStream &s, int n, float *dest, bool binary) {
+// Up to `n` values, ascii or binary; how many were read.
+template <class T, bool (*ReadAscii)(PLStream &, T &)>
+static int ReadValues(PLStream &s, int n, T *dest, bool binary) {
+  if (binary) return ReadBinary32(s, n, dest);
   int got = 0;
-  if (binary) {
-    for (; got < n; ++got) {
-      if (s.end - s.p < 4) break;
-      uint32_t bits = BigEndian32(s.p);
-      std::memcpy(&dest[got], &bits, 4);
-      s.p += 4;
-    }
-    return got;
-  }
-  for (; got < n; ++got)
-    if (!ReadAsciiFloat(s, dest[got])) break;
+  while (got < n && ReadAscii(s, dest[got])) ++got;
   return got;
+}
+
+int PLReadInts(PLStream &s, int n, int32_t *dest, bool binary) {
+  return ReadValues<int32_t, ReadAsciiInt>(s, n, dest, binary);
+}
+
+int PLReadFloats(PLStream &s, int n, float *dest, bool binary) {
+  return ReadValues<float, ReadAsciiFloat>(s, n, dest, binary);
 }
 
 int PLExpectString(PLStream &s, const char *text) {

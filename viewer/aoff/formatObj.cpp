@@ -86,56 +86,39 @@ LightSource &Spot(Shape &s) {
   return s.lights.light[3];
 }
 
+// Each setter is a function of the line's values and the Shape.
+#define SETTER(...) [](const AOFFValue &v, Shape &s) { __VA_ARGS__; }
 const InlineProp kInlineProps[] = {
-    {"rotate",
-     [](const AOFFValue &v, Shape &s) {
-       s.part->rotate_on = 1;
-       Floats3(v, s.part->rotate);
-     }},
-    {"translate",
-     [](const AOFFValue &v, Shape &s) {
-       s.part->translate_on = 1;
-       Floats3(v, s.part->translate);
-     }},
-    {"scale",
-     [](const AOFFValue &v, Shape &s) {
-       s.part->scale_on = 1;
-       Floats3(v, s.part->scale);
-     }},
-    {"material_colors",
-     [](const AOFFValue &v, Shape &s) { s.object_color = Triple<ColorRGB>(v, 0); }},
-    {"ambient_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 0); }},
-    {"ambient_color",
-     [](const AOFFValue &v, Shape &s) { Ambient(s).color = Triple<ColorRGB>(v, 0); }},
-    {"direct_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 1); }},
-    {"direct_direction", [](const AOFFValue &v, Shape &s) { Direct(s).direction = Direction(v); }},
-    {"direct_color",
-     [](const AOFFValue &v, Shape &s) { Direct(s).color = Triple<ColorRGB>(v, 0); }},
-    {"position_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 2); }},
-    {"position_point",
-     [](const AOFFValue &v, Shape &s) { Positional(s).position = Triple<Coord>(v, 0); }},
-    {"position_atten1",
-     [](const AOFFValue &v, Shape &s) { Positional(s).attenuation1 = First(v); }},
-    {"position_atten2",
-     [](const AOFFValue &v, Shape &s) { Positional(s).attenuation2 = First(v); }},
-    {"position_color",
-     [](const AOFFValue &v, Shape &s) { Positional(s).color = Triple<ColorRGB>(v, 0); }},
-    {"spot_on", [](const AOFFValue &v, Shape &s) { LightOn(v, s.lights, 3); }},
-    {"spot_point", [](const AOFFValue &v, Shape &s) { Spot(s).position = Triple<Coord>(v, 0); }},
-    {"spot_direction", [](const AOFFValue &v, Shape &s) { Spot(s).direction = Direction(v); }},
-    {"spot_atten1", [](const AOFFValue &v, Shape &s) { Spot(s).attenuation1 = First(v); }},
-    {"spot_atten2", [](const AOFFValue &v, Shape &s) { Spot(s).attenuation2 = First(v); }},
-    {"spot_conc", [](const AOFFValue &v, Shape &s) { Spot(s).concentration = First(v); }},
-    {"spot_angle", [](const AOFFValue &v, Shape &s) { Spot(s).spread_angle = First(v); }},
-    {"spot_color", [](const AOFFValue &v, Shape &s) { Spot(s).color = Triple<ColorRGB>(v, 0); }},
-    {"ambient_coef", [](const AOFFValue &v, Shape &s) { s.part->ambient_coef = First(v); }},
-    {"diffuse_coef", [](const AOFFValue &v, Shape &s) { s.part->diffuse_coef = First(v); }},
-    {"specular_coef", [](const AOFFValue &v, Shape &s) { s.part->specular_coef = First(v); }},
-    {"specular_power", [](const AOFFValue &v, Shape &s) { s.part->specular_power = First(v); }},
-    {"specular_color",
-     [](const AOFFValue &v, Shape &s) { s.part->specular_color = Triple<ColorRGB>(v, 0); }},
-    {"transmission", [](const AOFFValue &v, Shape &s) { s.part->transmission = First(v); }},
+    {"rotate", SETTER(s.part->rotate_on = 1; Floats3(v, s.part->rotate))},
+    {"translate", SETTER(s.part->translate_on = 1; Floats3(v, s.part->translate))},
+    {"scale", SETTER(s.part->scale_on = 1; Floats3(v, s.part->scale))},
+    {"material_colors", SETTER(s.object_color = Triple<ColorRGB>(v, 0))},
+    {"ambient_on", SETTER(LightOn(v, s.lights, 0))},
+    {"ambient_color", SETTER(Ambient(s).color = Triple<ColorRGB>(v, 0))},
+    {"direct_on", SETTER(LightOn(v, s.lights, 1))},
+    {"direct_direction", SETTER(Direct(s).direction = Direction(v))},
+    {"direct_color", SETTER(Direct(s).color = Triple<ColorRGB>(v, 0))},
+    {"position_on", SETTER(LightOn(v, s.lights, 2))},
+    {"position_point", SETTER(Positional(s).position = Triple<Coord>(v, 0))},
+    {"position_atten1", SETTER(Positional(s).attenuation1 = First(v))},
+    {"position_atten2", SETTER(Positional(s).attenuation2 = First(v))},
+    {"position_color", SETTER(Positional(s).color = Triple<ColorRGB>(v, 0))},
+    {"spot_on", SETTER(LightOn(v, s.lights, 3))},
+    {"spot_point", SETTER(Spot(s).position = Triple<Coord>(v, 0))},
+    {"spot_direction", SETTER(Spot(s).direction = Direction(v))},
+    {"spot_atten1", SETTER(Spot(s).attenuation1 = First(v))},
+    {"spot_atten2", SETTER(Spot(s).attenuation2 = First(v))},
+    {"spot_conc", SETTER(Spot(s).concentration = First(v))},
+    {"spot_angle", SETTER(Spot(s).spread_angle = First(v))},
+    {"spot_color", SETTER(Spot(s).color = Triple<ColorRGB>(v, 0))},
+    {"ambient_coef", SETTER(s.part->ambient_coef = First(v))},
+    {"diffuse_coef", SETTER(s.part->diffuse_coef = First(v))},
+    {"specular_coef", SETTER(s.part->specular_coef = First(v))},
+    {"specular_power", SETTER(s.part->specular_power = First(v))},
+    {"specular_color", SETTER(s.part->specular_color = Triple<ColorRGB>(v, 0))},
+    {"transmission", SETTER(s.part->transmission = First(v))},
 };
+#undef SETTER
 
 const InlineProp *FindInline(const std::string &name) {
   for (const InlineProp &p : kInlineProps)

@@ -49,12 +49,12 @@ TEST(Base, ContentsOfFilesAndPipesAlike) {
   EXPECT_EQ(std::string(mapped.data(), mapped.size()), "0123456");
   // Neither a folder nor a pipe is a regular file to open; a pipe is still read whole.
   EXPECT_EQ(OpenRegularFile(dir.path(), st), nullptr);
-  FilePtr pipe(popen("printf 'ab\\ncd'", "r"));
-  ASSERT_TRUE(pipe);
+  std::FILE *pipe = popen("printf 'ab\\ncd'", "r");
+  ASSERT_NE(pipe, nullptr);
   FileContents read;
-  read.Load(pipe.get(), "test");
+  read.Load(pipe, "test");
+  pclose(pipe);
   EXPECT_EQ(std::string(read.data(), read.size()), "ab\ncd");
-  pclose(pipe.release());
   FileContents empty;
   EXPECT_EQ(empty.size(), 0u);
 }

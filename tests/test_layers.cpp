@@ -57,6 +57,8 @@ TEST(Layers, AnIncludeUpwardOrSidewaysIsNamed) {
     Put(tree, c.file, c.line);
     RunResult r = CheckLayers(tree.path());
     EXPECT_EQ(r.status == 0, c.ok) << c.file << ": " << c.line << "\n" << r.err;
-    if (!c.ok) EXPECT_NE(r.err.find(std::string(c.file).substr(0, 12)), std::string::npos) << r.err;
+    if (!c.ok) {
+      EXPECT_NE(r.err.find(std::string(c.file).substr(0, 12)), std::string::npos) << r.err;
+    }
   }
 }

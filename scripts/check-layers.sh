@@ -41,6 +41,12 @@ for rule in "${rules[@]}"; do
     fi
   done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' --include='*.h' --include='*.cpp' --include='*.c' "$folder")
 done
+# Sources of the viewer sit in its subsystem folders, none beside them.
+for file in viewer/*.cpp viewer/*.h; do
+  [ -e "$file" ] || continue
+  echo "$file: the viewer's sources belong in one of its subsystem folders" >&2
+  status=1
+done
 # Every folder with sources is under a rule.
 for dir in base formats tools viewer/*/; do
   dir=${dir%/}

@@ -49,8 +49,9 @@ TEST(Layers, AnIncludeUpwardOrSidewaysIsNamed) {
       {"viewer/model/normalsObj.cpp", "#include <GL/gl.h>", true},
       {"viewer/model/normalsObj.cpp", "#include \"../shell/shell.h\"", false},
       {"viewer/model/normalsObj.cpp", "#include \"viewer/model/../shell/shell.h\"", false},
-      // A folder no rule covers is itself a failure.
+      // A folder no rule covers is itself a failure, and so is a source beside the subsystems.
       {"viewer/extra/x.cpp", "#include \"base/fatal.h\"", false},
+      {"viewer/fillArray.h", "#include \"base/fatal.h\"", false},
   };
   for (const Case &c : cases) {
     TempDir tree;

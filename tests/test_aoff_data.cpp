@@ -40,16 +40,6 @@ int Read(AOFFProp &prop, int kind, const std::string &data, const std::string &f
   return ReadAOFFData(prop, kind, v, "x.dat");
 }
 
-// Runs `f` and returns the message it ends with ("" when it does not fail).
-template <class F> std::string FatalOf(F f) {
-  try {
-    f();
-  } catch (const FatalError &e) {
-    return e.what();
-  }
-  return "";
-}
-
 } // namespace
 
 TEST(AOFFData, RecordLayouts) {
@@ -354,7 +344,7 @@ TEST(AOFFConversion, PassesApplySwitchesWhereverTheyStand) {
   c.props[0].value.sizes.pop_back();
   c.props[0].value.indices.resize(6);
   shape.part.reset(new Part());
-  EXPECT_EQ(FatalOf([&] { AOFFFormatObj(c, shape); }),
+  EXPECT_EQ(FatalMessage([&] { AOFFFormatObj(c, shape); }),
             "AOFFFormatObj: q.pal holds 3 polygon colours for an object of 2 polygons\n");
 }
 

@@ -11,17 +11,6 @@
 
 namespace {
 
-// Runs fn and returns the message it ends with ("" when it returns).
-template <class F> std::string FatalMessage(F fn, int *status = nullptr) {
-  try {
-    fn();
-  } catch (const FatalError &e) {
-    if (status) *status = e.status;
-    return e.what();
-  }
-  return "";
-}
-
 struct SavedEnv {
   explicit SavedEnv(const char *name) : name_(name) {
     const char *v = std::getenv(name);

@@ -8,19 +8,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-namespace {
-
-template <class F> std::string FatalMessage(F fn) {
-  try {
-    fn();
-  } catch (const FatalError &e) {
-    return e.what();
-  }
-  return "";
-}
-
-} // namespace
-
 TEST(Base, AllocationReportNamesTheCallSite) {
   std::vector<double> v;
   const std::size_t huge = v.max_size() + 1;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "fuzz_support.h"
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
 inline void FuzzAOFFData(int kind, const uint8_t *data, size_t size) {
   static const char *const kFormats[] = {"fff", "s", "bhifds", "bbb", "fs", "sb", "hf", "d"};

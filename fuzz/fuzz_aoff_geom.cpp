@@ -1,7 +1,7 @@
 // A bare ".geom" object through header preparation, normal files, header and conversion: side
 // files are written and removed for every input; nothing may fault.
 #include "fuzz_support.h"
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
 #include <unistd.h>
 

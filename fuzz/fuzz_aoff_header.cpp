@@ -1,7 +1,7 @@
 // Header lines: any header must parse, be refused with a message, or convert, never fault. Two
 // data files lie beside it for lines that name them.
 #include "fuzz_support.h"
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
 #include <unistd.h>
 

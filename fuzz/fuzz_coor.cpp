@@ -1,7 +1,7 @@
 // Any bytes as a COOR file set. The input is cut at its first three NUL bytes into the ".coor",
 // ".elem", ".vnorm" and ".rgba" files; a side file whose piece is missing does not exist.
 #include "fuzz_readers.h"
-#include "readers.h"
+#include "viewer/readers/formatTable.h"
 
 #include <cstring>
 #include <string>

@@ -1,8 +1,8 @@
 // The OFF reader and its conversion: any input must give a list, none, or a message, never a fault,
 // and a list it gives must convert with every index inside the vertex array.
 #include "fuzz_support.h"
-#include "readPLObj.h"
-#include "shape.h"
+#include "viewer/readers/readPLObj.h"
+#include "viewer/model/shape.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // The OFF token scanner on its own: every read stays inside the input and moves forward.
 #include "fuzz_support.h"
-#include "readPLObj.h"
+#include "viewer/readers/readPLObj.h"
 
 #include <cstdlib>
 

@@ -1,9 +1,9 @@
 // The PLY object reader and its conversion on any bytes: a Part whose every index is in range,
 // or a message; never a fault.
 #include "fuzz_support.h"
-#include "readPLYObj.h"
-#include "readers.h"
-#include "shape.h"
+#include "viewer/readers/readPLYObj.h"
+#include "viewer/readers/formatTable.h"
+#include "viewer/model/shape.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzWriteObject("fuzz.ply", data, size);

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "fuzz_support.h"
-#include "normalsObj.h"
-#include "shape.h"
+#include "viewer/model/normalsObj.h"
+#include "viewer/model/shape.h"
 
 inline void FuzzLoad(int16_t type, void (*load)()) {
   try {

@@ -1,8 +1,8 @@
 // The STL path: the file check, the mesh library's read and repair, and the conversion. Any input
 // must load or end with a message, never fault or hang.
 #include "fuzz_support.h"
-#include "readSTLObj.h"
-#include "shape.h"
+#include "viewer/readers/readSTLObj.h"
+#include "viewer/model/shape.h"
 
 #include <cstdlib>
 

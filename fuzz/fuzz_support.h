@@ -2,9 +2,9 @@
 // that readers run exactly as they do on a user's object.
 #pragma once
 
-#include "fatal.h"
-#include "findObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/shell.h"
 
 #include <cstdint>
 #include <cstdio>

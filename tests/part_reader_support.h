@@ -1,10 +1,10 @@
 // In-process runs of the part readers over files written into a scratch directory.
 #pragma once
 
-#include "fatal.h"
-#include "findObj.h"
-#include "partReaders.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/partReaders.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "sanitizerDefaults.h"
+#include "base/sanitizerDefaults.h"
 
 #include <algorithm>
 #include <cerrno>

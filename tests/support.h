@@ -1,6 +1,8 @@
 // Test support: scratch folders, running the real program, an X server of our own.
 #pragma once
 
+#include "base/fatal.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +29,17 @@ public:
 private:
   std::string path_;
 };
+
+// Runs fn and returns the message it ends the run with ("" when it returns), its status in *status.
+template <class F> std::string FatalMessage(F fn, int *status = nullptr) {
+  try {
+    fn();
+  } catch (const FatalError &e) {
+    if (status) *status = e.status;
+    return e.what();
+  }
+  return "";
+}
 
 std::string ReadFile(const std::string &path);
 bool FileExists(const std::string &path);

@@ -1,8 +1,8 @@
-#include "read3DSObj.h"
+#include "viewer/readers/read3DSObj.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cstring>

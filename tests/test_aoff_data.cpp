@@ -1,9 +1,9 @@
 // The AOFF data-file readers, the header line parser and the conversion, in process.
-#include "readAOFFObj.h"
+#include "viewer/aoff/readAOFFObj.h"
 
-#include "fatal.h"
-#include "findObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cmath>
@@ -38,16 +38,6 @@ int Read(AOFFProp &prop, int kind, const std::string &data, const std::string &f
   prop.format = format;
   std::vector<char> v(data.begin(), data.end());
   return ReadAOFFData(prop, kind, v, "x.dat");
-}
-
-// Runs `f` and returns the message it ends with ("" when it does not fail).
-template <class F> std::string FatalOf(F f) {
-  try {
-    f();
-  } catch (const FatalError &e) {
-    return e.what();
-  }
-  return "";
 }
 
 } // namespace
@@ -222,6 +212,79 @@ TEST(AOFFHeader, DefaultValuesAndKinds) {
   EXPECT_EQ(parse("   \n"), -1);
 }
 
+TEST(AOFFConversion, EveryInlinePropertySetsItsOwnField) {
+  // Each line alone on a fresh Shape: the field it names takes 0.25 0.5 0.75 (or 0.25), the
+  // "_on" lines switch their light on.
+  using Get = float (*)(const Shape &);
+  const struct {
+    const char *line;
+    Get get;
+    float want;
+  } cases[] = {
+      {"rotate default fff 0.25 0.5 0.75", [](const Shape &s) { return s.part->rotate[2]; }, 0.75f},
+      {"rotate default fff 0.25 0.5 0.75", [](const Shape &s) { return float(s.part->rotate_on); },
+       1},
+      {"translate default fff 0.25 0.5 0.75", [](const Shape &s) { return s.part->translate[1]; },
+       0.5f},
+      {"translate default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return float(s.part->translate_on); }, 1},
+      {"scale default fff 0.25 0.5 0.75", [](const Shape &s) { return s.part->scale[0]; }, 0.25f},
+      {"scale default fff 0.25 0.5 0.75", [](const Shape &s) { return float(s.part->scale_on); },
+       1},
+      {"material_colors default fff 0.25 0.5 0.75", [](const Shape &s) { return s.object_color.b; },
+       0.75f},
+      {"ambient_on default f 1", [](const Shape &s) { return float(s.lights.light_on[0]); }, 1},
+      {"ambient_color default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return s.lights.light[0].color.g; }, 0.5f},
+      {"direct_on default f 1", [](const Shape &s) { return float(s.lights.light_on[1]); }, 1},
+      {"direct_direction default fff 0 0 0.5",
+       [](const Shape &s) { return s.lights.light[1].direction.z; }, 1},
+      {"direct_color default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return s.lights.light[1].color.r; }, 0.25f},
+      {"position_on default f 1", [](const Shape &s) { return float(s.lights.light_on[2]); }, 1},
+      {"position_point default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return s.lights.light[2].position.y; }, 0.5f},
+      {"position_atten1 default f 0.25",
+       [](const Shape &s) { return s.lights.light[2].attenuation1; }, 0.25f},
+      {"position_atten2 default f 0.25",
+       [](const Shape &s) { return s.lights.light[2].attenuation2; }, 0.25f},
+      {"position_color default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return s.lights.light[2].color.b; }, 0.75f},
+      {"spot_on default f 1", [](const Shape &s) { return float(s.lights.light_on[3]); }, 1},
+      {"spot_point default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return s.lights.light[3].position.x; }, 0.25f},
+      {"spot_direction default fff 0.5 0 0",
+       [](const Shape &s) { return s.lights.light[3].direction.x; }, 1},
+      {"spot_atten1 default f 0.25", [](const Shape &s) { return s.lights.light[3].attenuation1; },
+       0.25f},
+      {"spot_atten2 default f 0.25", [](const Shape &s) { return s.lights.light[3].attenuation2; },
+       0.25f},
+      {"spot_conc default f 0.25", [](const Shape &s) { return s.lights.light[3].concentration; },
+       0.25f},
+      {"spot_angle default f 0.25", [](const Shape &s) { return s.lights.light[3].spread_angle; },
+       0.25f},
+      {"spot_color default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return s.lights.light[3].color.g; }, 0.5f},
+      {"ambient_coef default f 0.25", [](const Shape &s) { return s.part->ambient_coef; }, 0.25f},
+      {"diffuse_coef default f 0.25", [](const Shape &s) { return s.part->diffuse_coef; }, 0.25f},
+      {"specular_coef default f 0.25", [](const Shape &s) { return s.part->specular_coef; }, 0.25f},
+      {"specular_power default f 0.25", [](const Shape &s) { return s.part->specular_power; },
+       0.25f},
+      {"specular_color default fff 0.25 0.5 0.75",
+       [](const Shape &s) { return s.part->specular_color.b; }, 0.75f},
+      {"transmission default f 0.25", [](const Shape &s) { return s.part->transmission; }, 0.25f},
+  };
+  for (const auto &c : cases) {
+    ObjDesc d;
+    auto [w, rest] = SplitFirstWord(c.line);
+    ASSERT_EQ(ParseAOFFProp(d, w, rest, "/"), 0) << c.line;
+    Shape shape;
+    shape.part.reset(new Part());
+    AOFFFormatObj(d, shape);
+    EXPECT_EQ(c.get(shape), c.want) << c.line;
+  }
+}
+
 TEST(AOFFConversion, PassesApplySwitchesWhereverTheyStand) {
   TempDir dir;
   dir.write("q.geom", "5 2 5\n0 0 0\n1 0 0\n1 1 0\n0 1 0\n9 9 9\n4 2 3 4 5\n1 2\n");
@@ -281,7 +344,7 @@ TEST(AOFFConversion, PassesApplySwitchesWhereverTheyStand) {
   c.props[0].value.sizes.pop_back();
   c.props[0].value.indices.resize(6);
   shape.part.reset(new Part());
-  EXPECT_EQ(FatalOf([&] { AOFFFormatObj(c, shape); }),
+  EXPECT_EQ(FatalMessage([&] { AOFFFormatObj(c, shape); }),
             "AOFFFormatObj: q.pal holds 3 polygon colours for an object of 2 polygons\n");
 }
 

@@ -1,9 +1,9 @@
 // Loading native objects through the real program: the side files it writes and its refusals.
-#include "findObj.h"
-#include "loadObj.h"
-#include "normalsObj.h"
-#include "shape.h"
-#include "shell.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/loadObj.h"
+#include "viewer/model/normalsObj.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cstdio>

@@ -1,26 +1,15 @@
 // Argument rules and the object search, called directly.
-#include "fatal.h"
-#include "findObj.h"
-#include "loadObj.h"
-#include "main.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/shell/loadObj.h"
+#include "viewer/shell/main.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace {
-
-// Runs fn and returns the message it ends with ("" when it returns).
-template <class F> std::string FatalMessage(F fn, int *status = nullptr) {
-  try {
-    fn();
-  } catch (const FatalError &e) {
-    if (status) *status = e.status;
-    return e.what();
-  }
-  return "";
-}
 
 struct SavedEnv {
   explicit SavedEnv(const char *name) : name_(name) {
@@ -40,6 +29,21 @@ struct SavedEnv {
 };
 
 } // namespace
+
+TEST(Args, DialogListsTheFormatsInItsOrderThenAllFiles) {
+  std::string list;
+  for (const DialogFilter &f : DialogFilters())
+    list += std::string(f.name) + " " + f.pattern + "\n";
+  EXPECT_EQ(list, "Geom Files (*.geom) *.geom*\n"
+                  "Movie Files (*.byu) *.byu*\n"
+                  "Geomview Files (*.off) *.off*\n"
+                  "Lithography Files (*.stl) *.stl*\n"
+                  "Tria Poly Files (*.tpoly) *.tpoly*\n"
+                  "Stanford Files (*.ply) *.ply*\n"
+                  "Viewperf Files (*.coor) *.coo*\n"
+                  "3D Studio Files (*.3ds) *.3ds*\n"
+                  "All Files (*.*) *\n");
+}
 
 TEST(Args, TypeBySubstringInTableOrder) {
   EXPECT_EQ(TypeFromName("hand.geom.gz"), 1);
@@ -132,7 +136,7 @@ TEST(Search, ObjectFolderIsOneEntryWhateverItHolds) {
     ASSERT_EQ(BuildSearchDirs(list), 0);
     EXPECT_EQ(list.dirs, std::vector<std::string>{dir + "/"});
     ResetSearchDirs();
-    FoundFile f = FindObjectFile(kReaderSTL, objName);
+    FoundFile f = FindObjectFile(kTypeSTL, objName);
     EXPECT_EQ(f.path, dir + "/hand.stl");
     EXPECT_EQ(f.dir, dir + "/");
   }
@@ -147,21 +151,26 @@ TEST(Search, ObjectFolderIsOneEntryWhateverItHolds) {
 
 TEST(Search, EveryReaderHasItsOwnMessages) {
   SavedEnv savedPath("OBJ_PATH");
-  const char *names[] = {"AOFFReadObj", "STLReadObj",  "PLYReadObj", "BYUReadObj",
-                         "PLReadObj",   "COORReadObj", "3DSReadObj", "TPOLYReadObj"};
+  const struct {
+    int type;
+    const char *name;
+  } readers[] = {{kTypeAOFF, "AOFFReadObj"}, {kTypeSTL, "STLReadObj"},
+                 {kTypePLY, "PLYReadObj"},   {kTypeBYU, "BYUReadObj"},
+                 {kTypeOFF, "PLReadObj"},    {kTypeCOOR, "COORReadObj"},
+                 {kType3DS, "3DSReadObj"},   {kTypeTPOLY, "TPOLYReadObj"}};
   std::string eleven;
   for (int i = 0; i <= 10; ++i) eleven += "/d" + std::to_string(i) + " ";
-  for (int r = 0; r < kReaderCount; ++r) {
+  for (const auto &r : readers) {
     ResetSearchDirs();
     setenv("OBJ_PATH", eleven.c_str(), 1);
     int status = 0;
-    EXPECT_EQ(FatalMessage([&] { FindObjectFile(ReaderId(r), "x"); }, &status),
-              std::string(names[r]) + ": too many (> 10) directories in OBJ_PATH\n");
+    EXPECT_EQ(FatalMessage([&] { FindObjectFile(r.type, "x"); }, &status),
+              std::string(r.name) + ": too many (> 10) directories in OBJ_PATH\n");
     EXPECT_EQ(status, 1);
     ResetSearchDirs();
     setenv("OBJ_PATH", "/nonexistent", 1);
-    EXPECT_EQ(FatalMessage([&] { FindObjectFile(ReaderId(r), "hand.x"); }),
-              std::string(names[r]) + ": hand.x not found\n");
+    EXPECT_EQ(FatalMessage([&] { FindObjectFile(r.type, "hand.x"); }),
+              std::string(r.name) + ": hand.x not found\n");
   }
   ResetSearchDirs();
 }
@@ -175,17 +184,17 @@ TEST(Search, NameAsGivenFirstThenEachDirectoryInOrder) {
   std::string value = a.path() + "  " + b.path();
   setenv("OBJ_PATH", value.c_str(), 1);
   ResetSearchDirs();
-  FoundFile f = FindObjectFile(kReaderSTL, "hand.stl");
+  FoundFile f = FindObjectFile(kTypeSTL, "hand.stl");
   EXPECT_EQ(f.path, a.path() + "/hand.stl");
   EXPECT_EQ(f.dir, a.path() + "/");
-  f = FindObjectFile(kReaderSTL, "only.stl");
+  f = FindObjectFile(kTypeSTL, "only.stl");
   EXPECT_EQ(f.dir, b.path() + "/");
   // The list is built once: a later OBJ_PATH does not reach it.
   setenv("OBJ_PATH", "/nonexistent", 1);
-  f = FindObjectFile(kReaderSTL, "only.stl");
+  f = FindObjectFile(kTypeSTL, "only.stl");
   EXPECT_EQ(f.dir, b.path() + "/");
   // A name with its own directory part opens as given.
-  f = FindObjectFile(kReaderSTL, a.path() + "/hand.stl");
+  f = FindObjectFile(kTypeSTL, a.path() + "/hand.stl");
   EXPECT_EQ(f.dir, a.path() + "/");
   ResetSearchDirs();
 }

@@ -1,7 +1,7 @@
 // Compressed objects and VRML objects through the external commands, run on the real program with
 // the real tools.
-#include "loadObj.h"
-#include "shell.h"
+#include "viewer/shell/loadObj.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <arpa/inet.h>

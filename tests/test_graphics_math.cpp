@@ -1,7 +1,7 @@
 // The renderer's arithmetic against hand-computed values, without a window.
-#include "graphics.h"
-#include "graphicsMath.h"
-#include "shape.h"
+#include "viewer/graphics/graphics.h"
+#include "viewer/graphics/graphicsMath.h"
+#include "viewer/model/shape.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "normalsObj.h"
+#include "viewer/model/normalsObj.h"
 #include "support.h"
 #include "window_support.h"
 

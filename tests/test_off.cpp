@@ -1,5 +1,5 @@
-#include "normalsObj.h"
-#include "readPLObj.h"
+#include "viewer/model/normalsObj.h"
+#include "viewer/readers/readPLObj.h"
 #include "support.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "fatal.h"
+#include "base/fatal.h"
 #include "formats/ply/plyfile.h"
 #include "support.h"
 

@@ -1,8 +1,8 @@
-#include "fatal.h"
-#include "findObj.h"
-#include "readPLYObj.h"
-#include "shape.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/readPLYObj.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "scanText.h"
+#include "viewer/readers/scanText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "fatal.h"
-#include "shape.h"
+#include "base/fatal.h"
+#include "viewer/model/shape.h"
 
 #include <gtest/gtest.h>
 

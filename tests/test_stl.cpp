@@ -1,7 +1,7 @@
-#include "fatal.h"
-#include "findObj.h"
-#include "readSTLObj.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/readSTLObj.h"
+#include "viewer/shell/shell.h"
 #include "support.h"
 
 #include <algorithm>

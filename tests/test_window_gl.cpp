@@ -1,7 +1,7 @@
 // Drawing hand-built Shapes in-process: the lists, material, overlays and their failure paths.
-#include "fatal.h"
-#include "graphics.h"
-#include "shell.h"
+#include "base/fatal.h"
+#include "viewer/graphics/graphics.h"
+#include "viewer/shell/shell.h"
 #include "window_support.h"
 
 #include <gtest/gtest.h>

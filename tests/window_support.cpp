@@ -1,8 +1,8 @@
 #include "window_support.h"
 
-#include "graphics.h"
-#include "normalsObj.h"
-#include "shell.h"
+#include "viewer/graphics/graphics.h"
+#include "viewer/model/normalsObj.h"
+#include "viewer/shell/shell.h"
 
 #include <chrono>
 #include <cstdlib>

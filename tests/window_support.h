@@ -1,7 +1,7 @@
 // Shapes built in code and one X server per test process for drawing them in-process.
 #pragma once
 
-#include "shape.h"
+#include "viewer/model/shape.h"
 #include "support.h"
 
 #include <functional>

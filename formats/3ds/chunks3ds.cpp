@@ -1,6 +1,6 @@
-#include "chunks3ds.h"
+#include "formats/3ds/chunks3ds.h"
 
-#include "fatal.h"
+#include "base/fatal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -102,16 +102,12 @@ static bool ReadCount(ChunkReader &r, uint64_t itemSize, uint64_t end, uint32_t 
 }
 
 template <class T> static void AllocList(std::vector<T> &v, uint32_t n, const char *message) {
-  try {
-    v.assign(n, T{});
-  } catch (const std::bad_alloc &) {
-    fatal(1, "%s", message);
-  }
+  if (!TryAlloc([&] { v.assign(n, T{}); })) fatal(1, "%s", message);
 }
 
 // ---- colours
 
-static void StoreColour(ChunkReader &r, const ColorRGB &c) {
+static void StoreColour(ChunkReader &r, const H3dsColor &c) {
   H3dsMat *m = CurrentMaterial(r);
   if (r.ambientTarget) {
     m->ambient = c;
@@ -128,14 +124,14 @@ static void StoreColour(ChunkReader &r, const ColorRGB &c) {
 static void ColourFloat(ChunkReader &r, uint64_t end) {
   float v[3];
   if (!CurrentMaterial(r) || !ReadFloats(r, v, 3, end)) return;
-  StoreColour(r, ColorRGB{v[0], v[1], v[2]});
+  StoreColour(r, H3dsColor{v[0], v[1], v[2]});
 }
 
 // Byte channels are divided by 256, so a full channel gives 255/256, not 1.
 static void ColourByte(ChunkReader &r, uint64_t end) {
   unsigned char b[3];
   if (!CurrentMaterial(r) || !ReadBytes(r, b, 3, end)) return;
-  StoreColour(r, ColorRGB{b[0] / 256.0f, b[1] / 256.0f, b[2] / 256.0f});
+  StoreColour(r, H3dsColor{b[0] / 256.0f, b[1] / 256.0f, b[2] / 256.0f});
 }
 
 // ---- meshes
@@ -357,9 +353,7 @@ static const ChunkKind *FindChunk(uint16_t id) {
 
 // A failed growth of the mesh or material list leaves no current entry until the next append.
 template <class T> static long Append(std::vector<T> &list, int32_t &count) {
-  try {
-    list.emplace_back();
-  } catch (const std::bad_alloc &) {
+  if (!TryAlloc([&] { list.emplace_back(); })) {
     warn("Error reallocating mem\n");
     return -1;
   }

@@ -2,8 +2,6 @@
 // Lights, cameras, viewports and keyframer tracks are recognised, read past and dropped.
 #pragma once
 
-#include "shape.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,6 +19,11 @@ struct H3dsVert {
 
 struct H3dsMap {
   float u, v;
+};
+
+// A material colour, each component 0 to 1.
+struct H3dsColor {
+  float r, g, b;
 };
 
 // Names are kept whole: the format does not bound them, and a mesh must find its material by the
@@ -41,9 +44,9 @@ struct H3dsMesh {
 
 struct H3dsMat {
   std::string name;
-  ColorRGB ambient{};
-  ColorRGB diffuse{};
-  ColorRGB specular{};
+  H3dsColor ambient{};
+  H3dsColor diffuse{};
+  H3dsColor specular{};
 };
 
 struct H3dsScene {

@@ -1,7 +1,7 @@
 #include "formats/aoff/aoffData.h"
 
-#include "fatal.h"
-#include "findObj.h"
+#include "base/fatal.h"
+#include "base/files.h"
 
 #include <cctype>
 #include <cfloat>
@@ -55,6 +55,27 @@ bool ComputeRecordLayout(const std::string &format, RecordLayout &layout) {
   return true;
 }
 
+namespace {
+
+// Values sit in the record area as the host keeps them, at offsets of any alignment.
+template <class T> T Load(const uint8_t *p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class T> void Store(uint8_t *p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Floats beyond the 32-bit range become infinities rather than undefined conversions.
+float ToFloat(double d) {
+  if (d > FLT_MAX) return HUGE_VALF;
+  if (d < -FLT_MAX) return -HUGE_VALF;
+  return static_cast<float>(d);
+}
+
+} // namespace
+
 double AOFFValue::Number(uint32_t record, std::size_t letter) const {
   if (letter >= layout.letters.size() || record >= records) return 0;
   std::size_t at = std::size_t(record) * layout.size + layout.offsets[letter];
@@ -65,29 +86,21 @@ double AOFFValue::Number(uint32_t record, std::size_t letter) const {
   switch (layout.letters[letter]) {
   case 'b':
     return *p;
-  case 'h': {
-    int16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-  }
-  case 'i': {
-    int32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-  }
-  case 'f': {
-    float v;
-    std::memcpy(&v, p, 4);
-    return v;
-  }
-  case 'd': {
-    double v;
-    std::memcpy(&v, p, 8);
-    return v;
-  }
+  case 'h':
+    return Load<int16_t>(p);
+  case 'i':
+    return Load<int32_t>(p);
+  case 'f':
+    return Load<float>(p);
+  case 'd':
+    return Load<double>(p);
   default:
     return 0;
   }
+}
+
+float AOFFValue::Float(uint32_t record, std::size_t letter) const {
+  return ToFloat(Number(record, letter));
 }
 
 const std::string *AOFFValue::Text(uint32_t record, std::size_t letter) const {
@@ -102,37 +115,24 @@ const std::string *AOFFValue::Text(uint32_t record, std::size_t letter) const {
 
 namespace {
 
-// Floats beyond the 32-bit range become infinities rather than undefined conversions.
-float ToFloat(double d) {
-  if (d > FLT_MAX) return HUGE_VALF;
-  if (d < -FLT_MAX) return -HUGE_VALF;
-  return static_cast<float>(d);
-}
-
+// Integers keep their low bits, as a cast to the letter's width gives them.
 void StoreNumber(uint8_t *p, char letter, long long i, double d) {
+  const unsigned long long u = static_cast<unsigned long long>(i);
   switch (letter) {
-  case 'b': {
-    uint8_t v = static_cast<uint8_t>(static_cast<unsigned long long>(i));
-    *p = v;
+  case 'b':
+    Store(p, static_cast<uint8_t>(u));
     break;
-  }
-  case 'h': {
-    uint16_t v = static_cast<uint16_t>(static_cast<unsigned long long>(i));
-    std::memcpy(p, &v, 2);
+  case 'h':
+    Store(p, static_cast<uint16_t>(u));
     break;
-  }
-  case 'i': {
-    uint32_t v = static_cast<uint32_t>(static_cast<unsigned long long>(i));
-    std::memcpy(p, &v, 4);
+  case 'i':
+    Store(p, static_cast<uint32_t>(u));
     break;
-  }
-  case 'f': {
-    float v = ToFloat(d);
-    std::memcpy(p, &v, 4);
+  case 'f':
+    Store(p, ToFloat(d));
     break;
-  }
   case 'd':
-    std::memcpy(p, &d, 8);
+    Store(p, d);
     break;
   }
 }
@@ -326,11 +326,7 @@ public:
       v_.total = uint32_t(m);
     }
     std::size_t bytes = std::size_t(n) * v_.layout.size;
-    try {
-      v_.bytes.assign(bytes, 0);
-    } catch (const std::bad_alloc &) {
-      allocFailed("char", static_cast<long long>(bytes), __LINE__, kModule);
-    }
+    ALLOC_OR_REPORT("char", bytes, kModule, v_.bytes.assign(bytes, 0));
     bool ok = binary_ ? ReadBinary() : ReadText();
     return ok ? 0 : Truncated();
   }
@@ -403,11 +399,7 @@ private:
 
   bool Shorts(std::vector<int32_t> &out, uint32_t count) {
     if (cur_.Left() / 2 < count) return false;
-    try {
-      out.resize(count);
-    } catch (const std::bad_alloc &) {
-      allocFailed("short", count, __LINE__, kModule);
-    }
+    ALLOC_OR_REPORT("short", count, kModule, out.resize(count));
     for (uint32_t i = 0; i < count; ++i, cur_.p += 2) out[i] = LE16(cur_.p);
     return true;
   }
@@ -454,12 +446,8 @@ private:
     }
     // Polygons: a size, then that many indices. The declared total only sizes the first
     // reservation; the indices actually read are what counts.
-    try {
-      v_.sizes.resize(v_.polygons);
-      v_.indices.reserve(std::min<std::size_t>(v_.total, data_.size() / 2));
-    } catch (const std::bad_alloc &) {
-      allocFailed("short", v_.polygons, __LINE__, kModule);
-    }
+    ALLOC_OR_REPORT("short", v_.polygons, kModule, v_.sizes.resize(v_.polygons);
+                    v_.indices.reserve(std::min<std::size_t>(v_.total, data_.size() / 2)));
     for (uint32_t p = 0; p < v_.polygons; ++p) {
       int32_t k;
       if (!Index(k) || k < 0) return false;
@@ -516,13 +504,8 @@ bool Cached(const DataCache &c, const struct stat &st, int kind, const std::stri
 
 int ReadDataFile(AOFFProp &prop, int kind, const std::string &path) {
   const ReaderInfo &info = Info(kind);
-  FILE *f = std::fopen(path.c_str(), "rb");
   struct stat st;
-  // Only regular files: a device or a pipe named in a header would never end.
-  if (f && (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))) {
-    std::fclose(f);
-    f = nullptr;
-  }
+  FILE *f = OpenRegularFile(path, st);
   if (!f) {
     warn("%s: cannot open data file %s\n", info.name, path.c_str());
     return -1;

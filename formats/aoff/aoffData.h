@@ -56,6 +56,8 @@ struct AOFFValue {
 
   // Value `letter` of record `record` as a number (0 for a text or a letter past the format).
   double Number(uint32_t record, std::size_t letter) const;
+  // The same as a 32-bit float: a value beyond its range becomes an infinity.
+  float Float(uint32_t record, std::size_t letter) const;
   // The text of value `letter` of `record`, or null when that value is not a text.
   const std::string *Text(uint32_t record, std::size_t letter) const;
 };

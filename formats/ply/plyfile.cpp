@@ -1,6 +1,6 @@
 #include "formats/ply/plyfile.h"
 
-#include "viewer/fatal.h"
+#include "base/fatal.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <type_traits>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define PLY_SANITIZED 1
@@ -66,6 +67,19 @@ struct PlyValue {
 
 [[noreturn]] void allocationBombed(int line) {
   fatal(-1, "Memory allocation bombed on line %d in %s\n", line, kPlyFileName);
+}
+
+// Runs `work` and returns what it returns; an allocation inside it that cannot be made ends the
+// run with the library's own report, naming `line`.
+template <class Work> auto orBombed(int line, Work &&work) -> decltype(work()) {
+  using Result = decltype(work());
+  if constexpr (std::is_void_v<Result>) {
+    if (!TryAlloc(work)) allocationBombed(line);
+  } else {
+    Result result{};
+    if (!TryAlloc([&] { result = work(); })) allocationBombed(line);
+    return result;
+  }
 }
 
 [[noreturn]] void unexpectedEnd() {
@@ -183,40 +197,32 @@ template <class T> T loadBytes(const char *p, bool swap) {
   return v;
 }
 
+// One value's two views: an integer and its double, or a real and the integer it truncates to.
+PlyValue wholeValue(long long i) {
+  return {i, static_cast<double>(i)};
+}
+PlyValue realValue(double d) {
+  return {truncateToInteger(d), d};
+}
+
 PlyValue decodeBinary(const char *p, int type, bool swap) {
   switch (type) {
-  case kPlyChar: {
-    long long i = static_cast<int8_t>(*p);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUchar: {
-    long long i = static_cast<uint8_t>(*p);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyShort: {
-    long long i = loadBytes<int16_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUshort: {
-    long long i = loadBytes<uint16_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyInt: {
-    long long i = loadBytes<int32_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUint: {
-    long long i = loadBytes<uint32_t>(p, swap);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyFloat: {
-    double d = loadBytes<float>(p, swap);
-    return {truncateToInteger(d), d};
-  }
-  case kPlyDouble: {
-    double d = loadBytes<double>(p, swap);
-    return {truncateToInteger(d), d};
-  }
+  case kPlyChar:
+    return wholeValue(static_cast<int8_t>(*p));
+  case kPlyUchar:
+    return wholeValue(static_cast<uint8_t>(*p));
+  case kPlyShort:
+    return wholeValue(loadBytes<int16_t>(p, swap));
+  case kPlyUshort:
+    return wholeValue(loadBytes<uint16_t>(p, swap));
+  case kPlyInt:
+    return wholeValue(loadBytes<int32_t>(p, swap));
+  case kPlyUint:
+    return wholeValue(loadBytes<uint32_t>(p, swap));
+  case kPlyFloat:
+    return realValue(loadBytes<float>(p, swap));
+  case kPlyDouble:
+    return realValue(loadBytes<double>(p, swap));
   default:
     fatal(-1, "get_binary_item: bad type = %d\n", type);
   }
@@ -289,21 +295,15 @@ PlyValue decodeAscii(const char *p, const char *e, int type, const char **stop =
   case kPlyShort:
   case kPlyInt:
   case kPlyUchar:
-  case kPlyUshort: {
-    long long i = parseInteger(p, e, INT32_MIN, INT32_MAX, stop);
-    return {i, static_cast<double>(i)};
-  }
-  case kPlyUint: {
+  case kPlyUshort:
+    return wholeValue(parseInteger(p, e, INT32_MIN, INT32_MAX, stop));
+  case kPlyUint:
     // Unsigned values above the signed range keep their value (a saturating signed read would
     // turn every large index or id into the same number).
-    long long i = parseInteger(p, e, INT32_MIN, UINT32_MAX, stop);
-    return {i, static_cast<double>(i)};
-  }
+    return wholeValue(parseInteger(p, e, INT32_MIN, UINT32_MAX, stop));
   case kPlyFloat:
-  case kPlyDouble: {
-    double d = parseDouble(p, e, stop);
-    return {truncateToInteger(d), d};
-  }
+  case kPlyDouble:
+    return realValue(parseDouble(p, e, stop));
   default:
     fatal(-1, "get_ascii_item: bad type = %d\n", type);
   }
@@ -623,7 +623,7 @@ std::unique_ptr<PlyStream> ply_read_header(FILE *fp, int *nelems,
                                            std::vector<std::string> *elem_names) {
   headerError.clear();
   if (!fp) return nullptr;
-  try {
+  return orBombed(__LINE__, [&]() -> std::unique_ptr<PlyStream> {
     auto ply = std::make_unique<PlyStream>();
     inputOpen(ply->in, fp);
     if (!parseHeader(*ply)) return nullptr;
@@ -636,11 +636,7 @@ std::unique_ptr<PlyStream> ply_read_header(FILE *fp, int *nelems,
       for (const PlyElementDesc &elem : ply->elems) elem_names->push_back(elem.name);
     }
     return ply;
-  } catch (const std::bad_alloc &) {
-    allocationBombed(__LINE__);
-  } catch (const std::length_error &) {
-    allocationBombed(__LINE__);
-  }
+  });
 }
 
 void ply_file_info(PlyStream *plyfile, float *version, int *file_type) {
@@ -655,11 +651,9 @@ bool ply_element_description(PlyStream *plyfile, const std::string &elem_name, i
   const PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(idx)];
   if (nelems) *nelems = elem.num;
   if (nprops) *nprops = elem.nprops();
-  try {
+  orBombed(__LINE__, [&] {
     if (props) *props = elem.props;
-  } catch (const std::bad_alloc &) {
-    allocationBombed(__LINE__);
-  }
+  });
   return true;
 }
 
@@ -732,7 +726,7 @@ std::unique_ptr<PlyOtherProps> ply_get_other_properties(PlyStream *plyfile,
     warn("ply_get_other_properties: Can't find element '%s'\n", elem_name.c_str());
     return nullptr;
   }
-  try {
+  return orBombed(__LINE__, [&]() -> std::unique_ptr<PlyOtherProps> {
     plyfile->which_elem = idx;
     plyfile->plans[static_cast<std::size_t>(idx)].reset();
     PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(idx)];
@@ -744,9 +738,7 @@ std::unique_ptr<PlyOtherProps> ply_get_other_properties(PlyStream *plyfile,
       if (!elem.store_prop[i]) other->props.push_back(elem.props[i]);
     if (other->props.empty()) elem.other_offset = -1;
     return other;
-  } catch (const std::bad_alloc &) {
-    allocationBombed(__LINE__);
-  }
+  });
 }
 
 namespace {
@@ -1017,27 +1009,19 @@ void ply_check_elements(PlyStream *plyfile, int count) {
     return;
   // Every instance read takes at least min_bytes, so the data gives out before the last one, at
   // the very place and with the very message that reading them into records would meet.
-  try {
+  orBombed(__LINE__, [&] {
     for (int k = 0; k < count; ++k) getElement(plyfile, nullptr);
-  } catch (const std::bad_alloc &) {
-    allocationBombed(__LINE__);
-  }
+  });
   if (ascii) unexpectedEnd();
   binaryEnd(plyfile->in);
 }
 
 void ply_get_element(PlyStream *plyfile, void *elem_ptr) {
-  try {
-    getElement(plyfile, static_cast<char *>(elem_ptr));
-  } catch (const std::bad_alloc &) {
-    allocationBombed(__LINE__);
-  } catch (const std::length_error &) {
-    allocationBombed(__LINE__);
-  }
+  orBombed(__LINE__, [&] { getElement(plyfile, static_cast<char *>(elem_ptr)); });
 }
 
 void ply_get_elements(PlyStream *plyfile, void *first, std::size_t stride, std::size_t count) {
-  try {
+  orBombed(__LINE__, [&] {
     char *record = static_cast<char *>(first);
     if (plyfile->which_elem < 0) fatal(-1, "ply_get_element: no element chosen\n");
     PlyElementDesc &elem = plyfile->elems[static_cast<std::size_t>(plyfile->which_elem)];
@@ -1058,11 +1042,7 @@ void ply_get_elements(PlyStream *plyfile, void *first, std::size_t stride, std::
       }
     }
     for (std::size_t k = 0; k < count; ++k, record += stride) getElement(plyfile, record);
-  } catch (const std::bad_alloc &) {
-    allocationBombed(__LINE__);
-  } catch (const std::length_error &) {
-    allocationBombed(__LINE__);
-  }
+  });
 }
 
 std::shared_ptr<PlyOtherElementList>
@@ -1072,7 +1052,7 @@ ply_get_other_element(PlyStream *plyfile, const std::string &elem_name, int elem
   if (elem_count < 0 || elem_count > plyfile->elems[static_cast<std::size_t>(idx)].num)
     fatal(-1, "ply_get_other_element: element '%s' has no %d instances\n", elem_name.c_str(),
           elem_count);
-  try {
+  return orBombed(__LINE__, [&]() -> std::shared_ptr<PlyOtherElementList> {
     if (!plyfile->other_elems) {
       plyfile->other_elems = std::make_shared<PlyOtherElementList>();
       plyfile->other_elems->storage = plyfile->storage;
@@ -1093,9 +1073,7 @@ ply_get_other_element(PlyStream *plyfile, const std::string &elem_name, int elem
     entry.other_data.resize(static_cast<std::size_t>(elem_count));
     for (PlyOtherData &data : entry.other_data) ply_get_element(plyfile, &data);
     return plyfile->other_elems;
-  } catch (const std::bad_alloc &) {
-    allocationBombed(__LINE__);
-  }
+  });
 }
 
 std::shared_ptr<PlyArena> ply_get_storage(PlyStream *plyfile) {

@@ -1,5 +1,5 @@
 // mirandel-wrl2geom IN.wrl OUT.geom: the viewer's VRML converter.
-#include "sanitizerDefaults.h"
+#include "base/sanitizerDefaults.h"
 #include "wrl2geom.h"
 
 int main(int argc, char **argv) {

@@ -166,6 +166,15 @@ private:
     }
   }
 
+  // The token of a bracket character; End for any other.
+  static Tok Bracket(char c) {
+    static const char kBrackets[] = "{}[]()";
+    static const Tok kKinds[] = {Tok::LBrace,   Tok::RBrace, Tok::LBracket,
+                                 Tok::RBracket, Tok::LParen, Tok::RParen};
+    const char *at = c ? std::strchr(kBrackets, c) : nullptr;
+    return at ? kKinds[at - kBrackets] : Tok::End;
+  }
+
   Token Scan() {
     SkipSpace();
     Token t;
@@ -173,32 +182,12 @@ private:
     if (p_ >= end_) return t;
     t.text = p_;
     t.size = 1;
-    switch (*p_) {
-    case '{':
+    t.kind = Bracket(*p_);
+    if (t.kind != Tok::End) {
       ++p_;
-      t.kind = Tok::LBrace;
       return t;
-    case '}':
-      ++p_;
-      t.kind = Tok::RBrace;
-      return t;
-    case '[':
-      ++p_;
-      t.kind = Tok::LBracket;
-      return t;
-    case ']':
-      ++p_;
-      t.kind = Tok::RBracket;
-      return t;
-    case '(':
-      ++p_;
-      t.kind = Tok::LParen;
-      return t;
-    case ')':
-      ++p_;
-      t.kind = Tok::RParen;
-      return t;
-    case '"': {
+    }
+    if (*p_ == '"') {
       ++p_;
       while (p_ < end_ && *p_ != '"') {
         if (*p_ == '\\' && p_ + 1 < end_) ++p_;
@@ -210,9 +199,6 @@ private:
       t.kind = Tok::String;
       t.size = std::size_t(p_ - t.text);
       return t;
-    }
-    default:
-      break;
     }
     while (p_ < end_ && !IsDelimiter(*p_)) ++p_;
     t.size = std::size_t(p_ - t.text);

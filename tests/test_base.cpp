@@ -1,0 +1,59 @@
+// What every layer uses: the allocation report's call site, whole-file contents, the temporary
+// folder.
+#include "base/fatal.h"
+#include "base/files.h"
+#include "support.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+TEST(Base, AllocationReportNamesTheCallSite) {
+  std::vector<double> v;
+  const std::size_t huge = v.max_size() + 1;
+  int line = 0;
+  std::string message = FatalMessage([&] {
+    line = __LINE__ + 1;
+    ALLOC_OR_REPORT("Coord", huge, "readBYUObj", v.reserve(huge));
+  });
+  EXPECT_EQ(message, "Memory allocation for Coord (" +
+                         std::to_string(static_cast<long long>(huge)) + " bytes) failed on line " +
+                         std::to_string(line) + " in readBYUObj\n");
+  // Work that succeeds leaves no report.
+  EXPECT_EQ(FatalMessage([&] { ALLOC_OR_REPORT("Coord", 4, "readBYUObj", v.reserve(4)); }), "");
+  EXPECT_GE(v.capacity(), 4u);
+}
+
+TEST(Base, ContentsOfFilesAndPipesAlike) {
+  TempDir dir;
+  std::string path = dir.write("seven", "0123456");
+  struct stat st;
+  FilePtr file(OpenRegularFile(path, st));
+  ASSERT_TRUE(file);
+  FileContents mapped;
+  mapped.Load(file.get(), "test");
+  file.reset();
+  EXPECT_EQ(std::string(mapped.data(), mapped.size()), "0123456");
+  // Neither a folder nor a pipe is a regular file to open; a pipe is still read whole.
+  EXPECT_EQ(OpenRegularFile(dir.path(), st), nullptr);
+  std::FILE *pipe = popen("printf 'ab\\ncd'", "r");
+  ASSERT_NE(pipe, nullptr);
+  FileContents read;
+  read.Load(pipe, "test");
+  pclose(pipe);
+  EXPECT_EQ(std::string(read.data(), read.size()), "ab\ncd");
+  FileContents empty;
+  EXPECT_EQ(empty.size(), 0u);
+}
+
+TEST(Base, TemporaryFilesGoToTmpdirElseTmp) {
+  const char *saved = std::getenv("TMPDIR");
+  std::string savedValue = saved ? saved : "";
+  setenv("TMPDIR", "/somewhere/else", 1);
+  EXPECT_EQ(TempFolder(), "/somewhere/else");
+  setenv("TMPDIR", "", 1);
+  EXPECT_EQ(TempFolder(), "/tmp");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(TempFolder(), "/tmp");
+  if (saved) setenv("TMPDIR", savedValue.c_str(), 1);
+}

@@ -1,5 +1,0 @@
-#include "partReaders.h"
-
-void TPOLYFormatObj(Part &record, Shape &shape) {
-  MovePartGeometry(record, *shape.part);
-}

@@ -1,0 +1,116 @@
+// Rendering and interaction: render settings, window, display lists, keyboard and mouse.
+#pragma once
+
+#include "viewer/model/shape.h"
+
+#include <string>
+
+// Display lists are known by fixed numbers ("structure ids").
+enum StructureId {
+  empty_id = 0,
+  ground_id = 2,
+  shadow_id = 3,
+  edge_id = 5,
+  normal_id = 6,
+  object_id = 7,
+  top_id = 8,
+};
+
+// Program-wide render state beside the Shape (one window, one set).
+extern int show_status;            // 1 while the status text is drawn
+extern int show_ground;            // 1 while the ground is drawn
+extern int front_ccw;              // 1: counter-clockwise facets face the viewer
+extern float trackball_matrix[16]; // accumulated mouse rotation and zoom, column-major
+extern float spin_step[16];        // the last rotation step, re-applied while spinning
+extern int last_x, last_y;         // window position of the last handled mouse event
+extern int prev_x, prev_y;         // and of the event before it
+extern float ball_point[3];        // last_x, last_y on the trackball sphere
+extern int drag_state, drag_button;
+extern int window_width, window_height;
+extern int current_list;
+extern ColorRGB shadow_color, edge_color, normal_color;
+// Numbers of the built lists: 0 until built and again after release.
+extern int ground_list, shadow_list, edge_list, normal_list, object_list;
+// True while the object keeps turning by spin_step.
+extern bool spinning;
+// True once the current left drag has made a rotation step.
+extern bool drag_rotated;
+// Seconds the last SetupGraphics spent compiling the display lists.
+extern double list_compile_seconds;
+extern double list_compile_cpu_seconds; // and the processor time of all threads
+// 1 while the key and mouse help is drawn over the picture.
+extern int show_help;
+// Called whenever `spinning` turns on, so the event loop can start its steady tick.
+extern void (*spinStarted)();
+
+// The render defaults for the current Shape, right before SetupGraphics.
+void InitRenderSettings();
+// The default viewing parameters into the current Shape's view.
+void SetDefaultView();
+// Creates the window, sets the OpenGL state and builds the display lists.
+void SetupGraphics();
+// True while the window exists.
+bool WindowOpen();
+// Restores the display modes and the trackball (the R key); nothing without a Shape.
+void ResetDisplay();
+// Releases the Shape and the graphics; show_ground = 1.
+void ReleaseAll();
+// GL_BACK: cull with one-sided lighting; anything else: no culling, two-sided lighting.
+void SetCulling(int face);
+// Switches one display mode to its other value and redraws: 'w' wireframe, 'f' flat shading,
+// 'e' edge lines, 'n' normal lines, 'c' two-sided drawing, 'g' the ground, 'h' the help text.
+// Nothing without a Shape; without the window only the mode changes.
+void ToggleDisplayMode(char mode);
+
+// OpenGL state from the settings.
+void ApplyView(const ViewParams &view);
+void ApplyMaterial(const Part &part);
+void ApplyLights(const LightState &lights);
+void EnableLights(const LightState &lights);
+
+// Display lists.
+void BuildGroundList();
+void BuildShadowList();
+void BuildEdgeList();
+void BuildNormalList();
+void BuildObjectList();
+void DrawFacets(const Part &part);
+// Announces the shadow, edge and normal lists; each is compiled when first needed.
+void AnnounceDeferredLists();
+void EnsureShadowList();
+void EnsureEdgeList();
+void EnsureNormalList();
+void RebuildWithEdges(int16_t show);
+void RebuildWithNormals(int16_t show);
+
+// Redisplay: one frame into the back buffer (callers swap).
+void Redisplay();
+void SwapBuffers();
+void DrawText(int x, int y, const char *text);
+void OnDisplay();
+void OnReshape(int width, int height);
+void ReleaseGraphics();
+// Destroys the window if there is one (the lists go with its context) and ends a spin.
+void DestroyWindowIfOpen();
+
+// Mouse. `shift` is whether the Shift key was held at the button event.
+void OnMouse(int button, int state, int x, int y, bool shift);
+void OnMotion(int x, int y);
+void OnVisibility(int state);
+void OnSpin();
+void StopSpin();
+// The steps behind the mouse callbacks (no drawing).
+void StartDrag(int x, int y);
+void DragRotate(int x, int y);
+void DragPan(int x, int y);
+void DragZoom(int x, int y);
+// Scales the trackball by `factor` (one zoom step of a drag or of the wheel).
+void ZoomBy(float factor);
+// Whether a release of `button` at (x, y) leaves the object spinning.
+bool ReleaseSpins(int button, int x, int y);
+
+// Keyboard: returns true when the program is to end (Escape; everything is released then).
+bool OnKeyboard(unsigned char key, int x, int y);
+
+// Draws the first frame into the back buffer and writes it as a PNG file.
+void WriteSnapshot(const std::string &path);

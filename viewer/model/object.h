@@ -1,0 +1,28 @@
+// The object the run shows, as every subsystem knows it: its name, the folder it is read from
+// (OBJ_PATH), and whether progress lines are written. Program-wide, like the one Shape: the
+// shell sets them while it starts and loads, the readers and the graphics read them.
+#pragma once
+
+#include <string>
+
+// The object's name: from the command line or the dialog, then its bare name while the readers
+// run (they open their file by it), and what the window title and the status text show.
+extern std::string objName;
+// -v[erbose]: the load pipeline and the display set-up write progress lines to standard output.
+extern int verbose;
+
+// The object's own folder, once the load has settled it (from the object's path, or the scratch
+// folder a compressed object is read from): the object and every side file are read there.
+struct ObjectFolder {
+  bool known = false;
+  std::string dir;    // OBJ_PATH's value when it was set to the folder
+  bool named = false; // the user named the object with a folder, not by its bare name
+};
+extern ObjectFolder objFolder;
+
+// Reads OBJ_PATH ("" when unset).
+std::string GetObjPath();
+// Sets OBJ_PATH; fatal "Environment variable OBJ_PATH, could not be set\n\n" on failure.
+void SetObjPath(const std::string &dir);
+// Sets OBJ_PATH to the object's own folder and records it as such.
+void SetObjectFolder(const std::string &dir);

@@ -1,0 +1,97 @@
+#include "viewer/readers/findObj.h"
+
+#include "base/fatal.h"
+#include "viewer/model/object.h"
+
+#include <cstdlib>
+
+// One list per row of the table of formats: each reader builds its own on its first search.
+static std::vector<SearchDirs> &ReaderDirs() {
+  static std::vector<SearchDirs> dirs(kFormatCount);
+  return dirs;
+}
+
+std::string ExpandHome(const std::string &entry) {
+  if (entry.size() < 2 || entry[0] != '~' || entry[1] != '/') return entry;
+  const char *home = std::getenv("HOME");
+  if (!home) return entry;
+  return std::string(home) + entry.substr(1);
+}
+
+int BuildSearchDirs(SearchDirs &list) {
+  list.dirs.clear();
+  list.dir_count = 0;
+  list.objectFolderOnly = false;
+  std::string value = GetObjPath();
+  if (objFolder.known && value == objFolder.dir) {
+    // A folder the load took from the object's own path is already a real path: nothing in it
+    // is a separator or stands for the home folder.
+    list.objectFolderOnly = objFolder.named;
+    if (!value.empty()) {
+      list.dirs.push_back(value + '/');
+      list.dir_count = 1;
+    }
+    return 0;
+  }
+  std::size_t i = 0;
+  for (;;) {
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+    std::size_t start = i;
+    while (i < value.size() && value[i] != ' ' && value[i] != '\t') ++i;
+    if (i == start) break;
+    std::string entry = value.substr(start, i - start) + '/';
+    if (entry[0] == '~') entry = ExpandHome(entry);
+    if (list.dir_count == kMaxSearchDirs) return -1;
+    list.dirs.push_back(entry);
+    ++list.dir_count;
+  }
+  return 0;
+}
+
+void ResetSearchDirs() {
+  for (SearchDirs &d : ReaderDirs()) d = SearchDirs();
+}
+
+FoundFile FindObjectFile(int type, const std::string &name) {
+  const FormatRow *row = FormatOfType(type);
+  if (!row || !row->reader) fatal(1, "No reader searches for objects of type %d\n", type);
+  SearchDirs &list = ReaderDirs()[static_cast<std::size_t>(row - kFormats)];
+  if (!list.built) {
+    int rc = BuildSearchDirs(list);
+    list.built = true;
+    if (rc == -1)
+      fatal(1, "%s: too many (> %d) directories in OBJ_PATH\n", row->reader, kMaxSearchDirs);
+  }
+  std::size_t slash = name.rfind('/');
+  std::string ownDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+
+  FoundFile found;
+  // An object named with its folder is read from that folder only: a file of the same name in
+  // the current folder would be another object, and an AOFF object would mix the two.
+  bool asNamed = !list.objectFolderOnly || (!name.empty() && name[0] == '/');
+  if (asNamed) found.file.reset(std::fopen(name.c_str(), "rb"));
+  if (found.file) {
+    found.path = name;
+    found.dir = ownDir;
+    return found;
+  }
+  for (const std::string &dir : list.dirs) {
+    std::string path = dir + name;
+    found.file.reset(std::fopen(path.c_str(), "rb"));
+    if (found.file) {
+      found.path = path;
+      found.dir = dir + ownDir;
+      return found;
+    }
+  }
+  fatal(1, "%s: %s not found\n", row->reader, name.c_str());
+}
+
+ObjectFile ReadObjectFile(int type, const std::string &name, const char *module) {
+  FoundFile found = FindObjectFile(type, name);
+  ObjectFile object;
+  object.data = ReadWholeFile(found.file.get(), module);
+  object.path = std::move(found.path);
+  object.dir = std::move(found.dir);
+  return object;
+}

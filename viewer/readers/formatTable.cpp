@@ -1,0 +1,42 @@
+#include "viewer/readers/formatTable.h"
+
+// The extensions are searched in this order. ".obj" is recognised by name but has no reader;
+// VRML worlds are converted into AOFF geometry. The dialog's list ends with "All Files", which
+// also reaches the formats that have no entry of their own.
+// clang-format off
+const FormatRow kFormats[] = {
+  // extension  type        reader          loader           completion           converted
+  //   dialog filter: rank, name, pattern
+  {".geom",     kTypeAOFF,  "AOFFReadObj",  LoadAOFFObject,  kCompleteLists,      false,
+     {1, "Geom Files (*.geom)", "*.geom*"}},
+  {".off",      kTypeOFF,   "PLReadObj",    LoadOFFObject,   kCompleteNormalsFit, false,
+     {3, "Geomview Files (*.off)", "*.off*"}},
+  {".byu",      kTypeBYU,   "BYUReadObj",   LoadBYUObject,   kCompleteNormalsFit, false,
+     {2, "Movie Files (*.byu)", "*.byu*"}},
+  {".ply",      kTypePLY,   "PLYReadObj",   LoadPLYObject,   kCompleteNormalsFit, false,
+     {6, "Stanford Files (*.ply)", "*.ply*"}},
+  {".tpoly",    kTypeTPOLY, "TPOLYReadObj", LoadTPOLYObject, kCompleteNormalsFit, false,
+     {5, "Tria Poly Files (*.tpoly)", "*.tpoly*"}},
+  {".stl",      kTypeSTL,   "STLReadObj",   LoadSTLObject,   kCompleteFit,        false,
+     {4, "Lithography Files (*.stl)", "*.stl*"}},
+  {".obj",      kTypeOBJ,   nullptr,        nullptr,         kCompleteNormalsFit, false,
+     {0, nullptr, nullptr}},
+  {".wrl",      kTypeVRML,  nullptr,        nullptr,         kCompleteLists,      true,
+     {0, nullptr, nullptr}},
+  {".coor",     kTypeCOOR,  "COORReadObj",  LoadCOORObject,  kCompleteNormalsFit, false,
+     {7, "Viewperf Files (*.coor)", "*.coo*"}},
+  {".3ds",      kType3DS,   "3DSReadObj",   Load3DSObject,   kCompleteNormalsFit, false,
+     {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
+};
+// clang-format on
+const std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
+
+FormatRange Formats() {
+  return FormatRange{kFormats, kFormats + kFormatCount};
+}
+
+const FormatRow *FormatOfType(int type) {
+  for (const FormatRow &row : kFormats)
+    if (row.type == type) return &row;
+  return nullptr;
+}

@@ -1,0 +1,71 @@
+// The formats the viewer reads, one row each. The command line picks the row by the object name's
+// extension, the load pipeline runs its loader and completes what the format leaves open, the
+// object search names its reader in messages, and the file dialog lists its filter. Adding a
+// format is one row in formatTable.cpp plus its reader's files.
+#pragma once
+
+#include <cstddef>
+
+// Type codes of objects.
+enum ObjTypeCode {
+  kTypeAOFF = 1,
+  kTypeOFF = 2,
+  kTypeOBJ = 3,
+  kTypeBYU = 4,
+  kTypeSTL = 5,
+  kTypePLY = 6,
+  kType3DS = 7,
+  kTypeTPOLY = 17,
+  kTypeVRML = 18,
+  kTypeCOOR = 19,
+};
+
+// What the load pipeline completes once a format's conversion has filled the Part; the vertex
+// facet lists are built for every format.
+enum Completion {
+  kCompleteLists,      // nothing more: AOFF objects bring their normals and fit in their files
+  kCompleteFit,        // the bounding box and fit: the mesh repair leaves the facet normals
+  kCompleteNormalsFit, // facet and vertex normals where the file gave none, then the fit
+};
+
+// An entry of the file dialog's filter list.
+struct DialogFilter {
+  int rank;            // its place in the list (from 1); 0: the format has no entry
+  const char *name;    // "Geom Files (*.geom)"
+  const char *pattern; // ends in "*", so that compressed objects are listed too
+};
+
+struct FormatRow {
+  const char *extension; // found anywhere in the name, rows in table order: "hand.off.gz" is OFF
+  int type;              // the type code
+  const char *reader;    // the reader's name in the object search's messages; null: no reader
+  // Finds objName through the object search, reads it into the reader's record, converts the
+  // record into the current Shape's Part and releases it. Null: no loader of its own.
+  void (*load)();
+  Completion completion;
+  bool converted; // first turned into a ".geom" object by the external converter
+  DialogFilter filter;
+};
+
+extern const FormatRow kFormats[];
+extern const std::size_t kFormatCount;
+// Every row in table order: for (const FormatRow &row : Formats()).
+struct FormatRange {
+  const FormatRow *first, *last;
+  const FormatRow *begin() const { return first; }
+  const FormatRow *end() const { return last; }
+};
+FormatRange Formats();
+
+// The row of a type code, or null.
+const FormatRow *FormatOfType(int type);
+
+// The loaders of the rows.
+void LoadAOFFObject();  // readAOFFObj: header preparation, normal files, header, conversion
+void LoadOFFObject();   // readPLObj
+void LoadBYUObject();   // readBYUObj
+void LoadSTLObject();   // readSTLObj
+void LoadPLYObject();   // readPLYObj
+void Load3DSObject();   // read3DSObj
+void LoadTPOLYObject(); // readTPOLYObj
+void LoadCOORObject();  // readCOORObj

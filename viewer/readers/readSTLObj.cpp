@@ -1,0 +1,829 @@
+#include "viewer/readers/readSTLObj.h"
+
+#include "base/fatal.h"
+#include "base/files.h"
+#include "base/fillArray.h"
+#include "viewer/readers/findObj.h"
+#include "viewer/readers/formatTable.h"
+#include "viewer/model/object.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <malloc.h>
+#include <new>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+static const char *kModule = "readSTLObj";
+
+// The library's own layout of a binary file: an 80-byte label and a 32-bit facet count, then 50
+// bytes per facet. It takes a file for binary only when one of the 128 bytes after the count has
+// its top bit set; everything else, however short, is read as text and so checked first.
+static const std::size_t kBinaryHeader = 84;
+static const std::size_t kTypeProbe = 128;
+static const std::size_t kLabelSize = 80;
+static const std::size_t kFacetSize = 50;
+// The library refuses binary files shorter than four facets.
+static const std::size_t kMinBinarySize = kBinaryHeader + 4 * kFacetSize;
+// The first facet's two attribute bytes: the library stores them and never reads them, so a top
+// bit set there makes it read the file as binary without changing the mesh.
+static const std::size_t kFirstAttribute = kBinaryHeader + 48;
+
+// The mesh library keeps its last edge hash table after the nearby check and the hole filling,
+// and more on its error paths; freeing it from here is not safe (it frees some of them itself).
+// A leak-checking build is told that these blocks are not ours. Weak, so that a program-wide list
+// elsewhere takes precedence.
+extern "C" __attribute__((weak)) const char *__lsan_default_suppressions() {
+  return "leak:libadmesh\n";
+}
+
+void STLObjRelease::operator()(STLObj *obj) const {
+  if (!obj) return;
+  stl_close(obj);
+  delete obj;
+}
+
+namespace {
+
+// Character classes of the text reader: bytes that separate words as the C library's formatted
+// reads see them, and bytes that end a word (those, NUL bytes and the DOS end-of-file mark, which
+// pad the end of some files).
+enum : unsigned char { kBlank = 1, kEndsWord = 2 };
+struct CharClasses {
+  unsigned char of[256] = {};
+  CharClasses() {
+    for (unsigned char c : {' ', '\t', '\r', '\n', '\f', '\v'}) of[c] = kBlank | kEndsWord;
+    of[0] = of[0x1a] = kEndsWord;
+  }
+};
+const CharClasses kClasses;
+inline bool Blank(char c) {
+  return kClasses.of[static_cast<unsigned char>(c)] & kBlank;
+}
+inline bool EndsWord(char c) {
+  return kClasses.of[static_cast<unsigned char>(c)] & kEndsWord;
+}
+
+const float kPowersOfTen[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// A whole word as a single-precision number, rounded as the C library's reading gives it (to
+// nearest, overflow to an infinity, underflow to a subnormal or zero); false when the word is no
+// number. Decimals go to the standard library's conversion, which rounds them correctly; the C
+// library takes the rest (infinities, NaNs, hexadecimal numbers, overflow and underflow).
+bool ParseFloat(std::string_view w, float &out) {
+  if (w.empty()) return false;
+  const bool plus = w[0] == '+';
+  const char *first = w.data() + plus, *last = w.data() + w.size();
+  const char *digits = first < last && *first == '-' && !plus ? first + 1 : first;
+  const char lead = digits < last ? *digits : '\0';
+  if (lead == '.' || static_cast<unsigned>(lead - '0') < 10) {
+    auto r = std::from_chars(first, last, out, std::chars_format::general);
+    if (r.ec == std::errc() && r.ptr == last) return true;
+  }
+  const std::string word(w);
+  char *stop = nullptr;
+  out = std::strtof(word.c_str(), &stop);
+  return stop == word.c_str() + word.size();
+}
+
+// A word-by-word walk over text held in [p, end). The text may be read a block at a time: then
+// `end` is only the end of what has been read so far, and a step that runs into it sets needMore
+// and must be taken again once more text is there.
+struct TextWalk {
+  const char *p, *end;
+  bool atEnd = true;           // `end` is the end of the text
+  bool needMore = false;       // a step ran into the end of what has been read
+  const char *block = nullptr; // where the text read so far begins, at offset `base` in the file
+  long long base = 0;
+
+  long long Offset(const char *at) const { return base + (at - block); }
+  // Reaching `end` before the end of the text leaves the step unfinished.
+  bool Short(const char *at) {
+    if (at < end || atEnd) return false;
+    needMore = true;
+    return true;
+  }
+  void SkipBlanks() {
+    while (p < end && Blank(*p)) ++p;
+  }
+  // Only blanks, NUL bytes and end-of-file marks are left.
+  bool OnlyPaddingLeft() {
+    for (const char *q = p; q < end; ++q)
+      if (!EndsWord(*q)) return false;
+    return !Short(end);
+  }
+  // The next word, or an empty one at the end.
+  std::string_view Word() {
+    SkipBlanks();
+    const char *start = p;
+    while (p < end && !EndsWord(*p)) ++p;
+    Short(p);
+    return {start, static_cast<std::size_t>(p - start)};
+  }
+  void SkipLine() {
+    const void *nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    p = nl ? static_cast<const char *>(nl) + 1 : end;
+    if (!nl) Short(p);
+  }
+  // Keywords match in any case; lower case, the common one, is compared first.
+  static bool Is(std::string_view w, const char *keyword) {
+    std::size_t i = 0;
+    for (; i < w.size() && keyword[i]; ++i)
+      if ((w[i] | 0x20) != keyword[i]) return false;
+    return i == w.size() && !keyword[i];
+  }
+  template <std::size_t N> bool Expect(const char (&keyword)[N]) {
+    SkipBlanks();
+    const std::size_t n = N - 1;
+    if (static_cast<std::size_t>(end - p) > n && std::memcmp(p, keyword, n) == 0 &&
+        EndsWord(p[n])) {
+      p += n;
+      return true;
+    }
+    return Is(Word(), keyword);
+  }
+  // A number. Most are short decimals: one of at most 24 bits of digits and a power of ten up to
+  // 1e10 is exact in single precision on both sides, so one multiplication or division rounds it
+  // correctly. Anything else is read as a word by ParseFloat.
+  bool Number(float &out) {
+    SkipBlanks();
+    const char *q = p;
+    const bool negative = q < end && *q == '-';
+    if (q < end && (*q == '-' || *q == '+')) ++q;
+    uint64_t mantissa = 0;
+    int exponent = 0, significant = 0;
+    bool digits = false;
+    for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q, digits = true) {
+      if (significant < 19) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
+        significant += mantissa != 0;
+      } else {
+        significant = 99;
+      }
+    }
+    if (q < end && *q == '.') {
+      for (++q; q < end && static_cast<unsigned>(*q - '0') < 10; ++q, digits = true) {
+        if (significant < 19) {
+          mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
+          significant += mantissa != 0;
+          --exponent;
+        } else {
+          significant = 99;
+        }
+      }
+    }
+    if (digits && q < end && (*q | 0x20) == 'e') {
+      ++q;
+      const bool down = q < end && *q == '-';
+      if (q < end && (*q == '-' || *q == '+')) ++q;
+      int value = 0;
+      const char *from = q;
+      for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q)
+        value = value < 1000 ? value * 10 + (*q - '0') : value;
+      digits = q > from;
+      exponent += down ? -value : value;
+    }
+    if (digits && significant < 19 && q < end && EndsWord(*q)) {
+      if (mantissa == 0) {
+        out = negative ? -0.0f : 0.0f;
+        p = q;
+        return true;
+      }
+      if (mantissa <= (uint64_t(1) << 24) && exponent >= -10 && exponent <= 10) {
+        const float m = static_cast<float>(mantissa);
+        const float v = exponent >= 0 ? m * kPowersOfTen[exponent] : m / kPowersOfTen[-exponent];
+        out = negative ? -v : v;
+        p = q;
+        return true;
+      }
+    }
+    const std::string_view w = Word();
+    return !needMore && ParseFloat(w, out);
+  }
+  bool Numbers(float *v) { return Number(v[0]) && Number(v[1]) && Number(v[2]); }
+};
+
+// Text read from a file a block at a time, from `from` up to `to`, into a buffer of our own.
+struct TextFeed {
+  int fd;
+  long long next, to;
+  std::vector<char> buffer;
+
+  TextFeed(int fd_, long long from, long long to_)
+      : fd(fd_), next(from), to(to_), buffer(std::size_t(1) << 20) {}
+  // Starts `t` on the first block.
+  void Start(TextWalk &t) {
+    t.block = t.p = t.end = buffer.data();
+    t.base = next;
+    t.atEnd = false;
+    Refill(t, t.p);
+  }
+  // Keeps the text from `mark` on, reads what follows it, and sets `t` back to `mark`.
+  void Refill(TextWalk &t, const char *mark) {
+    std::size_t keep = static_cast<std::size_t>(t.end - mark);
+    const long long keptAt = t.Offset(mark);
+    std::memmove(buffer.data(), mark, keep);
+    // A step as long as half the buffer: the buffer grows, so that every read brings much.
+    if (2 * keep > buffer.size()) {
+      try {
+        buffer.resize(2 * buffer.size());
+      } catch (const std::bad_alloc &) {
+        allocFailed("char", static_cast<long long>(2 * buffer.size()), __LINE__, kModule);
+      }
+    }
+    std::size_t filled = keep;
+    while (filled < buffer.size() && next < to) {
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<long long>(to - next, buffer.size() - filled));
+      const ssize_t n = pread(fd, buffer.data() + filled, want, next);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) fatal(1, "STLReadObj: cannot read %s\n", objName.c_str());
+      filled += static_cast<std::size_t>(n);
+      next += n;
+    }
+    t.block = t.p = buffer.data();
+    t.end = buffer.data() + filled;
+    t.base = keptAt;
+    t.atEnd = next >= to;
+    t.needMore = false;
+  }
+};
+
+} // namespace
+
+static bool LooksBinary(std::string_view data) {
+  if (data.size() < kBinaryHeader + kTypeProbe) return false;
+  for (std::size_t i = kBinaryHeader; i < kBinaryHeader + kTypeProbe; ++i)
+    if (static_cast<unsigned char>(data[i]) > 127) return true;
+  return false;
+}
+
+// The facets a binary file holds by its size: the library reads by the size and only warns
+// about a header count that disagrees. -1 when the size fits no whole number of facets.
+static long long BinaryFacets(std::string_view data) {
+  if (data.size() < kBinaryHeader || (data.size() - kBinaryHeader) % kFacetSize != 0) return -1;
+  return static_cast<long long>((data.size() - kBinaryHeader) / kFacetSize);
+}
+
+static uint32_t BinaryHeaderCount(std::string_view data) {
+  uint32_t count;
+  std::memcpy(&count, data.data() + kLabelSize, 4);
+  return count;
+}
+
+// How a walk over facets ended.
+enum class WalkEnd {
+  Error,         // a word that does not belong where it stands
+  AtEnd,         // the end of the text, in a solid whose "endsolid" is missing (counted)
+  AfterEndsolid, // the end of the text right after an "endsolid"
+  Notes,         // words after an "endsolid" that end the object
+  More,          // not an end: the walk goes on
+};
+
+// Where the walk failed, as an offset in the file.
+struct WalkError {
+  long long at = 0;
+  const char *why = nullptr;
+};
+
+// Walks facets from t.p on: checks the words, counts solids and facets, and hands each facet's
+// twelve numbers (normal, then three vertices) to `facet` in file order, across solids. Each step
+// (a facet, an "endsolid" and what follows it) is taken whole: one that runs into the end of what
+// `feed` has read so far is taken again with more text.
+static WalkEnd WalkFacets(TextWalk &t, TextFeed *feed, STLFileCheck &check,
+                          const STLFacetSink &facet, WalkError &error) {
+  float v[12];
+  for (;;) {
+    const char *mark = t.p, *failedAt = nullptr, *why = nullptr;
+    WalkEnd end = WalkEnd::More;
+    bool isFacet = false;
+    int solids = 0;
+    if (t.OnlyPaddingLeft()) {
+      solids = 1; // the last "endsolid" may be missing
+      end = WalkEnd::AtEnd;
+    } else if (!t.needMore) {
+      const char *at = t.p;
+      auto w = t.Word();
+      if (TextWalk::Is(w, "facet")) {
+        bool ok = t.Expect("normal") && t.Numbers(v) && t.Expect("outer") && t.Expect("loop");
+        for (int k = 1; ok && k <= 3; ++k) ok = t.Expect("vertex") && t.Numbers(v + 3 * k);
+        ok = ok && t.Expect("endloop") && t.Expect("endfacet");
+        isFacet = ok;
+        if (!ok) failedAt = t.p, why = "malformed facet", end = WalkEnd::Error;
+      } else if (TextWalk::Is(w, "endsolid")) {
+        solids = 1;
+        t.SkipLine();
+        if (t.OnlyPaddingLeft()) {
+          end = WalkEnd::AfterEndsolid;
+        } else {
+          const char *next = t.p;
+          auto w2 = t.Word();
+          if (TextWalk::Is(w2, "solid"))
+            t.SkipLine();
+          else if (TextWalk::Is(w2, "facet"))
+            t.p = next; // facets without their "solid" line: read on as a further solid
+          else
+            end = WalkEnd::Notes; // notes after the object (an exporter's trailer): it ends here
+        }
+      } else {
+        failedAt = at, why = "unexpected word", end = WalkEnd::Error;
+      }
+    }
+    if (t.needMore) {
+      feed->Refill(t, mark);
+      continue;
+    }
+    if (isFacet) {
+      if (facet) facet(v);
+      ++check.facets;
+    }
+    check.solids += solids;
+    if (end == WalkEnd::Error) error = WalkError{t.Offset(failedAt), why};
+    if (end != WalkEnd::More) return end;
+  }
+}
+
+// Where a second walk can take over text of `[begin, end)`: the start of a line after the
+// middle whose first word is "facet" and before which there are only blanks back to the word
+// before. A walk that reaches such a place between facets is then exactly where the walk from
+// there begins. Null when no such line is found near the middle.
+static const char *SplitPoint(const char *begin, const char *middle, const char *end) {
+  const char *p = middle;
+  for (int tries = 0; tries < 64 && p < end; ++tries) {
+    const char *nl = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
+    if (!nl) return nullptr;
+    const char *q = nl + 1;
+    while (q < end && Blank(*q)) ++q;
+    const char *before = nl;
+    while (before > begin && Blank(before[-1])) --before;
+    if (end - q > 5 && TextWalk::Is(std::string_view(q, 5), "facet") && Blank(q[5]) &&
+        before > begin && !EndsWord(before[-1]))
+      return q;
+    p = q;
+  }
+  return nullptr;
+}
+
+// Text this large is read by two walks side by side, the second from near its middle.
+static const long long kSplitText = 16ll << 20;
+
+// The text to walk: in memory, or a file read a block at a time.
+struct TextSource {
+  std::string_view memory;
+  int fd = -1;
+  long long size = 0;
+
+  // A walk over [from, to), with the feed it needs (none for text in memory).
+  std::unique_ptr<TextFeed> Open(TextWalk &t, long long from, long long to) const {
+    if (fd < 0) {
+      t.block = memory.data();
+      t.base = 0;
+      t.p = memory.data() + from;
+      t.end = memory.data() + to;
+      t.atEnd = true;
+      return nullptr;
+    }
+    std::unique_ptr<TextFeed> feed(new TextFeed(fd, from, to));
+    feed->Start(t);
+    return feed;
+  }
+  // Where a second walk can start, or -1.
+  long long Split(long long from) const {
+    if (size - from < kSplitText) return -1;
+    const long long middle = from + (size - from) / 2;
+    if (fd < 0) {
+      const char *at =
+          SplitPoint(memory.data() + from, memory.data() + middle, memory.data() + size);
+      return at ? at - memory.data() : -1;
+    }
+    // A window around the middle of the file.
+    const long long windowAt = middle - 4096;
+    std::vector<char> window(std::size_t(1) << 16);
+    const ssize_t n = pread(fd, window.data(), window.size(), windowAt);
+    if (n <= 0) return -1;
+    const char *at = SplitPoint(window.data(), window.data() + 4096, window.data() + n);
+    return at ? windowAt + (at - window.data()) : -1;
+  }
+};
+
+// One pass over the text: the header line, then the facets of all solids (see WalkFacets).
+static bool WalkText(const TextSource &source, STLFileCheck &check, const STLFacetSink &facet,
+                     WalkError &error) {
+  TextWalk t{nullptr, nullptr};
+  long long split = -1;
+  {
+    std::unique_ptr<TextFeed> feed = source.Open(t, 0, source.size);
+    for (;;) {
+      const char *mark = t.p;
+      const bool solid = t.Expect("solid");
+      if (solid) t.SkipLine();
+      if (t.needMore) {
+        feed->Refill(t, mark);
+        continue;
+      }
+      if (!solid) {
+        error = WalkError{t.Offset(t.p), "no \"solid\" at the start"};
+        return false;
+      }
+      break;
+    }
+    split = source.Split(t.Offset(t.p));
+    if (split < 0) return WalkFacets(t, feed.get(), check, facet, error) != WalkEnd::Error;
+  }
+  const long long afterHeader = t.Offset(t.p);
+
+  // The second half's facets wait in memory until the first half's have been handed on.
+  STLFileCheck second;
+  std::vector<float> secondFacets;
+  WalkError secondError;
+  WalkEnd secondEnd = WalkEnd::Error;
+  // A facet takes more than 64 bytes of text, so this room is never outgrown.
+  if (facet)
+    RESERVE_ARRAY(secondFacets, 12 * std::size_t((source.size - split) / 64 + 1), "float", kModule);
+  std::exception_ptr secondFailed;
+  auto walkSecond = [&]() {
+    try {
+      TextWalk t2{nullptr, nullptr};
+      std::unique_ptr<TextFeed> feed2 = source.Open(t2, split, source.size);
+      STLFacetSink keep;
+      if (facet)
+        keep = [&secondFacets](const float *v) {
+          secondFacets.insert(secondFacets.end(), v, v + 12);
+        };
+      secondEnd = WalkFacets(t2, feed2.get(), second, keep, secondError);
+    } catch (...) {
+      secondFailed = std::current_exception(); // a failed read: the run ends in the caller
+    }
+  };
+  std::thread worker;
+  TextWalk first{nullptr, nullptr};
+  std::unique_ptr<TextFeed> feed1;
+  try {
+    worker = std::thread(walkSecond);
+  } catch (const std::system_error &) {
+    // No thread to be had: one walk over all of it.
+    feed1 = source.Open(first, afterHeader, source.size);
+    return WalkFacets(first, feed1.get(), check, facet, error) != WalkEnd::Error;
+  }
+  WalkEnd firstEnd;
+  try {
+    feed1 = source.Open(first, afterHeader, split);
+    firstEnd = WalkFacets(first, feed1.get(), check, facet, error);
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (firstEnd == WalkEnd::Error) return false;
+  if (secondFailed) std::rethrow_exception(secondFailed);
+  if (firstEnd == WalkEnd::Notes) return true; // the object ended before the second half
+  // The walk goes on from the split point just as the second one did.
+  if (facet)
+    for (std::size_t i = 0; i < secondFacets.size(); i += 12) facet(secondFacets.data() + i);
+  check.facets += second.facets;
+  check.solids += second.solids - (firstEnd == WalkEnd::AtEnd ? 1 : 0);
+  if (secondEnd == WalkEnd::Error) {
+    error = secondError;
+    return false;
+  }
+  return true;
+}
+
+// "on line N" for an offset in the text.
+static int LineOf(const TextSource &source, long long at) {
+  int line = 1;
+  if (source.fd < 0) {
+    for (long long i = 0; i < at; ++i) line += source.memory[std::size_t(i)] == '\n';
+    return line;
+  }
+  std::vector<char> block(std::size_t(1) << 20);
+  for (long long done = 0; done < at;) {
+    const ssize_t n = pread(source.fd, block.data(),
+                            std::size_t(std::min<long long>(at - done, block.size())), done);
+    if (n <= 0) break;
+    line += static_cast<int>(std::count(block.begin(), block.begin() + n, '\n'));
+    done += n;
+  }
+  return line;
+}
+
+static bool CheckText(const TextSource &source, STLFileCheck &check, const STLFacetSink &facet) {
+  WalkError error;
+  if (WalkText(source, check, facet, error)) return true;
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "%s on line %d", error.why, LineOf(source, error.at));
+  check.error = buf;
+  return false;
+}
+
+STLFileCheck STLCheckFile(std::string_view data, const STLFacetSink &facet) {
+  STLFileCheck check;
+  const long long binaryFacets = BinaryFacets(data);
+  const bool small = data.size() < kMinBinarySize;
+  if (LooksBinary(data)) {
+    if (small && binaryFacets > 0) {
+      check.countMismatch = binaryFacets != BinaryHeaderCount(data);
+      check.shortBinary = binaryFacets;
+    }
+    return check;
+  }
+  check.ascii = true;
+  TextSource source;
+  source.memory = data;
+  source.size = static_cast<long long>(data.size());
+  if (!CheckText(source, check, facet)) {
+    // No text, but the exact layout of a binary file: binary, however its bytes look.
+    if (binaryFacets > 0 && BinaryHeaderCount(data) == binaryFacets) {
+      check = STLFileCheck();
+      if (small)
+        check.shortBinary = binaryFacets;
+      else
+        check.markBinary = true;
+    }
+  }
+  return check;
+}
+
+STLFileCheck STLCheckTextFile(int fd, long long size, const STLFacetSink &facet) {
+  STLFileCheck check;
+  check.ascii = true;
+  TextSource source;
+  source.fd = fd;
+  source.size = size;
+  CheckText(source, check, facet);
+  return check;
+}
+
+namespace {
+
+// A file the library can open by name that lives only as long as its descriptor: in memory where
+// the system allows, else in TMPDIR, unlinked at once. Its name is the descriptor's /proc entry.
+struct ScratchFile {
+  int fd = -1;
+  std::string path;
+  ScratchFile() = default;
+  ScratchFile(const ScratchFile &) = delete;
+  ScratchFile &operator=(const ScratchFile &) = delete;
+  ~ScratchFile() {
+    if (fd >= 0) close(fd);
+  }
+  void Open() {
+    fd = static_cast<int>(syscall(SYS_memfd_create, "mirandel-stl", 1u /* MFD_CLOEXEC */));
+    if (fd < 0) {
+      std::string dir = TempFolder();
+      std::string tmpl = dir + "/mirandel-XXXXXX";
+      std::vector<char> name(tmpl.begin(), tmpl.end());
+      name.push_back('\0');
+      fd = mkstemp(name.data());
+      if (fd < 0) fatal(1, "STLReadObj: cannot create a temporary file in %s\n", dir.c_str());
+      unlink(name.data());
+    }
+    path = "/proc/self/fd/" + std::to_string(fd);
+  }
+  // An empty file again, opened if need be.
+  void Restart() {
+    if (fd < 0) Open();
+    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0)
+      fatal(1, "STLReadObj: cannot write a temporary copy of %s\n", objName.c_str());
+  }
+  void Write(const char *data, std::size_t size) {
+    while (size > 0) {
+      ssize_t n = write(fd, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) fatal(1, "STLReadObj: cannot write a temporary copy of %s\n", objName.c_str());
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+  void WriteAt(const char *data, std::size_t size, off_t at) {
+    if (pwrite(fd, data, size, at) != static_cast<ssize_t>(size))
+      fatal(1, "STLReadObj: cannot write a temporary copy of %s\n", objName.c_str());
+  }
+};
+
+// Facets in the library's binary layout, gathered a block at a time and written out.
+struct BinaryCopy {
+  ScratchFile &file;
+  std::vector<char> block;
+  std::size_t used = 0;
+  long long facets = 0;
+  static const std::size_t kBlockFacets = 16384;
+
+  explicit BinaryCopy(ScratchFile &f) : file(f), block(kBlockFacets * kFacetSize) {
+    char header[kBinaryHeader];
+    std::memset(header, ' ', kLabelSize);
+    std::memset(header + kLabelSize, 0, 4);
+    file.Write(header, sizeof header);
+  }
+  void Add(const float *v) {
+    if (used == block.size()) Flush();
+    char *f = block.data() + used;
+    std::memcpy(f, v, 48);
+    // The first facet's attribute bytes carry the top bit that makes the library read binary.
+    f[48] = facets == 0 ? static_cast<char>(0x80) : 0;
+    f[49] = 0;
+    used += kFacetSize;
+    ++facets;
+  }
+  void Flush() {
+    file.Write(block.data(), used);
+    used = 0;
+  }
+};
+
+} // namespace
+
+// Facets in text the library reads to the very same values: nine significant digits give every
+// float back exactly. For fewer facets than the library's smallest binary file.
+static std::string FacetsAsText(const char *facets, long long count) {
+  std::string text = "solid\n";
+  char line[160];
+  for (long long i = 0; i < count; ++i) {
+    float v[12];
+    std::memcpy(v, facets + i * kFacetSize, sizeof v);
+    std::snprintf(line, sizeof line, "  facet normal %.9g %.9g %.9g\n    outer loop\n", v[0], v[1],
+                  v[2]);
+    text += line;
+    for (int j = 1; j <= 3; ++j) {
+      std::snprintf(line, sizeof line, "      vertex %.9g %.9g %.9g\n", v[3 * j], v[3 * j + 1],
+                    v[3 * j + 2]);
+      text += line;
+    }
+    text += "    endloop\n  endfacet\n";
+  }
+  text += "endsolid\n";
+  // The library refuses text shorter than its type probe; blank lines, which it neither counts
+  // nor reads, make up the difference.
+  if (text.size() < kBinaryHeader + kTypeProbe) text.resize(kBinaryHeader + kTypeProbe, '\n');
+  return text;
+}
+
+// The library reports its own fatal conditions and raises its error flag; the run ends there.
+static void StopOnLibraryError(const STLObj *obj) {
+  if (obj->error) fatal(1, "%s", "");
+}
+
+static bool AllConnected(const STLObj *obj) {
+  return obj->stats.connected_facets_3_edge >= obj->stats.number_of_facets;
+}
+
+// The repairs after reading need at least one facet to work on.
+static void StopWithoutFacets(const STLObj *obj) {
+  if (obj->stats.number_of_facets <= 0)
+    fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
+}
+
+int STLRepairObj(STLObj *obj, const std::string &path) {
+  std::vector<char> name(path.begin(), path.end());
+  name.push_back('\0');
+  errno = 0; // the library's reports end in the system's error text
+  stl_open(obj, name.data());
+  // The library closes its file after a good read but leaves it open when the read fails: a
+  // process that goes on after the failure (a test, a fuzz run) would run out of descriptors.
+  if (obj->error && obj->fp) std::fclose(obj->fp);
+  obj->fp = nullptr;
+  StopOnLibraryError(obj);
+  StopWithoutFacets(obj);
+
+  stl_check_facets_exact(obj);
+  StopOnLibraryError(obj);
+
+  float tolerance = obj->stats.shortest_edge;
+  const float increment = obj->stats.bounding_diameter * 0.0001f;
+  if (!AllConnected(obj)) {
+    for (int i = 0; i < 2; ++i) {
+      if (AllConnected(obj)) break;
+      stl_check_facets_nearby(obj, tolerance);
+      StopOnLibraryError(obj);
+      tolerance += increment;
+    }
+  }
+  // Removing the facets that touch no other would leave nothing of a mesh in which no facet
+  // touches another (loose triangles): such a mesh keeps its facets.
+  if (!AllConnected(obj) && obj->stats.connected_facets_1_edge > 0) {
+    stl_remove_unconnected_facets(obj);
+    StopOnLibraryError(obj);
+    StopWithoutFacets(obj);
+  }
+  if (!AllConnected(obj)) {
+    stl_fill_holes(obj);
+    StopOnLibraryError(obj);
+  }
+  stl_fix_normal_directions(obj);
+  StopOnLibraryError(obj);
+  stl_fix_normal_values(obj);
+  StopOnLibraryError(obj);
+  stl_calculate_volume(obj);
+  StopOnLibraryError(obj);
+  // This library version only measures the volume: a negative one means every facet is wound
+  // inward, and the library's own reversal turns them all outward.
+  if (obj->stats.volume < 0.0f) {
+    stl_reverse_all_facets(obj);
+    StopOnLibraryError(obj);
+    obj->stats.volume = -obj->stats.volume;
+  }
+  stl_verify_neighbors(obj);
+  StopOnLibraryError(obj);
+  return 1;
+}
+
+STLObjPtr STLReadObj() {
+  FoundFile found = FindObjectFile(kTypeSTL, objName);
+  std::string path = found.path;
+  // The first bytes tell whether the library takes the file for binary.
+  std::vector<char> probe(kBinaryHeader + kTypeProbe);
+  probe.resize(std::fread(probe.data(), 1, probe.size(), found.file.get()));
+  struct stat st;
+  const int fd = fileno(found.file.get());
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool binary = LooksBinary(std::string_view(probe.data(), probe.size()));
+
+  // Text is read here and handed to the library as the same facets in its binary layout: its
+  // own reading of text is slow, and text it cannot parse can make it loop for ever. A file that
+  // is not plain text of a readable size is looked at whole.
+  ScratchFile scratch;
+  std::unique_ptr<BinaryCopy> copy;
+  STLFacetSink sink = [&copy](const float *v) { copy->Add(v); };
+  STLFileCheck check;
+  std::vector<char> whole;
+  auto readWhole = [&]() {
+    std::rewind(found.file.get());
+    whole = ReadWholeFile(found.file.get(), kModule);
+    return std::string_view(whole.data(), whole.size());
+  };
+  if (!binary) {
+    scratch.Open();
+    copy.reset(new BinaryCopy(scratch));
+    if (regular) {
+      check = STLCheckTextFile(fd, static_cast<long long>(st.st_size), sink);
+      // No text, yet perhaps the exact layout of a binary file (see STLCheckFile).
+      if (!check.error.empty() && (st.st_size - kBinaryHeader) % kFacetSize == 0 &&
+          st.st_size > static_cast<off_t>(kBinaryHeader))
+        check = STLCheckFile(readWhole());
+    } else {
+      check = STLCheckFile(readWhole(), sink);
+    }
+  } else if (!regular || static_cast<uint64_t>(st.st_size) < kMinBinarySize) {
+    check = STLCheckFile(readWhole());
+  }
+  found.file.reset();
+  if (check.ascii) {
+    if (!check.error.empty())
+      fatal(1, "STLReadObj: %s is not a readable ASCII STL file: %s\n", objName.c_str(),
+            check.error.c_str());
+    if (check.facets == 0) fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
+    if (check.facets > INT32_MAX / 3)
+      fatal(1, "STLReadObj: %s has too many facets (%lld)\n", objName.c_str(), check.facets);
+    if (copy->facets * kFacetSize + kBinaryHeader < kMinBinarySize) {
+      // Too few facets for the library's binary size check: text it reads to the same values.
+      std::string text = FacetsAsText(copy->block.data(), copy->facets);
+      scratch.Restart();
+      scratch.Write(text.data(), text.size());
+    } else {
+      copy->Flush();
+      const uint32_t count = static_cast<uint32_t>(copy->facets);
+      scratch.WriteAt(reinterpret_cast<const char *>(&count), 4, kLabelSize);
+    }
+    path = scratch.path;
+  } else if (check.shortBinary > 0) {
+    if (check.countMismatch)
+      warn("Warning: File size doesn't match number of facets in the header\n");
+    std::string text = FacetsAsText(whole.data() + kBinaryHeader, check.shortBinary);
+    scratch.Restart();
+    scratch.Write(text.data(), text.size());
+    path = scratch.path;
+  } else if (check.markBinary) {
+    whole[kFirstAttribute] = static_cast<char>(whole[kFirstAttribute] | 0x80);
+    scratch.Restart();
+    scratch.Write(whole.data(), whole.size());
+    path = scratch.path;
+  }
+  copy.reset();
+  whole = std::vector<char>();
+
+  STLObjPtr obj(new (std::nothrow) STLObj);
+  if (!obj) allocFailed("STLObj", 1, __LINE__, kModule);
+  std::memset(obj.get(), 0, sizeof(STLObj));
+  STLRepairObj(obj.get(), path);
+  return obj;
+}
+
+void LoadSTLObject() {
+  STLObjPtr obj = STLReadObj();
+  STLFormatObj(*obj, *currentShape);
+  obj.reset();
+  // The repair's many small blocks are free now but still held by the allocator; the vertex
+  // lists that come next can have that memory.
+  malloc_trim(0);
+}

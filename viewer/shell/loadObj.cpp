@@ -1,0 +1,108 @@
+#include "viewer/shell/loadObj.h"
+
+#include "base/fatal.h"
+#include "viewer/graphics/graphics.h"
+#include "viewer/model/normalsObj.h"
+#include "viewer/readers/formatTable.h"
+#include "viewer/model/shape.h"
+#include "viewer/shell/shell.h"
+
+#include <cstdio>
+#include <future>
+#include <system_error>
+
+void LoadObject(int type) {
+  if (objName.find('/') != std::string::npos) objFolder.named = true;
+  std::string fullPath = GetObjPath() + "/" + objName;
+  if (verbose) {
+    std::printf("FileName = %s\n", objName.c_str());
+    std::printf("filename = %s\n", fullPath.c_str());
+    std::fflush(stdout);
+  }
+  const FormatRow *row = FormatOfType(type);
+  if (row && row->converted)
+    LoadVRMLObject(fullPath);
+  else if (row && row->load)
+    LoadTypedObject(fullPath, type);
+  else
+    fatal(1, "File %s extension is not supported\n", objName.c_str());
+}
+
+// Steps shared by every loader up to the decompression.
+static int PrepareLoad(const std::string &fullPath) {
+  ResetDisplay();
+  ReleaseAll();
+  objName = fullPath;
+  int kind = CompressionKind();
+  SplitObjPath();
+  return kind;
+}
+
+// Whatever ends the load, a decompressed object is compressed again (or its scratch copies
+// removed): a file that fails to load must not leave the user's folder changed.
+namespace {
+struct RestoreOnExit {
+  int kind;
+  bool done = false;
+  explicit RestoreOnExit(int k) : kind(k) {}
+  ~RestoreOnExit() {
+    if (!done) RestoreDirectory(kind);
+  }
+  void finish() {
+    done = true;
+    Recompress(kind);
+  }
+};
+} // namespace
+
+void LoadTypedObject(const std::string &fullPath, int type) {
+  int kind = PrepareLoad(fullPath);
+  RestoreOnExit restore(kind);
+  Decompress(kind);
+  BuildShape(type);
+  restore.finish();
+}
+
+void LoadVRMLObject(const std::string &fullPath) {
+  int kind = PrepareLoad(fullPath);
+  RestoreOnExit restore(kind);
+  Decompress(kind);
+  ConvertVRML();
+  BuildShape(kTypeAOFF);
+  restore.finish();
+}
+
+void SplitObjPath() {
+  std::size_t slash = objName.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : objName.substr(0, slash);
+  if (slash != std::string::npos && slash != 0) objName = objName.substr(slash + 1);
+  SetObjectFolder(dir);
+}
+
+void BuildShape(int type) {
+  CreateShape(static_cast<int16_t>(type));
+  Part &part = *currentShape->part;
+  const FormatRow *row = FormatOfType(type);
+  if (!row || !row->load) fatal(1, "File %s extension is not supported\n", objName.c_str());
+  row->load();
+  if (row->completion == kCompleteLists) {
+    BuildVertexFacetLists(part);
+  } else {
+    // The vertex facet lists read only the facets, the normals and the fit write other arrays:
+    // on a million-facet object they run side by side. The readers have checked every index.
+    std::future<void> lists;
+    try {
+      lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
+    } catch (const std::system_error &) {
+      BuildVertexFacetLists(part); // no thread to be had: one after the other
+    }
+    if (row->completion == kCompleteNormalsFit) {
+      ComputeFacetNormals(part);
+      ComputeVertexNormals(part);
+    }
+    FitObject(part);
+    if (lists.valid()) lists.get();
+  }
+  InitRenderSettings();
+  if (!runOptions.info) SetupGraphics();
+}

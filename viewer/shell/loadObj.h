@@ -1,0 +1,31 @@
+// The load pipeline: from the chosen name to a complete Shape (and, in the viewer, its window).
+#pragma once
+
+#include <string>
+
+void LoadObject(int type);
+// The loader of one type (every type but VRML), with the object's full path.
+void LoadTypedObject(const std::string &fullPath, int type);
+// The VRML loader: converts to ".geom" with the external converter, then loads it as AOFF.
+void LoadVRMLObject(const std::string &fullPath);
+// Points OBJ_PATH at objName's directory and reduces objName to its bare name.
+void SplitObjPath();
+// Creates the Shape, reads and converts the object, completes normals and fit, sets up display.
+void BuildShape(int type);
+
+// Compressed objects and VRML conversion through external commands.
+int CompressionKind();
+void Decompress(int kind);
+void Recompress(int kind);
+void ConvertVRML();
+// Recompress for a load that is being abandoned: never throws.
+void RestoreDirectory(int kind);
+// The converter run when WRL2GEOM_COMMAND is unset: the one beside the running program, else the
+// one on PATH, as a shell word.
+std::string DefaultConverter();
+// `text` as one shell word, whatever characters it holds.
+std::string ShellQuote(const std::string &text);
+// Runs a command line through the shell and returns its exit status (128 + signal when killed,
+// -1 when no shell ran). A failure is reported on standard error with the command; exit status 2,
+// the compression tools' warning, counts as success unless `warningIsFailure`.
+int RunCommand(const std::string &command, bool warningIsFailure = false);

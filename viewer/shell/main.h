@@ -1,0 +1,34 @@
+// Start-up and command line.
+#pragma once
+
+#include "viewer/readers/formatTable.h"
+
+#include <string>
+#include <vector>
+
+// Writes the usage text with the invocation name and ends the run with status 1.
+[[noreturn]] void PrintUsage(const char *program);
+// The type code of a name by its extension (substring search in table order); 0 for none.
+int TypeFromName(const std::string &name);
+// True when `path` names something that exists and is not a directory.
+bool ObjectFileExists(const std::string &path);
+// Walks the arguments from index 1. A word it does not know is passed over, so that scripts may
+// add words without breaking a start.
+void ParseArgs(const std::vector<std::string> &args);
+// Asks for the object in a file-open dialog; the chosen full path, or "" when cancelled.
+std::string ChooseObjectFile();
+// The dialog's filter list: the table of formats' filters in their ranks, then "All Files".
+std::vector<DialogFilter> DialogFilters();
+
+// Set by the executable: registers the GLUT callbacks and enters the main loop (never returns).
+// Null in tests, where the run ends once the object is loaded.
+extern void (*enterEventLoop)();
+// Set by the executable: draws the first frame into runOptions.snapshot and returns.
+extern void (*takeSnapshot)();
+
+// The whole start-up: start values, OBJ_PATH check, arguments (or dialog), load, then the event
+// loop, the snapshot or the --info lines. Returns the exit status; failures are written to
+// standard error here.
+int MirandelMain(int argc, char **argv);
+// The --info lines for the current Shape.
+void PrintObjectInfo();

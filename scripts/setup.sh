@@ -5,6 +5,7 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev clang-format python3
   libgtest-dev libgmock-dev googletest
   libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev freeglut3-dev libpng-dev libgtk-3-dev
+  libegl-dev libegl1-mesa-dev libx11-dev
   zlib1g-dev libadmesh-dev admesh
   gzip ncompress
   xvfb xauth xdotool x11-utils imagemagick

@@ -8,6 +8,7 @@
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -32,6 +33,7 @@ double list_compile_seconds = 0;
 double list_compile_cpu_seconds = 0;
 void (*spinStarted)() = nullptr;
 int show_help = 0;
+DrawingTarget drawing_target;
 
 // The sanitizer's leak check, in a build that has one.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
@@ -43,6 +45,10 @@ int windowId = 0;         // the GLUT window, 0 when there is none
 
 bool WindowOpen() {
   return windowId != 0;
+}
+
+bool DrawingOpen() {
+  return windowId != 0 || OffscreenOpen();
 }
 
 void SetDefaultView() {
@@ -115,12 +121,8 @@ void InitRenderSettings() {
   DefaultLights(s.lights);
 }
 
-static void OpenWindow() {
-  // The leak check runs now, before the graphics start, which also ends it for the process: the
-  // graphics libraries keep allocations past exit in modules unloaded by then, which it can
-  // neither attribute nor suppress, and its thread-stopping tracer has crashed at exit while the
-  // software rasteriser's threads wound down.
-  if (__lsan_do_leak_check) __lsan_do_leak_check();
+// The window on the display, as GLUT makes it.
+static void CreateGlutWindow() {
   if (!glutStarted) {
     // GLUT sees only the program's name, never our own command line.
     static char name[] = "Mirandel";
@@ -134,22 +136,51 @@ static void OpenWindow() {
   int screenH = glutGet(GLUT_SCREEN_HEIGHT);
   int w = static_cast<int>(screenW * 0.546875);
   int h = static_cast<int>(screenH * 0.68359375);
+  // A size asked for (--size) replaces the one from the screen; the window stays 10 pixels from
+  // the bottom-right corner while it fits.
+  if (drawing_target.width > 0 && drawing_target.height > 0) {
+    w = drawing_target.width;
+    h = drawing_target.height;
+  }
   // The title buffer holds 80 bytes; a long name keeps its end.
   std::string title = FitLine("Mirandel: ", objName, 80);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-  glutInitWindowPosition(screenW - w - 10, screenH - h - 10);
+  glutInitWindowPosition(std::max(0, screenW - w - 10), std::max(0, screenH - h - 10));
   glutInitWindowSize(w, h);
   windowId = glutCreateWindow(title.c_str());
   glutSetWindowTitle(title.c_str());
   glutSetIconTitle("Mirandel");
   window_width = glutGet(GLUT_WINDOW_WIDTH);
   window_height = glutGet(GLUT_WINDOW_HEIGHT);
+}
+
+static void OpenWindow() {
+  // The leak check runs now, before the graphics start, which also ends it for the process: the
+  // graphics libraries keep allocations past exit in modules unloaded by then, which it can
+  // neither attribute nor suppress, and its thread-stopping tracer has crashed at exit while the
+  // software rasteriser's threads wound down. The same holds for the off-screen picture.
+  if (__lsan_do_leak_check) __lsan_do_leak_check();
+  if (drawing_target.offscreen) {
+    // Never GLUT here: without a display it would end the run.
+    int w = drawing_target.width > 0 ? drawing_target.width : kDesignWidth;
+    int h = drawing_target.height > 0 ? drawing_target.height : kDesignHeight;
+    OpenOffscreen(w, h);
+    window_width = w;
+    window_height = h;
+  } else {
+    CreateGlutWindow();
+  }
 
   glClearColor(0, 0, 0, 0);
   glClearDepth(1.0);
-  glDrawBuffer(GL_FRONT_AND_BACK);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  glDrawBuffer(GL_BACK);
+  if (drawing_target.offscreen) {
+    // One colour buffer, the framebuffer object's, already the draw buffer.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  } else {
+    glDrawBuffer(GL_FRONT_AND_BACK);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDrawBuffer(GL_BACK);
+  }
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
   glEnable(GL_NORMALIZE);
@@ -298,8 +329,9 @@ void SetupGraphics() {
 void ResetDisplay() {
   if (!currentShape) return;
   Shape &s = *currentShape;
-  // The OpenGL side only exists with the window; without it the modes are still restored.
-  bool gl = WindowOpen();
+  // The OpenGL side only exists with the window (or the off-screen picture); without it the
+  // modes are still restored.
+  bool gl = DrawingOpen();
   if (s.polygon_mode != GL_FILL) {
     s.polygon_mode = GL_FILL;
     if (gl) glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
@@ -333,7 +365,7 @@ void ResetDisplay() {
 void ToggleDisplayMode(char mode) {
   if (!currentShape) return;
   Shape &s = *currentShape;
-  bool gl = WindowOpen();
+  bool gl = DrawingOpen();
   switch (mode) {
   case 'w':
     s.polygon_mode = s.polygon_mode == GL_FILL ? GL_LINE : GL_FILL;
@@ -382,5 +414,6 @@ void DestroyWindowIfOpen() {
     glutDestroyWindow(windowId);
     windowId = 0;
   }
+  CloseOffscreen();
   spinning = false;
 }

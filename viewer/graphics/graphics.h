@@ -43,14 +43,37 @@ extern int show_help;
 // Called whenever `spinning` turns on, so the event loop can start its steady tick.
 extern void (*spinStarted)();
 
+// Where the frames are drawn: the window, or an off-screen picture that needs no display
+// (snapshots where no display can be opened, thumbnails). A size of 0 is the default: the
+// window's follows the screen size, the off-screen picture's is the design size, 560 x 525.
+struct DrawingTarget {
+  bool offscreen = false;
+  int width = 0, height = 0;
+};
+extern DrawingTarget drawing_target;
+// The longest side a window or picture may be given.
+constexpr int kMaxPictureSide = 4096;
+
 // The render defaults for the current Shape, right before SetupGraphics.
 void InitRenderSettings();
 // The default viewing parameters into the current Shape's view.
 void SetDefaultView();
-// Creates the window, sets the OpenGL state and builds the display lists.
+// Creates the window (or the off-screen picture), sets the OpenGL state and builds the display
+// lists.
 void SetupGraphics();
 // True while the window exists.
 bool WindowOpen();
+// True while the window or the off-screen picture exists, and with it the OpenGL state.
+bool DrawingOpen();
+
+// True when an X display is named (DISPLAY), can be opened within a few seconds, and shows
+// OpenGL. GLUT ends the run when it cannot open its display; this asks first, without a word.
+bool DisplayAvailable();
+// The off-screen picture of `width` x `height` in a context of its own, made current; frames go
+// into it from then on. A failure ends the run with a message.
+void OpenOffscreen(int width, int height);
+void CloseOffscreen();
+bool OffscreenOpen();
 // Restores the display modes and the trackball (the R key); nothing without a Shape.
 void ResetDisplay();
 // Releases the Shape and the graphics; show_ground = 1.
@@ -90,7 +113,8 @@ void DrawText(int x, int y, const char *text);
 void OnDisplay();
 void OnReshape(int width, int height);
 void ReleaseGraphics();
-// Destroys the window if there is one (the lists go with its context) and ends a spin.
+// Destroys the window or the off-screen picture if there is one (the lists go with its context)
+// and ends a spin.
 void DestroyWindowIfOpen();
 
 // Mouse. `shift` is whether the Shift key was held at the button event.
@@ -112,5 +136,6 @@ bool ReleaseSpins(int button, int x, int y);
 // Keyboard: returns true when the program is to end (Escape; everything is released then).
 bool OnKeyboard(unsigned char key, int x, int y);
 
-// Draws the first frame into the back buffer and writes it as a PNG file.
+// Draws the first frame into the back buffer (or the off-screen picture) and writes it as a PNG
+// file.
 void WriteSnapshot(const std::string &path);

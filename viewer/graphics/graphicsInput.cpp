@@ -69,7 +69,7 @@ void DragPan(int x, int y) {
     float *w = currentShape->view.window;
     w[0] += dx, w[2] += dx;
     w[1] += dy, w[3] += dy;
-    if (WindowOpen()) ApplyView(currentShape->view);
+    if (DrawingOpen()) ApplyView(currentShape->view);
   }
   Remember(x, y);
 }

@@ -435,7 +435,7 @@ void RebuildWithNormals(int16_t show) {
 }
 
 void ReleaseGraphics() {
-  if (WindowOpen()) {
+  if (DrawingOpen()) {
     int *lists[] = {&object_list, &edge_list, &normal_list, &shadow_list, &ground_list};
     for (int *l : lists)
       if (*l != 0) {

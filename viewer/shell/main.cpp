@@ -38,6 +38,27 @@ bool ObjectFileExists(const std::string &path) {
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+// A side of --size: digits only, 1 to kMaxPictureSide; 0 for anything else.
+static int PictureSide(const std::string &digits) {
+  if (digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  int n = std::stoi(digits);
+  return n <= kMaxPictureSide ? n : 0;
+}
+
+// --size WIDTHxHEIGHT, or N for a square, into the drawing target.
+static void ParsePictureSize(const std::string &value) {
+  std::size_t x = value.find('x');
+  int w = PictureSide(value.substr(0, x));
+  int h = x == std::string::npos ? w : PictureSide(value.substr(x + 1));
+  if (w == 0 || h == 0)
+    fatal(1, "--size %s: give WIDTHxHEIGHT, or one number for a square, each from 1 to %d\n",
+          value.c_str(), kMaxPictureSide);
+  drawing_target.width = w;
+  drawing_target.height = h;
+}
+
 // Options of our own begin with "--"; returns how many arguments were consumed after `i`.
 static std::size_t ParseOwnOption(const std::vector<std::string> &args, std::size_t i) {
   const std::string &a = args[i];
@@ -48,6 +69,10 @@ static std::size_t ParseOwnOption(const std::vector<std::string> &args, std::siz
   } else if (a == "--snapshot") {
     if (i + 1 >= args.size()) PrintUsage(args[0].c_str());
     runOptions.snapshot = args[i + 1];
+    return 1;
+  } else if (a == "--size") {
+    if (i + 1 >= args.size()) PrintUsage(args[0].c_str());
+    ParsePictureSize(args[i + 1]);
     return 1;
   }
   return 0;
@@ -109,6 +134,7 @@ static int Run(int argc, char **argv) {
   front_ccw = 1;
   runOptions = RunOptions();
   objFolder = ObjectFolder();
+  drawing_target = DrawingTarget();
 
   if (!std::getenv("OBJ_PATH")) fatal(1, "Environment variable OBJ_PATH, undefined\n\n");
 
@@ -121,10 +147,25 @@ static int Run(int argc, char **argv) {
     ParseArgs(args);
   }
 
+  // A snapshot needs no window: without a display that shows OpenGL it is drawn off-screen.
+  // Only the status text's font needs the display.
+  if (!runOptions.info && !runOptions.snapshot.empty() && !DisplayAvailable()) {
+    const char *display = std::getenv("DISPLAY");
+    if (runOptions.snapshotStatus && (!display || !*display))
+      fatal(1, "--status: the status text needs a display, and DISPLAY names none\n");
+    if (runOptions.snapshotStatus)
+      fatal(1, "--status: the status text needs a display, and DISPLAY=%s cannot be used\n",
+            display);
+    drawing_target.offscreen = true;
+  }
+
   LoadObject(objType);
 
   if (runOptions.info) {
     PrintObjectInfo();
+  } else if (!runOptions.snapshot.empty() && drawing_target.offscreen) {
+    WriteSnapshot(runOptions.snapshot);
+    ReleaseAll();
   } else if (!runOptions.snapshot.empty()) {
     if (!takeSnapshot) fatal(1, "--snapshot: this build cannot draw\n");
     takeSnapshot();

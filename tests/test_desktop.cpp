@@ -248,6 +248,7 @@ TEST(Desktop, InstallPutsEveryFileInPlace) {
       "share/man/man1/mirandel-wrl2geom.1.gz",
       "share/man/man1/mirandel.1.gz",
       "share/mime/packages/mirandel.xml",
+      "share/thumbnailers/mirandel.thumbnailer",
   };
   const int sizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
   for (int n : sizes) {
@@ -354,7 +355,7 @@ TEST(Desktop, DebianPackageDependsOnItsLibraries) {
   RunResult depends = RunProgram({"dpkg-deb", "-f", deb, "Depends"});
   ASSERT_EQ(depends.status, 0) << Why(depends);
   for (const char *lib : {"libc6", "libstdc++6", "libpng16-16", "libglut3.12", "libglu1-mesa",
-                          "libopengl0", "zlib1g", "gzip"})
+                          "libopengl0", "libegl1", "zlib1g", "gzip"})
     EXPECT_NE(depends.out.find(lib), std::string::npos) << lib << " missing from " << depends.out;
 
   RunResult contents = RunProgram({"dpkg-deb", "-c", deb});
@@ -362,7 +363,8 @@ TEST(Desktop, DebianPackageDependsOnItsLibraries) {
   for (const char *file :
        {"./usr/bin/mirandel", "./usr/bin/mirandel-open", "./usr/bin/mirandel-wrl2geom",
         "./usr/share/applications/mirandel.desktop", "./usr/share/mime/packages/mirandel.xml",
-        "./usr/share/man/man1/mirandel.1.gz", "./usr/share/icons/hicolor/48x48/apps/mirandel.png",
+        "./usr/share/thumbnailers/mirandel.thumbnailer", "./usr/share/man/man1/mirandel.1.gz",
+        "./usr/share/icons/hicolor/48x48/apps/mirandel.png",
         "./usr/share/doc/mirandel/samples/cube.geom"})
     EXPECT_NE(contents.out.find(std::string(file) + "\n"), std::string::npos) << file;
 }

@@ -219,6 +219,64 @@ TEST(GraphicsMath, StippleTableAndTransmission) {
   EXPECT_EQ(bits[12], 0x55);
 }
 
+TEST(GraphicsMath, FrameZoomMapsThePointsOntoTheMarginAlongTheLongerSide) {
+  float model[16];
+  double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  // A perspective divide by w = -z, as glFrustum gives with near 1.
+  double perspective[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, -1, 0, 0, -2, 0};
+  struct Case {
+    const char *what;
+    const double *projection;
+    std::vector<Coord> points;
+    float scale; // model scale
+    bool framed;
+    double zoom[3];
+  };
+  const Case cases[] = {
+      {"wider than tall", identity, {{0.1f, 0.2f, 0}, {0.5f, 0.3f, 0}}, 1, true, {4.5, 0.3, 0.25}},
+      {"taller than wide", identity, {{0, -0.5f, 0}, {0.2f, 0.5f, 0}}, 1, true, {1.8, 0.1, 0}},
+      {"through the model matrix",
+       identity,
+       {{0.05f, 0.1f, 0}, {0.25f, 0.15f, 0}},
+       2,
+       true,
+       {4.5, 0.3, 0.25}},
+      {"one point", identity, {{0.5f, 0.5f, 0}}, 1, true, {1, 0.5, 0.5}},
+      // (1, 1, -2) and (-1, -1, -4) divide to (0.5, 0.5) and (0.25, 0.25).
+      {"perspective", perspective, {{1, 1, -2}, {1, 1, -4}}, 1, true, {7.2, 0.375, 0.375}},
+      {"a point behind the eye", perspective, {{1, 1, -2}, {1, 1, 2}}, 1, false, {}},
+      {"no points", identity, {}, 1, false, {}},
+      {"only points at infinity", identity, {{INFINITY, 0, 0}, {NAN, 1, 1}}, 1, false, {}},
+  };
+  for (const Case &c : cases) {
+    ScaleMatrix(c.scale, c.scale, c.scale, model);
+    double zoom[3] = {-1, -1, -1};
+    bool framed = FrameZoom(c.projection, model, c.points.data(), c.points.size(), 0.9, zoom);
+    EXPECT_EQ(framed, c.framed) << c.what;
+    if (!framed || !c.framed) continue;
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(zoom[k], c.zoom[k], 1e-6) << c.what << " " << k;
+  }
+}
+
+TEST(GraphicsMath, BoxDownsampleWeighsColoursByOpacity) {
+  // 4 x 2 pixels into 2 x 1: an opaque block, and a block half red and half transparent.
+  const unsigned char in[] = {
+      10, 20, 30, 255, 30, 40, 50, 255, 200, 0, 0, 255, 0, 0, 0, 0, //
+      10, 20, 30, 255, 30, 40, 50, 255, 200, 0, 0, 255, 0, 0, 0, 0, //
+  };
+  unsigned char out[8];
+  BoxDownsample(in, 4, 2, 2, out);
+  const unsigned char expected[] = {20, 30, 40, 255, 200, 0, 0, 128};
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(out[k], expected[k]) << k;
+  // A block with nothing in it stays transparent black; a factor of 1 copies.
+  const unsigned char empty[16] = {};
+  BoxDownsample(empty, 2, 2, 2, out);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(out[k], 0) << k;
+  unsigned char copy[16];
+  BoxDownsample(in, 4, 1, 1, copy);
+  EXPECT_EQ(std::vector<unsigned char>(copy, copy + 16), std::vector<unsigned char>(in, in + 16));
+}
+
 TEST(GraphicsMath, FitLineKeepsTheEndOfALongName) {
   EXPECT_EQ(FitLine("Mirandel: ", "cube.geom", 80), "Mirandel: cube.geom");
   std::string name(70, 'a');

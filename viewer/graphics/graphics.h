@@ -139,3 +139,8 @@ bool OnKeyboard(unsigned char key, int x, int y);
 // Draws the first frame into the back buffer (or the off-screen picture) and writes it as a PNG
 // file.
 void WriteSnapshot(const std::string &path);
+// Draws the object alone, both sides of its facets, as the first frame turns and lights it but
+// framed to fill the picture, and writes it as a PNG file with a transparent background, `factor`
+// times smaller than the off-screen picture on each side (each of its pixels the mean of factor x
+// factor drawn ones). Fails when the object has nothing to show.
+void WriteThumbnail(const std::string &path, int factor);

@@ -1,5 +1,6 @@
 #include "viewer/graphics/graphicsMath.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -196,4 +197,58 @@ std::string FitLine(const std::string &prefix, const std::string &name, std::siz
   if (prefix.size() + 3 >= room) return prefix.substr(0, room);
   std::size_t keep = room - prefix.size() - 3;
   return prefix + "..." + name.substr(name.size() - keep);
+}
+
+bool FrameZoom(const double projection[16], const float model[16], const Coord *points,
+               std::size_t count, double margin, double zoom[3]) {
+  double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+  bool any = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double v[4] = {points[i].x, points[i].y, points[i].z, 1};
+    double e[4], c[4];
+    for (int r = 0; r < 4; ++r)
+      e[r] = model[r] * v[0] + model[4 + r] * v[1] + model[8 + r] * v[2] + model[12 + r] * v[3];
+    for (int r = 0; r < 4; ++r)
+      c[r] = projection[r] * e[0] + projection[4 + r] * e[1] + projection[8 + r] * e[2] +
+             projection[12 + r] * e[3];
+    if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[3])) continue;
+    // A point at or behind the eye has no place in the picture: no zoom can frame it.
+    if (c[3] <= 0) return false;
+    for (int k = 0; k < 2; ++k) {
+      double n = c[k] / c[3];
+      lo[k] = std::min(lo[k], n);
+      hi[k] = std::max(hi[k], n);
+    }
+    any = true;
+  }
+  if (!any) return false;
+  double half = std::max(hi[0] - lo[0], hi[1] - lo[1]) * 0.5;
+  zoom[0] = half > 1e-12 ? margin / half : 1.0;
+  zoom[1] = (lo[0] + hi[0]) * 0.5;
+  zoom[2] = (lo[1] + hi[1]) * 0.5;
+  return true;
+}
+
+void BoxDownsample(const unsigned char *rgba, int width, int height, int factor,
+                   unsigned char *out) {
+  int w = width / factor, h = height / factor;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      unsigned long sum[4] = {0, 0, 0, 0};
+      for (int dy = 0; dy < factor; ++dy) {
+        const unsigned char *p = rgba + 4 * ((std::size_t(y) * factor + dy) * width + x * factor);
+        for (int dx = 0; dx < factor; ++dx, p += 4)
+          for (int k = 0; k < 4; ++k) sum[k] += p[k];
+      }
+      unsigned char *o = out + 4 * (std::size_t(y) * w + x);
+      // The drawn colours count by their coverage (the background is transparent black), so
+      // an edge pixel keeps the object's colour and only its opacity falls.
+      for (int k = 0; k < 3; ++k)
+        o[k] =
+            sum[3]
+                ? static_cast<unsigned char>(std::min(255ul, (sum[k] * 255 + sum[3] / 2) / sum[3]))
+                : 0;
+      unsigned long n = static_cast<unsigned long>(factor) * factor;
+      o[3] = static_cast<unsigned char>((sum[3] + n / 2) / n);
+    }
 }

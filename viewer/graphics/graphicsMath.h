@@ -41,6 +41,17 @@ constexpr int kDesignWidth = 560, kDesignHeight = 525;
 // object keeps its size along the shorter side. A window without a size leaves it as it is.
 void AspectWindow(const float window[4], int width, int height, double out[4]);
 
+// The zoom that frames `count` points, taken through `model` and then `projection` (column-major),
+// in the picture: zoom[0] the scale and (zoom[1], zoom[2]) the centre, in normalised device
+// coordinates, such that (x - centre) * scale maps the points' extent onto [-margin, margin]
+// along its longer side. False when no point is finite or one lies at or behind the eye.
+bool FrameZoom(const double projection[16], const float model[16], const Coord *points,
+               std::size_t count, double margin, double zoom[3]);
+// Shrinks an RGBA picture `factor` times on each side (width / factor x height / factor): each
+// pixel the mean of its factor x factor block, colours weighted by their opacity.
+void BoxDownsample(const unsigned char *rgba, int width, int height, int factor,
+                   unsigned char *out);
+
 // The stipple pattern number for a transmission: -1 for none (opaque), else 0 to 16.
 int StippleIndex(float transmission);
 // The 32 x 32 bitmap of pattern `index` (0 to 16), 128 bytes.

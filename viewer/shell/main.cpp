@@ -5,7 +5,9 @@
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
+#include "viewer/shell/thumbnail.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +76,11 @@ static std::size_t ParseOwnOption(const std::vector<std::string> &args, std::siz
     if (i + 1 >= args.size()) PrintUsage(args[0].c_str());
     ParsePictureSize(args[i + 1]);
     return 1;
+  } else if (a == "--thumbnail") {
+    if (i + 2 >= args.size()) PrintUsage(args[0].c_str());
+    runOptions.thumbnailInput = args[i + 1];
+    runOptions.thumbnailOutput = args[i + 2];
+    return 2;
   }
   return 0;
 }
@@ -136,10 +143,18 @@ static int Run(int argc, char **argv) {
   objFolder = ObjectFolder();
   drawing_target = DrawingTarget();
 
-  if (!std::getenv("OBJ_PATH")) fatal(1, "Environment variable OBJ_PATH, undefined\n\n");
-
   std::vector<std::string> args(argv, argv + argc);
+  // A thumbnail names its object by path, as a file manager does: OBJ_PATH plays no part.
+  bool thumbnail = std::find(args.begin() + std::min<std::size_t>(1, args.size()), args.end(),
+                             "--thumbnail") != args.end();
+  if (!thumbnail && !std::getenv("OBJ_PATH"))
+    fatal(1, "Environment variable OBJ_PATH, undefined\n\n");
+
   ParseArgs(args);
+  if (thumbnail) {
+    if (runOptions.thumbnailInput.empty()) PrintUsage(args[0].c_str());
+    return MakeThumbnail(runOptions.thumbnailInput, runOptions.thumbnailOutput);
+  }
   if (objType == 0) {
     std::string chosen = ChooseObjectFile();
     args.push_back("-in");

@@ -17,5 +17,7 @@ struct RunOptions {
   bool info = false;           // --info: load, print the status lines and bbox, no window
   std::string snapshot;        // --snapshot FILE.png: draw the first frame into FILE and exit
   bool snapshotStatus = false; // --status: the snapshot shows the status text
+  std::string thumbnailInput;  // --thumbnail INPUT OUTPUT.png: a thumbnail of INPUT, in OUTPUT
+  std::string thumbnailOutput;
 };
 extern RunOptions runOptions;

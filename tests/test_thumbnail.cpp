@@ -61,7 +61,9 @@ void ExpectObjectShown(const Picture &p, int size, const std::string &what,
       x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
     }
   EXPECT_GT(opaque, size * size / 8) << what;
-  if (objectColour) EXPECT_GT(pink, opaque / 4) << what;
+  if (objectColour) {
+    EXPECT_GT(pink, opaque / 4) << what;
+  }
   EXPECT_GT(std::max(x1 - x0, y1 - y0), size * 8 / 10) << what << ": the object is not framed";
   // Transparent around it.
   EXPECT_EQ(p.at(0, 0)[3], 0) << what;
@@ -229,7 +231,9 @@ TEST_F(Thumbnail, ObjectsGiveSquarePicturesAndTheirFoldersStayAsTheyWere) {
   objects.write("coor/tri.coor", "1,-1,-1,0\n2,1,-1,0\n3,0,1,0\n");
   objects.write("coor/tri.elem", "face 1 2 3\n");
   for (const Case &c : cases)
-    if (c.readOnly) ASSERT_EQ(chmod(objects.file(c.folder).c_str(), 0555), 0);
+    if (c.readOnly) {
+      ASSERT_EQ(chmod(objects.file(c.folder).c_str(), 0555), 0);
+    }
 
   for (const Case &c : cases) {
     std::string folder = objects.file(c.folder), png = out.file(c.folder + ".png");

@@ -281,9 +281,11 @@ TEST(Desktop, InstallPutsEveryFileInPlace) {
 TEST(Desktop, EntryOpensObjectsInAnyFolder) {
   TempDir prefix;
   ASSERT_TRUE(InstallInto(prefix.path()));
-  std::string exec =
-      EntryValue(ReadFile(prefix.path() + "/share/applications/mirandel.desktop"), "Exec");
+  std::string entry = ReadFile(prefix.path() + "/share/applications/mirandel.desktop");
+  std::string exec = EntryValue(entry, "Exec");
   ASSERT_FALSE(exec.empty());
+  std::string wmClass = EntryValue(entry, "StartupWMClass");
+  ASSERT_FALSE(wmClass.empty());
 
   TempDir top;
   std::string dir = top.file("my objects/it's \"here\"");
@@ -328,6 +330,9 @@ TEST(Desktop, EntryOpensObjectsInAnyFolder) {
       RunResult gone = viewer.Wait(1);
       FAIL() << c.file << ": no window \"" << title << "\"\n" << Why(gone);
     }
+    // A dock finds the entry, and with it the icon, by the window's class.
+    RunResult cls = x.Run({"xprop", "-id", window, "WM_CLASS"});
+    EXPECT_NE(cls.out.find(", \"" + wmClass + "\"\n"), std::string::npos) << cls.out;
     x.Run({"xdotool", "key", "--window", window, "Escape"});
     RunResult done = viewer.Wait(30);
     EXPECT_EQ(done.status, 0) << c.file << ": " << Why(done);

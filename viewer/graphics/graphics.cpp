@@ -8,6 +8,8 @@
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>
+#include <GL/glx.h>
+#include <X11/Xutil.h>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -115,6 +117,19 @@ void InitRenderSettings() {
   DefaultLights(s.lights);
 }
 
+// Docks and task bars match a window to its desktop entry (and so to its icon) by the window's
+// class, which GLUT leaves unset. The window is GLUT's current drawable once it is created; an
+// off-screen context has no X window to name.
+static void NameWindowClass() {
+  Display *display = glXGetCurrentDisplay();
+  GLXDrawable window = glXGetCurrentDrawable();
+  if (!display || !window) return;
+  char name[] = "mirandel", windowClass[] = "Mirandel";
+  XClassHint hint{name, windowClass};
+  XSetClassHint(display, window, &hint);
+  XFlush(display);
+}
+
 static void OpenWindow() {
   // The leak check runs now, before the graphics start, which also ends it for the process: the
   // graphics libraries keep allocations past exit in modules unloaded by then, which it can
@@ -140,6 +155,7 @@ static void OpenWindow() {
   glutInitWindowPosition(screenW - w - 10, screenH - h - 10);
   glutInitWindowSize(w, h);
   windowId = glutCreateWindow(title.c_str());
+  NameWindowClass();
   glutSetWindowTitle(title.c_str());
   glutSetIconTitle("Mirandel");
   window_width = glutGet(GLUT_WINDOW_WIDTH);

@@ -362,6 +362,10 @@ TEST(Desktop, DebianPackageDependsOnItsLibraries) {
                           "libopengl0", "zlib1g", "gzip"})
     EXPECT_NE(depends.out.find(lib), std::string::npos) << lib << " missing from " << depends.out;
 
+  // The package's version is the program's.
+  RunResult version = RunProgram({"dpkg-deb", "-f", deb, "Version"});
+  EXPECT_EQ("mirandel " + version.out, RunMirandel({"--version"}).out);
+
   RunResult contents = RunProgram({"dpkg-deb", "-c", deb});
   ASSERT_EQ(contents.status, 0) << Why(contents);
   for (const char *file :

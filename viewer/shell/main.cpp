@@ -100,6 +100,78 @@ void PrintObjectInfo() {
   std::fflush(stdout);
 }
 
+// The --help text, one row a line: the forms of the command line, then each option and variable
+// with what it does. A new option or variable is one more row.
+struct HelpRow {
+  const char *term; // the option or variable ("": the text goes on); null: a line of its own
+  const char *text; // in a line of its own, "%s" stands for the invocation name
+};
+const HelpRow kHelp[] = {
+    {nullptr, "Usage: %s [-v[erbose]] [-drawable buffer|pixmap|window] [-in object]"},
+    {nullptr, "       %s --info [-v[erbose]] -in object"},
+    {nullptr, "       %s --snapshot file.png [--status] [--size WxH|N] -in object"},
+    {nullptr, "       %s --help | --version"},
+    {nullptr, "Shows one 3D polygonal object in a window; without -in, a dialog asks for it."},
+    {nullptr, ""},
+    {nullptr, "Options:"},
+    {"-in object", "the object: a name along OBJ_PATH, or a full path"},
+    {"-v[erbose]", "progress lines on standard output"},
+    {"-drawable kind", "buffer, pixmap or window: recorded only"},
+    {"-h[elp]", "the short usage text on standard error, exit status 1"},
+    {"--info", "prints the object's counts and bounds; no window"},
+    {"--snapshot file.png", "draws the first frame into a PNG file; no window"},
+    {"--status", "with --snapshot: the picture shows the status text"},
+    {"--size WxH|N", "with --snapshot: the picture's size (default 560x525)"},
+    {"--help", "this text"},
+    {"--version", "the program's name and version"},
+    {nullptr, ""},
+    {nullptr, "Environment:"},
+    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks"},
+    {"HOME", "what a leading ~/ in OBJ_PATH stands for"},
+    {"COMPRESS_PATH", "the folder of gzip and compress (default: along PATH)"},
+    {"TMP_PATH", "where objects in read-only folders are decompressed"},
+    {"", "(default: $TMPDIR, else /tmp)"},
+    {"COPY_COMMAND", "copies them there (default: cp)"},
+    {"REMOVE_COMMAND", "removes the copies (default: rm -f)"},
+    {"WRL2GEOM_COMMAND", "converts VRML: COMMAND in.wrl out.geom"},
+    {"", "(default: the mirandel-wrl2geom beside the program)"},
+    {"MIRANDEL_NO_DIALOG", "1: failures on standard error only, never in a dialog"},
+    {"DISPLAY", "the X display of the window and the dialogs"},
+};
+
+static void PrintHelp(const char *program) {
+  const int column = 24; // where the texts of the rows begin
+  for (const HelpRow &row : kHelp) {
+    if (!row.term) {
+      std::string line = row.text;
+      std::size_t at = line.find("%s");
+      if (at != std::string::npos) line.replace(at, 2, program);
+      std::printf("%s\n", line.c_str());
+    } else if (std::strlen(row.term) + 4 > std::size_t(column)) {
+      std::printf("  %s\n%*s%s\n", row.term, column, "", row.text);
+    } else {
+      std::printf("  %-*s%s\n", column - 2, row.term, row.text);
+    }
+  }
+}
+
+// --help and --version are answered wherever they stand and before anything else, so that they
+// work without OBJ_PATH and whatever else the line holds. True when one was answered.
+static bool AnswerHelpOrVersion(const std::vector<std::string> &args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--help") {
+      PrintHelp(args[0].c_str());
+    } else if (args[i] == "--version") {
+      std::printf("mirandel %s\n", MIRANDEL_VERSION);
+    } else {
+      continue;
+    }
+    std::fflush(stdout);
+    return true;
+  }
+  return false;
+}
+
 static int Run(int argc, char **argv) {
   verbose = 0;
   objType = 0;
@@ -110,9 +182,11 @@ static int Run(int argc, char **argv) {
   runOptions = RunOptions();
   objFolder = ObjectFolder();
 
+  std::vector<std::string> args(argv, argv + argc);
+  if (AnswerHelpOrVersion(args)) return 0;
+
   if (!std::getenv("OBJ_PATH")) fatal(1, "Environment variable OBJ_PATH, undefined\n\n");
 
-  std::vector<std::string> args(argv, argv + argc);
   ParseArgs(args);
   if (objType == 0) {
     std::string chosen = ChooseObjectFile();

@@ -26,9 +26,9 @@ extern void (*enterEventLoop)();
 // Set by the executable: draws the first frame into runOptions.snapshot and returns.
 extern void (*takeSnapshot)();
 
-// The whole start-up: start values, OBJ_PATH check, arguments (or dialog), load, then the event
-// loop, the snapshot or the --info lines. Returns the exit status; failures are written to
-// standard error here.
+// The whole start-up: start values, --help and --version, OBJ_PATH check, arguments (or dialog),
+// load, then the event loop, the snapshot or the --info lines. Returns the exit status; failures
+// are written to standard error here.
 int MirandelMain(int argc, char **argv);
 // The --info lines for the current Shape.
 void PrintObjectInfo();

@@ -2,6 +2,7 @@
 #include "support.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 
 namespace {
 
@@ -13,6 +14,14 @@ Env DialogEnv(const XServer &x, const std::string &objPath) {
           {"GTK_A11Y", true, "none"},
           {"NO_AT_BRIDGE", true, "1"},
           Unset("WAYLAND_DISPLAY")};
+}
+
+// The window's size from xdotool.
+std::pair<int, int> WindowSize(const XServer &x, const std::string &id) {
+  RunResult r = x.Run({"xdotool", "getwindowgeometry", id});
+  std::smatch m;
+  if (!std::regex_search(r.out, m, std::regex("Geometry: (\\d+)x(\\d+)"))) return {0, 0};
+  return {std::stoi(m[1]), std::stoi(m[2])};
 }
 
 } // namespace
@@ -52,4 +61,36 @@ TEST(Dialog, CancelLeavesAnEmptyNameThatDoesNotExist) {
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File  does not exist\n");
+}
+
+// "All objects", last in the list, lists the objects among the other files, compressed ones too:
+// in a folder of a text file, a ".obj" (recognised, but no reader) and a compressed OFF object,
+// the first name it lists is the object.
+TEST(Dialog, AllObjectsListsObjectsOnly) {
+  XServer x(1280, 1024); // the whole dialog on the screen
+  ASSERT_TRUE(x.ok());
+  TempDir start;
+  start.write("a-notes.txt", "x");
+  start.write("a.obj", "x");
+  start.write("b.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+  ASSERT_EQ(RunProgram({"gzip", start.file("b.off")}).status, 0);
+  Child viewer({MirandelBin(), "--info"}, DialogEnv(x, start.path()));
+  std::string id = x.WaitForWindow("^Select file to View$", 60);
+  ASSERT_FALSE(id.empty()) << "no dialog appeared";
+  auto [width, height] = WindowSize(x, id);
+  ASSERT_GT(width, 300);
+  // The filter list sits at the bottom right, above the buttons: its last entry.
+  x.Run({"xdotool", "mousemove", "--window", id, std::to_string(width - 100),
+         std::to_string(height - 70), "click", "1"});
+  x.Run({"sleep", "1"});
+  x.Run({"xdotool", "key", "--delay", "300", "End", "Return"});
+  x.Run({"sleep", "1"});
+  // The first name of the list, opened.
+  x.Run({"xdotool", "mousemove", "--window", id, "300", "83", "click", "1"});
+  x.Run({"sleep", "0.5"});
+  x.Run({"xdotool", "key", "Return"});
+  RunResult r = viewer.Wait(60);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.out, "Object: b.off.gz\n3 vertices\n1 polygons\nbbox: 0 0 0 1 1 0\n");
+  EXPECT_EQ(r.status, 0) << r.err;
 }

@@ -17,8 +17,14 @@ bool ObjectFileExists(const std::string &path);
 void ParseArgs(const std::vector<std::string> &args);
 // Asks for the object in a file-open dialog; the chosen full path, or "" when cancelled.
 std::string ChooseObjectFile();
-// The dialog's filter list: the table of formats' filters in their ranks, then "All Files".
-std::vector<DialogFilter> DialogFilters();
+// An entry of the file dialog's filter list: its name and the name patterns it lists.
+struct FileFilter {
+  std::string name;
+  std::vector<std::string> patterns;
+};
+// The dialog's filter list: the table of formats' filters in their ranks, then "All Files", then
+// "All objects" with every extension of the table that the viewer can show.
+std::vector<FileFilter> DialogFilters();
 
 // Set by the executable: registers the GLUT callbacks and enters the main loop (never returns).
 // Null in tests, where the run ends once the object is loaded.

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 int objType = 0;
 int drawableKind = 3;
@@ -17,6 +18,9 @@ RunOptions runOptions;
 
 void (*enterEventLoop)() = nullptr;
 void (*takeSnapshot)() = nullptr;
+
+// True while a failure of this run is also to be shown in a message dialog.
+static bool messageDialog = false;
 
 void PrintUsage(const char *program) {
   fatal(1,
@@ -172,6 +176,27 @@ static bool AnswerHelpOrVersion(const std::vector<std::string> &args) {
   return false;
 }
 
+bool MessageDialogWanted(const std::vector<std::string> &args) {
+  const char *off = std::getenv("MIRANDEL_NO_DIALOG");
+  if (off && *off && std::strcmp(off, "0") != 0) return false;
+  if (isatty(STDERR_FILENO)) return false;
+  const char *x = std::getenv("DISPLAY");
+  const char *wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!(x && *x) && !(wayland && *wayland)) return false;
+  // The options of our own are for scripts, which read standard error and must never wait.
+  for (std::size_t i = 1; i < args.size(); ++i)
+    if (args[i].compare(0, 2, "--") == 0) return false;
+  return true;
+}
+
+void ReportFatal(const FatalError &e) {
+  std::fflush(stdout);
+  std::fputs(e.what(), stderr);
+  std::fflush(stderr);
+  // The warnings before the message are often its reason; standard error has them just above.
+  if (messageDialog) ShowMessageDialog(RecentWarnings() + e.what());
+}
+
 static int Run(int argc, char **argv) {
   verbose = 0;
   objType = 0;
@@ -184,12 +209,15 @@ static int Run(int argc, char **argv) {
 
   std::vector<std::string> args(argv, argv + argc);
   if (AnswerHelpOrVersion(args)) return 0;
+  messageDialog = MessageDialogWanted(args);
 
   if (!std::getenv("OBJ_PATH")) fatal(1, "Environment variable OBJ_PATH, undefined\n\n");
 
   ParseArgs(args);
   if (objType == 0) {
     std::string chosen = ChooseObjectFile();
+    // Who cancelled the file dialog chose to stop: the message is for standard error only.
+    if (chosen.empty()) messageDialog = false;
     args.push_back("-in");
     args.push_back(chosen);
     ParseArgs(args);
@@ -212,9 +240,7 @@ int MirandelMain(int argc, char **argv) {
   try {
     return Run(argc, argv);
   } catch (const FatalError &e) {
-    std::fflush(stdout);
-    std::fputs(e.what(), stderr);
-    std::fflush(stderr);
+    ReportFatal(e);
     return e.status;
   }
 }

@@ -25,6 +25,8 @@ void fatal(int status, const char *fmt, ...) {
   throw FatalError(status, message);
 }
 
+static std::string warningTail;
+
 void warn(const char *fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
@@ -33,6 +35,26 @@ void warn(const char *fmt, ...) {
   std::fflush(stdout);
   std::fputs(message.c_str(), stderr);
   std::fflush(stderr);
+  // Only the last lines are kept, so a reader that warns once a facet costs no memory.
+  warningTail += message;
+  if (warningTail.size() > 4096) warningTail = RecentWarnings();
+}
+
+std::string RecentWarnings() {
+  const std::string &t = warningTail;
+  std::size_t end = t.size();
+  if (end > 0 && t[end - 1] == '\n') --end; // the last line's own end
+  std::size_t start = 0;
+  int lines = 1;
+  for (std::size_t i = end; i > 0; --i) {
+    if (t[i - 1] != '\n') continue;
+    if (lines == kWarningLinesKept) {
+      start = i;
+      break;
+    }
+    ++lines;
+  }
+  return t.substr(start);
 }
 
 void allocFailed(const char *type, long long count, int line, const char *module) {

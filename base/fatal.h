@@ -19,6 +19,10 @@ struct FatalError : std::runtime_error {
 
 // A warning is written at once and the work goes on.
 void warn(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// The end of what the warnings of this run wrote: at most its last kWarningLinesKept lines (a
+// failure's message dialog shows them with the message, as standard error has them).
+std::string RecentWarnings();
+constexpr int kWarningLinesKept = 10;
 
 // "Memory allocation for %s (%d bytes) failed on line %d in %s\n", status 1.
 [[noreturn]] void allocFailed(const char *type, long long count, int line, const char *module);

@@ -74,6 +74,9 @@ static int Spawn(const std::vector<std::string> &argv, const Env &env, const std
   dup2(in, 0);
   dup2(out, 1);
   dup2(err, 2);
+  // Standard error is a file here: a failing viewer on a display would wait in its message
+  // dialog. The tests of that dialog unset this.
+  setenv("MIRANDEL_NO_DIALOG", "1", 1);
   for (const EnvChange &e : env) {
     if (e.set)
       setenv(e.name.c_str(), e.value.c_str(), 1);
@@ -232,9 +235,14 @@ std::string XServer::WaitForWindow(const std::string &nameRegex, double timeoutS
   auto start = std::chrono::steady_clock::now();
   for (;;) {
     RunResult r = Run({"xdotool", "search", "--name", nameRegex}, 10);
-    if (r.status == 0 && !r.out.empty()) {
-      std::string id = r.out.substr(0, r.out.find('\n'));
-      // The window is ready once it is mapped and viewable.
+    // The window is ready once it is mapped and viewable. A toolkit may give an unmapped window
+    // of its own the same name.
+    std::size_t at = 0;
+    while (r.status == 0 && at < r.out.size()) {
+      std::size_t end = r.out.find('\n', at);
+      if (end == std::string::npos) end = r.out.size();
+      std::string id = r.out.substr(at, end - at);
+      at = end + 1;
       RunResult attr = Run({"xwininfo", "-id", id}, 10);
       if (attr.out.find("IsViewable") != std::string::npos) return id;
     }

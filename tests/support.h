@@ -58,7 +58,8 @@ inline EnvChange Unset(const std::string &name) {
 }
 
 // Runs `argv` (argv[0] is the program path) with the environment changed by `env`, in `cwd`
-// (empty: the test's own), and waits at most `timeoutSeconds`.
+// (empty: the test's own), and waits at most `timeoutSeconds`. MIRANDEL_NO_DIALOG is 1 unless
+// `env` changes it: a failure never waits in a message dialog.
 RunResult RunProgram(const std::vector<std::string> &argv, const Env &env = {},
                      const std::string &cwd = "", double timeoutSeconds = 120);
 // Runs the viewer: RunProgram with MIRANDEL_BIN as argv[0].

@@ -1,5 +1,5 @@
-// What every layer uses: the allocation report's call site, whole-file contents, the temporary
-// folder.
+// What every layer uses: the allocation report's call site, the warnings kept, whole-file
+// contents, the temporary folder.
 #include "base/fatal.h"
 #include "base/files.h"
 #include "support.h"
@@ -22,6 +22,22 @@ TEST(Base, AllocationReportNamesTheCallSite) {
   // Work that succeeds leaves no report.
   EXPECT_EQ(FatalMessage([&] { ALLOC_OR_REPORT("Coord", 4, "readBYUObj", v.reserve(4)); }), "");
   EXPECT_GE(v.capacity(), 4u);
+}
+
+// A failure's message dialog shows the last warning lines with the message: however many came
+// before, and a last line still open counts as one.
+TEST(Base, RecentWarningsAreTheLastLines) {
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 500; ++i) warn("line %d of a long run\n", i);
+  warn("open ");
+  warn("line");
+  std::string written = testing::internal::GetCapturedStderr();
+  std::string expected;
+  for (int i = 500 - kWarningLinesKept + 1; i < 500; ++i)
+    expected += "line " + std::to_string(i) + " of a long run\n";
+  expected += "open line";
+  EXPECT_EQ(RecentWarnings(), expected);
+  EXPECT_EQ(written.substr(written.size() - expected.size()), expected);
 }
 
 TEST(Base, ContentsOfFilesAndPipesAlike) {

@@ -2,6 +2,9 @@
 #include "support.h"
 
 #include <gtest/gtest.h>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -51,6 +54,51 @@ TEST(CommandLine, UsageTextForHelpAndMissingValues) {
     EXPECT_EQ(r.status, 1) << args[0];
     EXPECT_EQ(r.err, Usage()) << args[0];
   }
+}
+
+// --help and --version answer on standard output with status 0 wherever they stand, without
+// OBJ_PATH and before anything else on the line (-h included).
+TEST(CommandLine, HelpAndVersionNeedNothingElse) {
+  std::smatch m;
+  std::string cmake = ReadFile(SourcePath("CMakeLists.txt"));
+  ASSERT_TRUE(std::regex_search(cmake, m, std::regex(R"(project\(mirandel VERSION ([0-9.]+))")));
+  const std::string version = "mirandel " + m[1].str() + "\n";
+  for (std::vector<std::string> args : {std::vector<std::string>{"--version"},
+                                        {"-in", "nothere.off", "--version"},
+                                        {"-h", "--version", "--help"}}) {
+    RunResult r = RunMirandel(args, {Unset("OBJ_PATH")});
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_EQ(r.err, "") << args[0];
+    EXPECT_EQ(r.out, version) << args[0];
+  }
+
+  RunResult r = RunMirandel({"-v", "--help", "-in"}, {Unset("OBJ_PATH")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.rfind("Usage: " + MirandelBin() + " [-v[erbose]] [-drawable buffer", 0), 0u)
+      << r.out;
+  // Every option and variable on a line of its own, each text in one column, within 80 columns.
+  std::set<std::string> terms;
+  std::set<std::size_t> columns;
+  std::istringstream lines(r.out);
+  std::regex row(R"(^  ([-0-9A-Z_a-z\[\]]+(?: [-a-zA-Z.|]+)*)( {2,})\S.*)");
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, 6, "Usage:") == 0 || line.compare(0, 7, "       ") == 0) continue;
+    EXPECT_LE(line.size(), 80u) << line;
+    if (!std::regex_match(line, m, row)) continue;
+    terms.insert(m[1].str().substr(0, m[1].str().find(' ')));
+    columns.insert(2 + m[1].length() + m[2].length());
+  }
+  for (const char *term :
+       {"-in", "-v[erbose]", "-drawable", "-h[elp]", "--info", "--snapshot", "--status", "--size",
+        "--help", "--version", "OBJ_PATH", "HOME", "COMPRESS_PATH", "TMP_PATH", "COPY_COMMAND",
+        "REMOVE_COMMAND", "WRL2GEOM_COMMAND", "MIRANDEL_NO_DIALOG"})
+    EXPECT_EQ(terms.count(term), 1u) << term << " missing from\n" << r.out;
+  // Terms too long for the column stand on a line of their own, their text below.
+  for (const char *term :
+       {"--thumbnail", "MIRANDEL_THUMBNAIL_SECONDS", "MIRANDEL_THUMBNAIL_MEGABYTES"})
+    EXPECT_NE(r.out.find("\n  " + std::string(term)), std::string::npos) << term;
+  EXPECT_EQ(columns.size(), 1u) << r.out;
 }
 
 TEST(CommandLine, MissingAndUnsupportedObjects) {

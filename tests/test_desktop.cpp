@@ -282,9 +282,11 @@ TEST(Desktop, InstallPutsEveryFileInPlace) {
 TEST(Desktop, EntryOpensObjectsInAnyFolder) {
   TempDir prefix;
   ASSERT_TRUE(InstallInto(prefix.path()));
-  std::string exec =
-      EntryValue(ReadFile(prefix.path() + "/share/applications/mirandel.desktop"), "Exec");
+  std::string entry = ReadFile(prefix.path() + "/share/applications/mirandel.desktop");
+  std::string exec = EntryValue(entry, "Exec");
   ASSERT_FALSE(exec.empty());
+  std::string wmClass = EntryValue(entry, "StartupWMClass");
+  ASSERT_FALSE(wmClass.empty());
 
   TempDir top;
   std::string dir = top.file("my objects/it's \"here\"");
@@ -329,6 +331,9 @@ TEST(Desktop, EntryOpensObjectsInAnyFolder) {
       RunResult gone = viewer.Wait(1);
       FAIL() << c.file << ": no window \"" << title << "\"\n" << Why(gone);
     }
+    // A dock finds the entry, and with it the icon, by the window's class.
+    RunResult cls = x.Run({"xprop", "-id", window, "WM_CLASS"});
+    EXPECT_NE(cls.out.find(", \"" + wmClass + "\"\n"), std::string::npos) << cls.out;
     x.Run({"xdotool", "key", "--window", window, "Escape"});
     RunResult done = viewer.Wait(30);
     EXPECT_EQ(done.status, 0) << c.file << ": " << Why(done);
@@ -357,6 +362,10 @@ TEST(Desktop, DebianPackageDependsOnItsLibraries) {
   for (const char *lib : {"libc6", "libstdc++6", "libpng16-16", "libglut3.12", "libglu1-mesa",
                           "libopengl0", "libegl1", "zlib1g", "gzip"})
     EXPECT_NE(depends.out.find(lib), std::string::npos) << lib << " missing from " << depends.out;
+
+  // The package's version is the program's.
+  RunResult version = RunProgram({"dpkg-deb", "-f", deb, "Version"});
+  EXPECT_EQ("mirandel " + version.out, RunMirandel({"--version"}).out);
 
   RunResult contents = RunProgram({"dpkg-deb", "-c", deb});
   ASSERT_EQ(contents.status, 0) << Why(contents);

@@ -68,6 +68,9 @@ TEST(Window, GeometryTitleFirstFrameAndEscape) {
   EXPECT_EQ(name.out, "Mirandel: " + s.objectName() + "\n");
   RunResult icon = s.x().Run({"xprop", "-id", s.window(), "WM_ICON_NAME"});
   EXPECT_NE(icon.out.find("\"Mirandel\""), std::string::npos) << icon.out;
+  // Docks match the window to the desktop entry (StartupWMClass) by its class.
+  RunResult cls = s.x().Run({"xprop", "-id", s.window(), "WM_CLASS"});
+  EXPECT_EQ(cls.out, "WM_CLASS(STRING) = \"mirandel\", \"Mirandel\"\n");
 
   Image img = s.Capture();
   ASSERT_EQ(img.width, 560);

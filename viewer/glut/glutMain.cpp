@@ -3,6 +3,7 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/graphics/graphicsMath.h"
+#include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
 
 #include <GL/freeglut.h>
@@ -19,9 +20,7 @@ template <class F> void Guard(F f) {
   try {
     f();
   } catch (const FatalError &e) {
-    std::fflush(stdout);
-    std::fputs(e.what(), stderr);
-    std::fflush(stderr);
+    ReportFatal(e);
     std::exit(e.status);
   }
 }

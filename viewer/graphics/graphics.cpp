@@ -9,6 +9,8 @@
 #include <GL/freeglut.h>
 #include <GL/glu.h>
 #include <algorithm>
+#include <GL/glx.h>
+#include <X11/Xutil.h>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -121,6 +123,19 @@ void InitRenderSettings() {
   DefaultLights(s.lights);
 }
 
+// Docks and task bars match a window to its desktop entry (and so to its icon) by the window's
+// class, which GLUT leaves unset. The window is GLUT's current drawable once it is created; an
+// off-screen context has no X window to name.
+static void NameWindowClass() {
+  Display *display = glXGetCurrentDisplay();
+  GLXDrawable window = glXGetCurrentDrawable();
+  if (!display || !window) return;
+  char name[] = "mirandel", windowClass[] = "Mirandel";
+  XClassHint hint{name, windowClass};
+  XSetClassHint(display, window, &hint);
+  XFlush(display);
+}
+
 // The window on the display, as GLUT makes it.
 static void CreateGlutWindow() {
   if (!glutStarted) {
@@ -148,6 +163,7 @@ static void CreateGlutWindow() {
   glutInitWindowPosition(std::max(0, screenW - w - 10), std::max(0, screenH - h - 10));
   glutInitWindowSize(w, h);
   windowId = glutCreateWindow(title.c_str());
+  NameWindowClass();
   glutSetWindowTitle(title.c_str());
   glutSetIconTitle("Mirandel");
   window_width = glutGet(GLUT_WINDOW_WIDTH);

@@ -1,8 +1,8 @@
 #include "viewer/readers/formatTable.h"
 
 // The extensions are searched in this order. ".obj" is recognised by name but has no reader;
-// VRML worlds are converted into AOFF geometry. The dialog's list ends with "All Files", which
-// also reaches the formats that have no entry of their own.
+// VRML worlds are converted into AOFF geometry. The dialog's list ends with "All Files" and
+// "All objects", which also reach the formats that have no entry of their own.
 // clang-format off
 const FormatRow kFormats[] = {
   // extension  type        reader          loader           completion           converted

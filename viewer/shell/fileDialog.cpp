@@ -1,104 +1,58 @@
-// The file-open dialog on Linux: a GTK 3 file chooser. The toolkit is loaded only when the dialog
-// is needed; linking it would cost every start (and every scripted --info run) tens of ms.
+// The file-open dialog on Linux: a GTK 3 file chooser, the toolkit loaded when it opens.
 #include "viewer/shell/main.h"
 
 #include "base/fatal.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/shell/gtkLoader.h"
 #include "viewer/shell/shell.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <dlfcn.h>
 #include <vector>
 
-#define G_DISABLE_CAST_CHECKS
-#include <gtk/gtk.h>
-
-// "All Files" lists every file, with or without a dot in its name.
-std::vector<DialogFilter> DialogFilters() {
-  std::vector<DialogFilter> filters;
+// "All Files" lists every file, with or without a dot in its name. "All objects" lists every name
+// the viewer can show: a format's extension anywhere in the name, as the command line tests it,
+// so compressed objects and the formats without an entry of their own (VRML) are listed too.
+std::vector<FileFilter> DialogFilters() {
+  std::vector<DialogFilter> ranked;
   for (const FormatRow &row : Formats())
-    if (row.filter.rank > 0) filters.push_back(row.filter);
-  std::sort(filters.begin(), filters.end(),
+    if (row.filter.rank > 0) ranked.push_back(row.filter);
+  std::sort(ranked.begin(), ranked.end(),
             [](const DialogFilter &a, const DialogFilter &b) { return a.rank < b.rank; });
-  filters.push_back(DialogFilter{0, "All Files (*.*)", "*"});
+  std::vector<FileFilter> filters;
+  for (const DialogFilter &f : ranked) filters.push_back(FileFilter{f.name, {f.pattern}});
+  filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
+  FileFilter objects{"All objects", {}};
+  for (const FormatRow &row : Formats())
+    if (row.load || row.converted)
+      objects.patterns.push_back(std::string("*") + row.extension + "*");
+  filters.push_back(objects);
   return filters;
 }
 
-namespace {
-
-struct Gtk {
-  decltype(&gtk_disable_setlocale) disable_setlocale;
-  decltype(&gtk_init_check) init_check;
-  decltype(&gtk_file_chooser_dialog_new) dialog_new;
-  decltype(&gtk_window_set_default_size) set_default_size;
-  decltype(&gtk_file_chooser_set_current_folder) set_current_folder;
-  decltype(&gtk_file_filter_new) filter_new;
-  decltype(&gtk_file_filter_set_name) filter_set_name;
-  decltype(&gtk_file_filter_add_pattern) filter_add_pattern;
-  decltype(&gtk_file_chooser_add_filter) add_filter;
-  decltype(&gtk_file_chooser_set_filter) set_filter;
-  decltype(&gtk_dialog_run) dialog_run;
-  decltype(&gtk_file_chooser_get_filename) get_filename;
-  decltype(&gtk_widget_destroy) widget_destroy;
-  decltype(&gtk_events_pending) events_pending;
-  decltype(&gtk_main_iteration) main_iteration;
-  decltype(&g_free) free;
-};
-
-template <class T> void Bind(void *lib, const char *name, T &fn, bool &ok) {
-  fn = reinterpret_cast<T>(dlsym(lib, name));
-  if (!fn) ok = false;
-}
-
-bool LoadGtk(Gtk &g) {
-  void *lib = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_GLOBAL);
-  if (!lib) return false;
-  bool ok = true;
-  Bind(lib, "gtk_disable_setlocale", g.disable_setlocale, ok);
-  Bind(lib, "gtk_init_check", g.init_check, ok);
-  Bind(lib, "gtk_file_chooser_dialog_new", g.dialog_new, ok);
-  Bind(lib, "gtk_window_set_default_size", g.set_default_size, ok);
-  Bind(lib, "gtk_file_chooser_set_current_folder", g.set_current_folder, ok);
-  Bind(lib, "gtk_file_filter_new", g.filter_new, ok);
-  Bind(lib, "gtk_file_filter_set_name", g.filter_set_name, ok);
-  Bind(lib, "gtk_file_filter_add_pattern", g.filter_add_pattern, ok);
-  Bind(lib, "gtk_file_chooser_add_filter", g.add_filter, ok);
-  Bind(lib, "gtk_file_chooser_set_filter", g.set_filter, ok);
-  Bind(lib, "gtk_dialog_run", g.dialog_run, ok);
-  Bind(lib, "gtk_file_chooser_get_filename", g.get_filename, ok);
-  Bind(lib, "gtk_widget_destroy", g.widget_destroy, ok);
-  Bind(lib, "gtk_events_pending", g.events_pending, ok);
-  Bind(lib, "gtk_main_iteration", g.main_iteration, ok);
-  Bind(lib, "g_free", g.free, ok);
-  return ok;
-}
-
-} // namespace
-
 std::string ChooseObjectFile() {
-  Gtk gtk;
-  if (!LoadGtk(gtk))
+  const Gtk *g = nullptr;
+  switch (StartGtk(g)) {
+  case GtkState::kMissing:
     fatal(1, "Cannot show the file dialog (libgtk-3 is missing): name the object with -in\n");
-  // GTK would otherwise switch the C locale and with it how numbers in object files are read.
-  gtk.disable_setlocale();
-  // Without a session bus the toolkit's settings store cannot save and warns at every change.
-  if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) setenv("GSETTINGS_BACKEND", "memory", 0);
-  if (!gtk.init_check(nullptr, nullptr))
+  case GtkState::kNoDisplay:
     fatal(1, "No display to show the file dialog on: name the object with -in\n");
+  case GtkState::kReady:
+    break;
+  }
+  const Gtk &gtk = *g;
 
   GtkWidget *dialog =
-      gtk.dialog_new("Select file to View", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
-                     GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+      gtk.file_dialog_new("Select file to View", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
+                          GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
   gtk.set_default_size(GTK_WINDOW(dialog), 720, 480);
   GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
   std::string start = GetObjPath();
   if (!start.empty()) gtk.set_current_folder(chooser, start.c_str());
   GtkFileFilter *first = nullptr;
-  for (const DialogFilter &row : DialogFilters()) {
+  for (const FileFilter &row : DialogFilters()) {
     GtkFileFilter *filter = gtk.filter_new();
-    gtk.filter_set_name(filter, row.name);
-    gtk.filter_add_pattern(filter, row.pattern);
+    gtk.filter_set_name(filter, row.name.c_str());
+    for (const std::string &pattern : row.patterns) gtk.filter_add_pattern(filter, pattern.c_str());
     gtk.add_filter(chooser, filter);
     if (!first) first = filter;
   }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 int objType = 0;
 int drawableKind = 3;
@@ -19,6 +20,9 @@ RunOptions runOptions;
 
 void (*enterEventLoop)() = nullptr;
 void (*takeSnapshot)() = nullptr;
+
+// True while a failure of this run is also to be shown in a message dialog.
+static bool messageDialog = false;
 
 void PrintUsage(const char *program) {
   fatal(1,
@@ -132,6 +136,106 @@ void PrintObjectInfo() {
   std::fflush(stdout);
 }
 
+// The --help text, one row a line: the forms of the command line, then each option and variable
+// with what it does. A new option or variable is one more row.
+struct HelpRow {
+  const char *term; // the option or variable ("": the text goes on); null: a line of its own
+  const char *text; // in a line of its own, "%s" stands for the invocation name
+};
+const HelpRow kHelp[] = {
+    {nullptr, "Usage: %s [-v[erbose]] [-drawable buffer|pixmap|window] [-in object]"},
+    {nullptr, "       %s --info [-v[erbose]] -in object"},
+    {nullptr, "       %s --snapshot file.png [--status] [--size WxH|N] -in object"},
+    {nullptr, "       %s [--size N] --thumbnail object picture.png"},
+    {nullptr, "       %s --help | --version"},
+    {nullptr, "Shows one 3D polygonal object in a window; without -in, a dialog asks for it."},
+    {nullptr, ""},
+    {nullptr, "Options:"},
+    {"-in object", "the object: a name along OBJ_PATH, or a full path"},
+    {"-v[erbose]", "progress lines on standard output"},
+    {"-drawable kind", "buffer, pixmap or window: recorded only"},
+    {"-h[elp]", "the short usage text on standard error, exit status 1"},
+    {"--info", "prints the object's counts and bounds; no window"},
+    {"--snapshot file.png", "draws the first frame into a PNG file (off-screen"},
+    {"", "without a display)"},
+    {"--status", "with --snapshot: the picture shows the status text"},
+    {"--size WxH|N", "the window's or picture's size (snapshots: 560x525,"},
+    {"", "thumbnails: 128)"},
+    {"--thumbnail in out.png", "a square picture of the object alone, as a file"},
+    {"", "manager asks for one; needs no display, no OBJ_PATH"},
+    {"--help", "this text"},
+    {"--version", "the program's name and version"},
+    {nullptr, ""},
+    {nullptr, "Environment:"},
+    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks"},
+    {"HOME", "what a leading ~/ in OBJ_PATH stands for"},
+    {"COMPRESS_PATH", "the folder of gzip and compress (default: along PATH)"},
+    {"TMP_PATH", "where objects in read-only folders are decompressed"},
+    {"", "(default: $TMPDIR, else /tmp)"},
+    {"COPY_COMMAND", "copies them there (default: cp)"},
+    {"REMOVE_COMMAND", "removes the copies (default: rm -f)"},
+    {"WRL2GEOM_COMMAND", "converts VRML: COMMAND in.wrl out.geom"},
+    {"", "(default: the mirandel-wrl2geom beside the program)"},
+    {"MIRANDEL_NO_DIALOG", "1: failures on standard error only, never in a dialog"},
+    {"MIRANDEL_THUMBNAIL_SECONDS", "a thumbnail's time limit (default 10)"},
+    {"MIRANDEL_THUMBNAIL_MEGABYTES", "a thumbnail's memory limit (default 1024)"},
+    {"DISPLAY", "the X display of the window and the dialogs"},
+};
+
+static void PrintHelp(const char *program) {
+  const int column = 24; // where the texts of the rows begin
+  for (const HelpRow &row : kHelp) {
+    if (!row.term) {
+      std::string line = row.text;
+      std::size_t at = line.find("%s");
+      if (at != std::string::npos) line.replace(at, 2, program);
+      std::printf("%s\n", line.c_str());
+    } else if (std::strlen(row.term) + 4 > std::size_t(column)) {
+      std::printf("  %s\n%*s%s\n", row.term, column, "", row.text);
+    } else {
+      std::printf("  %-*s%s\n", column - 2, row.term, row.text);
+    }
+  }
+}
+
+// --help and --version are answered wherever they stand and before anything else, so that they
+// work without OBJ_PATH and whatever else the line holds. True when one was answered.
+static bool AnswerHelpOrVersion(const std::vector<std::string> &args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--help") {
+      PrintHelp(args[0].c_str());
+    } else if (args[i] == "--version") {
+      std::printf("mirandel %s\n", MIRANDEL_VERSION);
+    } else {
+      continue;
+    }
+    std::fflush(stdout);
+    return true;
+  }
+  return false;
+}
+
+bool MessageDialogWanted(const std::vector<std::string> &args) {
+  const char *off = std::getenv("MIRANDEL_NO_DIALOG");
+  if (off && *off && std::strcmp(off, "0") != 0) return false;
+  if (isatty(STDERR_FILENO)) return false;
+  const char *x = std::getenv("DISPLAY");
+  const char *wayland = std::getenv("WAYLAND_DISPLAY");
+  if (!(x && *x) && !(wayland && *wayland)) return false;
+  // The options of our own are for scripts, which read standard error and must never wait.
+  for (std::size_t i = 1; i < args.size(); ++i)
+    if (args[i].compare(0, 2, "--") == 0) return false;
+  return true;
+}
+
+void ReportFatal(const FatalError &e) {
+  std::fflush(stdout);
+  std::fputs(e.what(), stderr);
+  std::fflush(stderr);
+  // The warnings before the message are often its reason; standard error has them just above.
+  if (messageDialog) ShowMessageDialog(RecentWarnings() + e.what());
+}
+
 static int Run(int argc, char **argv) {
   verbose = 0;
   objType = 0;
@@ -144,6 +248,8 @@ static int Run(int argc, char **argv) {
   drawing_target = DrawingTarget();
 
   std::vector<std::string> args(argv, argv + argc);
+  if (AnswerHelpOrVersion(args)) return 0;
+  messageDialog = MessageDialogWanted(args);
   // A thumbnail names its object by path, as a file manager does: OBJ_PATH plays no part.
   bool thumbnail = std::find(args.begin() + std::min<std::size_t>(1, args.size()), args.end(),
                              "--thumbnail") != args.end();
@@ -157,6 +263,8 @@ static int Run(int argc, char **argv) {
   }
   if (objType == 0) {
     std::string chosen = ChooseObjectFile();
+    // Who cancelled the file dialog chose to stop: the message is for standard error only.
+    if (chosen.empty()) messageDialog = false;
     args.push_back("-in");
     args.push_back(chosen);
     ParseArgs(args);
@@ -194,9 +302,7 @@ int MirandelMain(int argc, char **argv) {
   try {
     return Run(argc, argv);
   } catch (const FatalError &e) {
-    std::fflush(stdout);
-    std::fputs(e.what(), stderr);
-    std::fflush(stderr);
+    ReportFatal(e);
     return e.status;
   }
 }

@@ -1,6 +1,7 @@
 // Start-up and command line.
 #pragma once
 
+#include "base/fatal.h"
 #include "viewer/readers/formatTable.h"
 
 #include <string>
@@ -17,8 +18,14 @@ bool ObjectFileExists(const std::string &path);
 void ParseArgs(const std::vector<std::string> &args);
 // Asks for the object in a file-open dialog; the chosen full path, or "" when cancelled.
 std::string ChooseObjectFile();
-// The dialog's filter list: the table of formats' filters in their ranks, then "All Files".
-std::vector<DialogFilter> DialogFilters();
+// An entry of the file dialog's filter list: its name and the name patterns it lists.
+struct FileFilter {
+  std::string name;
+  std::vector<std::string> patterns;
+};
+// The dialog's filter list: the table of formats' filters in their ranks, then "All Files", then
+// "All objects" with every extension of the table that the viewer can show.
+std::vector<FileFilter> DialogFilters();
 
 // Set by the executable: registers the GLUT callbacks and enters the main loop (never returns).
 // Null in tests, where the run ends once the object is loaded.
@@ -26,9 +33,21 @@ extern void (*enterEventLoop)();
 // Set by the executable: draws the first frame into runOptions.snapshot and returns.
 extern void (*takeSnapshot)();
 
-// The whole start-up: start values, OBJ_PATH check, arguments (or dialog), load, then the event
-// loop, the snapshot or the --info lines. Returns the exit status; failures are written to
-// standard error here.
+// Whether a failure of this run is also shown in a message dialog: only for a run that would open
+// the viewer's window (no option beginning with "--" on the command line: those are for scripts,
+// --info, --snapshot and the like), with standard error not a terminal (started from the desktop,
+// where nobody reads it), on a display, and without MIRANDEL_NO_DIALOG set (to anything but "0").
+bool MessageDialogWanted(const std::vector<std::string> &args);
+// Shows `message` in a modal message dialog and returns once it is closed; nothing without GTK or
+// a display.
+void ShowMessageDialog(const std::string &message);
+// Ends a run that failed: writes the message to standard error and, where the run's rule says so,
+// shows it in a message dialog until that is closed. The caller exits with the error's status.
+void ReportFatal(const FatalError &e);
+
+// The whole start-up: start values, --help and --version, OBJ_PATH check, arguments (or dialog),
+// load, then the event loop, the snapshot or the --info lines. Returns the exit status; failures
+// are reported here (ReportFatal).
 int MirandelMain(int argc, char **argv);
 // The --info lines for the current Shape.
 void PrintObjectInfo();

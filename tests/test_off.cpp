@@ -321,7 +321,19 @@ TEST(OffReader, VertexColoursOfThreeOrFourValuesAndByteRange) {
   EXPECT_FALSE(Read("COFF\n2 0 0\n0 0 0 1 1 1\n0 0 0 1 1\n"));
   EXPECT_FALSE(Read("COFF\n1 0 0\n0 0 0 1 1 1 x\n"));
 
-  // A file written with bytes 0-255 shows its colours, not white.
+  // Binary colours keep their four values.
+  std::string bin = "COFF BINARY\n" + BigEndian({1, 0, 0}) + BigEndianF({0, 0, 0, .5f, .25f, 0, 1});
+  auto binary = Read(bin);
+  ASSERT_TRUE(binary);
+  EXPECT_EQ(binary->verts[0].color[1], .25f);
+  EXPECT_EQ(binary->verts[0].color[3], 1.0f);
+  EXPECT_FALSE(Read(bin.substr(0, bin.size() - 4)));
+}
+
+// Files written elsewhere: one with bytes 0-255 shows its colours, not white; one with fractions
+// keeps them as they are.
+TEST(OffReader, ColoursOfFilesWrittenElsewhere) {
+  REQUIRE_REALWORLD();
   auto cactus = Read(ReadFile(RealWorld("off/cgal-cactus.off")));
   ASSERT_TRUE(cactus);
   EXPECT_FLOAT_EQ(cactus->verts[0].color[0], 192 / 255.0f);
@@ -330,14 +342,6 @@ TEST(OffReader, VertexColoursOfThreeOrFourValuesAndByteRange) {
   ASSERT_TRUE(floats);
   EXPECT_EQ(floats->verts[1].color[2], 0.8f);
   EXPECT_EQ(floats->verts[1].color[3], 0.75f);
-
-  // Binary colours keep their four values.
-  std::string bin = "COFF BINARY\n" + BigEndian({1, 0, 0}) + BigEndianF({0, 0, 0, .5f, .25f, 0, 1});
-  auto binary = Read(bin);
-  ASSERT_TRUE(binary);
-  EXPECT_EQ(binary->verts[0].color[1], .25f);
-  EXPECT_EQ(binary->verts[0].color[3], 1.0f);
-  EXPECT_FALSE(Read(bin.substr(0, bin.size() - 4)));
 }
 
 TEST(OffCommandLine, RealFilesLoadWithTheirCounts) {

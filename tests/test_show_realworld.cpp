@@ -4,6 +4,7 @@
 #include "window_support.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 
 TEST(ShowRealWorld, EveryFormatDrawsItsObject) {
   REQUIRE_REALWORLD();
@@ -28,4 +29,29 @@ TEST(ShowRealWorld, EveryFormatDrawsItsObject) {
     ASSERT_EQ(shot.width, empty.width) << file;
     EXPECT_GT(DiffPixels(shot, empty), 1000) << file;
   }
+}
+
+// A user's clone has no folder of objects written elsewhere: every test that reads it must skip
+// there (REQUIRE_REALWORLD) or fall back to what it has (RealWorldMissing), or the README's test
+// command fails on a fresh clone while passing here.
+TEST(ShowRealWorld, EveryTestThatReadsTheFolderCanDoWithoutIt) {
+  std::regex start(R"(\nTEST(_F)?\((\w+), (\w+)\))");
+  int readers = 0;
+  for (const std::string &name : ListDir(SourcePath("tests"))) {
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".cpp") != 0) continue;
+    const std::string text = ReadFile(SourcePath("tests/" + name));
+    std::vector<std::pair<std::size_t, std::string>> tests;
+    for (std::sregex_iterator it(text.begin(), text.end(), start), end; it != end; ++it)
+      tests.emplace_back(it->position(), (*it)[2].str() + "." + (*it)[3].str());
+    for (std::size_t i = 0; i < tests.size(); ++i) {
+      std::size_t to = i + 1 < tests.size() ? tests[i + 1].first : text.size();
+      std::string body = text.substr(tests[i].first, to - tests[i].first);
+      if (body.find("RealWorld(") == std::string::npos) continue;
+      ++readers;
+      EXPECT_TRUE(body.find("REQUIRE_REALWORLD()") != std::string::npos ||
+                  body.find("RealWorldMissing()") != std::string::npos)
+          << name << ": " << tests[i].second;
+    }
+  }
+  EXPECT_GT(readers, 10);
 }

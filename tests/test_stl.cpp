@@ -547,10 +547,13 @@ void ExpectSameBits(const std::vector<std::array<float, 12>> &ours,
 // facets and the display model after the repair are bit for bit those the library makes of the
 // text itself.
 TEST(StlText, ReadsAsTheLibraryReadsTextBitForBit) {
-  std::vector<std::string> files;
-  for (const std::string &name : ListDir(RealWorld("stl")))
-    files.push_back(RealWorld("stl/" + name));
-  files.push_back(SourcePath("tests/data/stl/odd_numbers.stl"));
+  // The fixture always; the files written elsewhere where they are at hand.
+  std::vector<std::string> files{SourcePath("tests/data/stl/odd_numbers.stl")};
+  const bool real = RealWorldMissing().empty();
+  if (!real && RealWorldRequired()) FAIL() << RealWorldMissing();
+  if (real)
+    for (const std::string &name : ListDir(RealWorld("stl")))
+      files.push_back(RealWorld("stl/" + name));
   int compared = 0;
   for (const std::string &file : files) {
     const std::string text = ReadFile(file);
@@ -585,7 +588,7 @@ TEST(StlText, ReadsAsTheLibraryReadsTextBitForBit) {
                           want.polygon_normals.size() * sizeof(Vector)),
               0);
   }
-  EXPECT_EQ(compared, 5); // four real ascii files and the fixture
+  EXPECT_EQ(compared, real ? 5 : 1); // the fixture and four real ascii files
 }
 
 // Numbers in every form the C library reads, rounded to single precision exactly as its own

@@ -597,6 +597,7 @@ TEST(Wrl2Geom, ConcaveAndBentFacesBecomeTrianglesThatTileThem) {
 // The concave face from another program: it was drawn as a dark triangle; now its triangles
 // tile it.
 TEST(Wrl2Geom, ConcaveFaceFromElsewhereIsTiled) {
+  REQUIRE_REALWORLD();
   Skipped skipped;
   Mesh m = wrl2geom::Convert(wrl2geom::ReadInput(RealWorld("wrl/cge-v1-concave.wrl")),
                              "concave.wrl", skipped);

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <png.h>
+#include <regex>
 #include <signal.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -253,13 +254,14 @@ std::string XServer::WaitForWindow(const std::string &nameRegex, double timeoutS
   }
 }
 
-Image ReadPng(const std::string &path) {
+Image ReadPng(const std::string &path, bool alpha) {
   Image img;
+  img.channels = alpha ? 4 : 3;
   png_image pi;
   std::memset(&pi, 0, sizeof pi);
   pi.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&pi, path.c_str())) return img;
-  pi.format = PNG_FORMAT_RGB;
+  pi.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
   img.rgb.resize(PNG_IMAGE_SIZE(pi));
   if (!png_image_finish_read(&pi, nullptr, img.rgb.data(), 0, nullptr)) {
     png_image_free(&pi);
@@ -277,4 +279,22 @@ Image CaptureWindow(const XServer &x, const std::string &windowId) {
   Image img = ReadPng(out);
   unlink(out.c_str());
   return img;
+}
+
+std::string KeyFileValue(const std::string &text, const std::string &key) {
+  std::smatch m;
+  std::regex re("(^|\n)" + key + "=([^\n]*)");
+  return std::regex_search(text, m, re) ? m[2].str() : "";
+}
+
+std::vector<std::string> KeyFileList(const std::string &value) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (start < value.size()) {
+    std::size_t end = value.find(';', start);
+    if (end == std::string::npos) end = value.size();
+    if (end > start) items.push_back(value.substr(start, end - start));
+    start = end + 1;
+  }
+  return items;
 }

@@ -117,14 +117,20 @@ private:
   std::string display_;
 };
 
-// A captured image: 8-bit RGB pixels, row 0 at the top.
+// A captured image: 8-bit RGB pixels (RGBA where read with its alpha), row 0 at the top.
 struct Image {
   int width = 0, height = 0;
+  int channels = 3;
   std::vector<unsigned char> rgb;
   bool empty() const { return width == 0; }
-  const unsigned char *at(int x, int y) const { return &rgb[3 * (size_t(y) * width + x)]; }
+  const unsigned char *at(int x, int y) const { return &rgb[channels * (size_t(y) * width + x)]; }
 };
-// Reads a PNG file.
-Image ReadPng(const std::string &path);
+// Reads a PNG file as RGB, or as RGBA with `alpha`.
+Image ReadPng(const std::string &path, bool alpha = false);
+
+// The value of `key` in a freedesktop key file (a desktop entry, a thumbnailer entry).
+std::string KeyFileValue(const std::string &text, const std::string &key);
+// The items of a key file's list value ("a;b;c;").
+std::vector<std::string> KeyFileList(const std::string &value);
 // Captures a window of the X server with `import`.
 Image CaptureWindow(const XServer &x, const std::string &windowId);

@@ -46,25 +46,6 @@ std::vector<std::string> FilesUnder(const std::string &dir, const std::string &p
   return files;
 }
 
-// The value of `key` in the [Desktop Entry] group of a desktop file.
-std::string EntryValue(const std::string &text, const std::string &key) {
-  std::smatch m;
-  std::regex re("(^|\n)" + key + "=([^\n]*)");
-  return std::regex_search(text, m, re) ? m[2].str() : "";
-}
-
-std::vector<std::string> SplitList(const std::string &value) {
-  std::vector<std::string> items;
-  std::size_t start = 0;
-  while (start < value.size()) {
-    std::size_t end = value.find(';', start);
-    if (end == std::string::npos) end = value.size();
-    if (end > start) items.push_back(value.substr(start, end - start));
-    start = end + 1;
-  }
-  return items;
-}
-
 // The command line a desktop runs for an Exec value with one file: the value's escapes undone,
 // split into words at blanks outside double quotes, %f replaced by the file, %% by %, and the
 // other field codes dropped.
@@ -215,7 +196,7 @@ TEST(Desktop, EntryValidatesAndOffersEveryType) {
   for (auto it = std::sregex_iterator(xml.begin(), xml.end(), typeRe); it != std::sregex_iterator();
        ++it)
     defined.insert((*it)[1].str());
-  std::vector<std::string> listed = SplitList(EntryValue(ReadFile(entry), "MimeType"));
+  std::vector<std::string> listed = KeyFileList(KeyFileValue(ReadFile(entry), "MimeType"));
   EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), defined);
   EXPECT_EQ(listed.size(), defined.size()) << "a type listed twice";
 }
@@ -283,9 +264,9 @@ TEST(Desktop, EntryOpensObjectsInAnyFolder) {
   TempDir prefix;
   ASSERT_TRUE(InstallInto(prefix.path()));
   std::string entry = ReadFile(prefix.path() + "/share/applications/mirandel.desktop");
-  std::string exec = EntryValue(entry, "Exec");
+  std::string exec = KeyFileValue(entry, "Exec");
   ASSERT_FALSE(exec.empty());
-  std::string wmClass = EntryValue(entry, "StartupWMClass");
+  std::string wmClass = KeyFileValue(entry, "StartupWMClass");
   ASSERT_FALSE(wmClass.empty());
 
   TempDir top;

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <regex>
 #include <set>
 #include <sys/stat.h>
@@ -20,34 +19,10 @@ std::string Why(const RunResult &r) {
   return "status " + std::to_string(r.status) + "\nout: " + r.out + "\nerr: " + r.err;
 }
 
-// An RGBA picture, rows from the top.
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgba;
-  const unsigned char *at(int x, int y) const { return &rgba[4 * (std::size_t(y) * width + x)]; }
-};
-Picture ReadRgba(const std::string &path) {
-  Picture p;
-  png_image pi;
-  std::memset(&pi, 0, sizeof pi);
-  pi.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&pi, path.c_str())) return p;
-  pi.format = PNG_FORMAT_RGBA;
-  p.rgba.resize(PNG_IMAGE_SIZE(pi));
-  if (!png_image_finish_read(&pi, nullptr, p.rgba.data(), 0, nullptr)) {
-    png_image_free(&pi);
-    p.rgba.clear();
-    return p;
-  }
-  p.width = static_cast<int>(pi.width);
-  p.height = static_cast<int>(pi.height);
-  return p;
-}
-
 // The object fills the thumbnail: opaque in its middle, over a good share of the square, from
 // edge to edge along one side, and (unless the file gives colours of its own) drawn in the
 // object's lit pink where it faces the light.
-void ExpectObjectShown(const Picture &p, int size, const std::string &what,
+void ExpectObjectShown(const Image &p, int size, const std::string &what,
                        bool objectColour = true) {
   ASSERT_EQ(p.width, size) << what;
   ASSERT_EQ(p.height, size) << what;
@@ -69,23 +44,10 @@ void ExpectObjectShown(const Picture &p, int size, const std::string &what,
   EXPECT_EQ(p.at(0, 0)[3], 0) << what;
 }
 
-// The value of `key` in a freedesktop key file.
-std::string KeyValue(const std::string &text, const std::string &key) {
-  std::smatch m;
-  std::regex re("(^|\n)" + key + "=([^\n]*)");
-  return std::regex_search(text, m, re) ? m[2].str() : "";
-}
-
-std::set<std::string> SplitList(const std::string &value) {
-  std::set<std::string> items;
-  std::size_t start = 0;
-  while (start < value.size()) {
-    std::size_t end = value.find(';', start);
-    if (end == std::string::npos) end = value.size();
-    if (end > start) items.insert(value.substr(start, end - start));
-    start = end + 1;
-  }
-  return items;
+// A key file's list as a set, for comparing lists whose order does not matter.
+std::set<std::string> ListSet(const std::string &value) {
+  std::vector<std::string> items = KeyFileList(value);
+  return std::set<std::string>(items.begin(), items.end());
 }
 
 // The command a file manager runs for a thumbnailer's Exec value: its words, each field code
@@ -166,7 +128,7 @@ protected:
         RunProgram({"cmake", "--install", MIRANDEL_BIN_DIR, "--prefix", prefix.path()});
     ASSERT_EQ(install.status, 0) << Why(install);
     entry = ReadFile(prefix.file("share/thumbnailers/mirandel.thumbnailer"));
-    exec = KeyValue(entry, "Exec");
+    exec = KeyFileValue(entry, "Exec");
     ASSERT_FALSE(exec.empty()) << entry;
   }
   // Runs the entry's command as a file manager does: no display, no OBJ_PATH, from "/".
@@ -187,12 +149,12 @@ protected:
 } // namespace
 
 TEST_F(Thumbnail, EntryOffersTheDesktopEntrysTypes) {
-  EXPECT_EQ(KeyValue(entry, "TryExec"), "mirandel");
+  EXPECT_EQ(KeyFileValue(entry, "TryExec"), "mirandel");
   EXPECT_NE(exec.find("%i"), std::string::npos);
   EXPECT_NE(exec.find("%o"), std::string::npos);
   EXPECT_NE(exec.find("%s"), std::string::npos);
   std::string desktop = ReadFile(SourcePath("desktop/mirandel.desktop"));
-  EXPECT_EQ(SplitList(KeyValue(entry, "MimeType")), SplitList(KeyValue(desktop, "MimeType")));
+  EXPECT_EQ(ListSet(KeyFileValue(entry, "MimeType")), ListSet(KeyFileValue(desktop, "MimeType")));
   EXPECT_EQ(entry.compare(0, 19, "[Thumbnailer Entry]"), 0);
 }
 
@@ -240,7 +202,7 @@ TEST_F(Thumbnail, ObjectsGiveSquarePicturesAndTheirFoldersStayAsTheyWere) {
     std::string before = Listing(folder);
     RunResult r = Run(folder + "/" + c.file, png, c.size);
     EXPECT_EQ(r.status, 0) << c.file << ": " << Why(r);
-    ExpectObjectShown(ReadRgba(png), c.size, c.folder + "/" + c.file, c.objectColour);
+    ExpectObjectShown(ReadPng(png, true), c.size, c.folder + "/" + c.file, c.objectColour);
     // Not a file written, renamed or touched beside the object, read-only folder or not (the
     // tests run as root, whom a mode would not stop).
     EXPECT_EQ(Listing(folder), before) << c.folder;

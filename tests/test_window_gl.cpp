@@ -5,6 +5,7 @@
 #include "window_support.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -74,6 +75,56 @@ TEST_F(WindowGL, VerboseNamesTheListsInBuildOrder) {
   testing::internal::CaptureStdout();
   Redisplay();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(WindowGL, FirstFrameDrawnStraightIsTheListsPicture) {
+  // The first frame draws the object from its arrays; the list is compiled once that frame is
+  // shown and every later frame calls it. Where the two could differ (quadrilaterals drawn vertex
+  // by vertex) the list is compiled at set-up instead. Either way, one picture.
+  const std::vector<Coord> points{{-1, -1, 0},      {1, -1, 0},  {1.5f, 0.5f, 0}, {0, 1.5f, 0},
+                                  {-1.5f, 0.5f, 0}, {-1, -1, 1}, {1, -1, 1},      {1, 1, 1}};
+  const std::vector<std::vector<uint32_t>> mixed{
+      {0, 1, 2, 3, 4}, {5, 6, 7}, {0, 1, 6, 5}, {1, 2, 7, 6}, {7, 6, 5}};
+  const std::vector<std::vector<uint32_t>> noQuads{
+      {5, 6, 7}, {7, 6, 5}, {0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 1, 2, 3, 4}, {1, 2, 7, 6, 5}};
+  enum Arrays { kVertexNormals, kFacetNormals, kVertexColours, kFacetColours };
+  struct Case {
+    const std::vector<std::vector<uint32_t>> &faces;
+    Arrays arrays;
+    bool straight; // the first frame is drawn without the list
+  } cases[] = {
+      {mixed, kVertexNormals, true},  {mixed, kFacetNormals, false},
+      {mixed, kFacetColours, false},  {noQuads, kVertexNormals, true},
+      {noQuads, kFacetNormals, true}, {noQuads, kVertexColours, true},
+      {noQuads, kFacetColours, true},
+  };
+  int n = 0;
+  for (const Case &c : cases) {
+    SCOPED_TRACE("case " + std::to_string(n++));
+    Part &p = MakeShape(points, c.faces);
+    if (c.arrays != kVertexNormals) p.vertex_normals.clear();
+    if (c.arrays == kVertexColours) p.vertex_colors.assign(points.size(), {0.2f, 0.9f, 0.4f});
+    if (c.arrays == kFacetColours) {
+      p.vertex_colors.clear();
+      for (std::size_t f = 0; f < c.faces.size(); ++f)
+        p.polygon_colors.push_back({0.1f * f, 0.9f, 0.4f});
+    }
+    currentShape->cull_face = 0;
+    SetupGraphics();
+    SetCulling(0);
+    EXPECT_EQ(object_list, c.straight ? 0 : object_id);
+    std::string path = "/tmp/mirandel-first-" + std::to_string(getpid()) + ".png";
+    WriteSnapshot(path);
+    Image first = ReadPng(path);
+    OnDisplay();
+    EXPECT_EQ(object_list, object_id);
+    WriteSnapshot(path);
+    Image later = ReadPng(path);
+    std::remove(path.c_str());
+    EXPECT_GT(Count(later, [](const unsigned char *px) { return px[0] + px[1] + px[2] > 60; }),
+              5000);
+    EXPECT_TRUE(first.rgb == later.rgb);
+  }
 }
 
 TEST_F(WindowGL, EdgeAndNormalOverlaysComeAndGoWithReset) {

@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <GL/glx.h>
 #include <X11/Xutil.h>
-#include <chrono>
-#include <ctime>
 #include <cstdio>
 
 int show_status = 0;
@@ -330,15 +328,9 @@ void SetupGraphics() {
   MatIdentity(trackball_matrix);
   spinning = false;
 
-  auto start = std::chrono::steady_clock::now();
-  std::clock_t cpuStart = std::clock();
   BuildGroundList();
   AnnounceDeferredLists();
-  BuildObjectList();
-  glFinish();
-  list_compile_seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  list_compile_cpu_seconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+  AnnounceObjectList();
   current_list = object_id;
 }
 

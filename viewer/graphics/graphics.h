@@ -97,6 +97,12 @@ void BuildShadowList();
 void BuildEdgeList();
 void BuildNormalList();
 void BuildObjectList();
+// The object list is announced at set-up and, where a frame drawn straight from the arrays shows
+// the same, compiled only after the first frame (a snapshot never compiles it): until then
+// DrawObjectUncompiled draws the object and says so, and EnsureObjectList compiles it.
+void AnnounceObjectList();
+bool DrawObjectUncompiled();
+void EnsureObjectList();
 void DrawFacets(const Part &part);
 // Announces the shadow, edge and normal lists; each is compiled when first needed.
 void AnnounceDeferredLists();

@@ -14,9 +14,11 @@
 #include "viewer/model/object.h"
 
 #include <GL/gl.h>
-#include <cstdio>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 int ground_list = 0, shadow_list = 0, edge_list = 0, normal_list = 0, object_list = 0;
@@ -31,6 +33,12 @@ int normalComposite = 0; // the list of RebuildWithNormals
 // input of the program draws them.
 bool shadowPending = false, edgePending = false, normalPending = false;
 bool quiet = false; // a deferred list was announced already
+
+// The object list too waits: the first frame draws the facets straight from the arrays, which
+// costs a fraction of compiling them (the compile of a million facets takes longer than the
+// drawing), and the list is compiled once that frame is on the screen. A snapshot or thumbnail,
+// which draws one frame, never compiles it.
+bool objectPending = false;
 
 struct VertexRGB {
   float x, y, z, r, g, b;
@@ -163,8 +171,13 @@ void DrawIndexed(const FacetSource &src) {
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
+// Whether the facets are drawn straight from the index pool (see the opening comment).
+bool DrawsIndexed(const FacetSource &src) {
+  return src.vertexNormals && !src.polygonColors;
+}
+
 void DrawFacetsFrom(const FacetSource &src) {
-  if (src.vertexNormals && !src.polygonColors) {
+  if (DrawsIndexed(src)) {
     DrawIndexed(src);
     return;
   }
@@ -349,20 +362,76 @@ void BuildNormalList() {
   normal_list = normal_id;
 }
 
-void BuildObjectList() {
-  Part &part = *currentShape->part;
+namespace {
+
+// The object in its placement, as its list holds it and its first frame draws it.
+void DrawObject(Part &part) {
   FacetSource src(part);
-  glNewList(object_id, GL_COMPILE);
-  Announce("object", object_id);
   float m[16];
   PlacementMatrix(part, m);
+  std::memcpy(part.model_matrix, m, sizeof m);
   glPushMatrix();
   glMultMatrixf(m);
-  std::memcpy(part.model_matrix, m, sizeof m);
   DrawFacetsFrom(src);
   glPopMatrix();
+}
+
+// Whether a frame drawn from the arrays shows what the compiled list shows. Compiling splits a
+// quadrilateral given vertex by vertex along another diagonal than drawing it at once does, and
+// the lighting across it then differs by a shade; indexed runs and polygons of other sizes come
+// out the same either way.
+bool ListShowsTheSame(const FacetSource &src) {
+  if (DrawsIndexed(src)) return true;
+  for (uint32_t f = 0; f < src.facetCount; ++f)
+    if (src.count(f) == 4) return false;
+  return true;
+}
+
+void CompileObjectList() {
+  auto start = std::chrono::steady_clock::now();
+  std::clock_t cpuStart = std::clock();
+  BuildObjectList();
+  glFinish();
+  list_compile_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  list_compile_cpu_seconds = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+}
+
+} // namespace
+
+void BuildObjectList() {
+  glNewList(object_id, GL_COMPILE);
+  Announce("object", object_id);
+  DrawObject(*currentShape->part);
   glEndList();
   object_list = object_id;
+}
+
+void AnnounceObjectList() {
+  Part &part = *currentShape->part;
+  // Checked now, as the compile would: a facet outside its arrays ends the run before any frame.
+  FacetSource src(part);
+  if (!ListShowsTheSame(src)) {
+    CompileObjectList();
+    return;
+  }
+  PlacementMatrix(part, part.model_matrix);
+  Announce("object", object_id);
+  objectPending = true;
+}
+
+bool DrawObjectUncompiled() {
+  if (!objectPending || !currentShape) return false;
+  DrawObject(*currentShape->part);
+  return true;
+}
+
+void EnsureObjectList() {
+  if (!objectPending || !currentShape) return;
+  objectPending = false;
+  quiet = true;
+  CompileObjectList();
+  quiet = false;
 }
 
 void AnnounceDeferredLists() {
@@ -403,6 +472,7 @@ static int NewComposite(int &number) {
 // The object with the overlay lists `first` and `second` (0: none) over it, as a new composite
 // kept in `number`, which becomes the current list.
 static void BuildComposite(int &number, int first, int second) {
+  EnsureObjectList();
   int n = NewComposite(number);
   glNewList(n, GL_COMPILE);
   bool lines = first != 0 || second != 0;
@@ -446,7 +516,7 @@ void ReleaseGraphics() {
   // The composites die with the window's context; a number kept from it would name some other
   // list in the next window's context.
   edgeComposite = normalComposite = 0;
-  shadowPending = edgePending = normalPending = false;
+  shadowPending = edgePending = normalPending = objectPending = false;
   ground_list = shadow_list = edge_list = normal_list = object_list = 0;
   DestroyWindowIfOpen();
 }

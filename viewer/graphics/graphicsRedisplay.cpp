@@ -68,7 +68,8 @@ void Redisplay() {
   glMultMatrixf(trackball_matrix);
   glShadeModel(s.shade_model);
   glColor3f(s.object_color.r, s.object_color.g, s.object_color.b);
-  glCallList(current_list);
+  // Until its list is compiled the current list is the object's own.
+  if (!DrawObjectUncompiled()) glCallList(current_list);
   glPopMatrix();
   if (show_status == 1) {
     const Part &p = *s.part;
@@ -96,6 +97,8 @@ void SwapBuffers() {
 void OnDisplay() {
   Redisplay();
   SwapBuffers();
+  // The first picture is on the screen; the frames after it call the list.
+  EnsureObjectList();
 }
 
 void OnReshape(int, int) {

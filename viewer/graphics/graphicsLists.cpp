@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -365,13 +364,9 @@ void BuildNormalList() {
 namespace {
 
 // The object in its placement, as its list holds it and its first frame draws it.
-void DrawObject(Part &part) {
+void DrawObject(const Part &part) {
   FacetSource src(part);
-  float m[16];
-  PlacementMatrix(part, m);
-  std::memcpy(part.model_matrix, m, sizeof m);
-  glPushMatrix();
-  glMultMatrixf(m);
+  PushPlacement(part);
   DrawFacetsFrom(src);
   glPopMatrix();
 }
@@ -409,13 +404,14 @@ void BuildObjectList() {
 
 void AnnounceObjectList() {
   Part &part = *currentShape->part;
+  // Kept for framing a thumbnail.
+  PlacementMatrix(part, part.model_matrix);
   // Checked now, as the compile would: a facet outside its arrays ends the run before any frame.
   FacetSource src(part);
   if (!ListShowsTheSame(src)) {
     CompileObjectList();
     return;
   }
-  PlacementMatrix(part, part.model_matrix);
   Announce("object", object_id);
   objectPending = true;
 }

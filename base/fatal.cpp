@@ -1,5 +1,7 @@
 #include "base/fatal.h"
 
+#include "base/files.h"
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +24,12 @@ void fatal(int status, const char *fmt, ...) {
   va_start(ap, fmt);
   std::string message = vformat(fmt, ap);
   va_end(ap);
+  // Whatever a reader made of a file that another program cut short under it, that is the cause.
+  std::string cut = FileCutShort();
+  if (!cut.empty()) {
+    message = "File " + cut + " was cut short while it was read\n";
+    status = 1;
+  }
   throw FatalError(status, message);
 }
 

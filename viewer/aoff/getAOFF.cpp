@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool AOFFStem(const std::string &name, std::string &stem) {
   std::size_t n = name.size();
@@ -19,36 +20,56 @@ bool AOFFStem(const std::string &name, std::string &stem) {
   return true;
 }
 
-std::vector<std::string> ReadChunks(const std::string &path, std::size_t buffer) {
-  FILE *f = std::fopen(path.c_str(), "r");
+std::vector<std::string> ReadChunks(const std::string &path, std::size_t buffer, FileIdentity *id) {
+  struct stat st;
+  FilePtr f(OpenRegularFile(path, st));
   if (!f) fatal(1, "Cannot open file %s for readin\n", path.c_str());
+  if (id) *id = IdentityOf(st);
+  std::vector<char> text = ReadWholeFile(f.get(), "char");
+  // As a line reader with a buffer of `buffer` bytes hands them out: a longer line in pieces.
   std::vector<std::string> chunks;
-  std::vector<char> line(buffer);
-  while (std::fgets(line.data(), static_cast<int>(buffer), f)) chunks.emplace_back(line.data());
-  std::fclose(f);
+  std::size_t i = 0, most = buffer > 1 ? buffer - 1 : 1;
+  while (i < text.size()) {
+    std::size_t end = i;
+    while (end < text.size() && end - i < most && text[end] != '\n') ++end;
+    if (end < text.size() && end - i < most && text[end] == '\n') ++end;
+    chunks.emplace_back(text.data() + i, end - i);
+    i = end;
+  }
   return chunks;
 }
 
-void AppendToHeader(const std::string &path, const std::string &lines, const char *failFormat) {
-  HoldEndSignals hold;
-  // A header whose last line has no newline would run into the first appended line.
-  bool needNewline = false;
-  if (FILE *r = std::fopen(path.c_str(), "rb")) {
-    if (std::fseek(r, -1, SEEK_END) == 0) needNewline = std::fgetc(r) != '\n';
-    std::fclose(r);
-  }
-  FILE *f = std::fopen(path.c_str(), "a");
-  if (!f) fatal(1, failFormat, path.c_str());
-  if (needNewline) std::fputc('\n', f);
-  std::fwrite(lines.data(), 1, lines.size(), f);
-  if (std::fclose(f) != 0) fatal(1, failFormat, path.c_str());
+void WriteSideFile(const std::string &path, const std::string &contents,
+                   const FileIdentity &expected, bool durable, const char *failFormat) {
+  if (!objFolder.isPrivate && objFolder.keepUntouched) throw SideFileNotWritten{path, ""};
+  std::string why;
+  if (TryReplaceFile(path, contents, expected, durable, why)) return;
+  if (objFolder.isPrivate) fatal(1, failFormat, path.c_str());
+  throw SideFileNotWritten{path, why};
 }
 
-AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat) {
+void AppendToHeader(const std::string &path, const FileIdentity &read, const std::string &lines,
+                    const char *failFormat) {
+  struct stat st;
+  FilePtr f(OpenRegularFile(path, st));
+  if (!f) fatal(1, failFormat, path.c_str());
+  // What is appended to must be the header that was read: one saved meanwhile is left alone.
+  if (!SameFile(IdentityOf(st), read))
+    throw SideFileNotWritten{path, "it changed while it was read"};
+  std::vector<char> old = ReadWholeFile(f.get(), "char");
+  f.reset();
+  std::string text(old.begin(), old.end());
+  // A header whose last line has no newline would run into the first appended line.
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  WriteSideFile(path, text + lines, read, true, failFormat);
+}
+
+AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat, FileIdentity *id) {
   if (!FileExistsAt(path)) fatal(1, missingFormat, path.c_str());
   struct stat st;
   FILE *f = OpenRegularFile(path, st);
   if (!f) fatal(1, "Cannot open file %s for readin\n", path.c_str());
+  if (id) *id = IdentityOf(st);
   AOFFProp prop;
   prop.format = "fff";
   if (ReadAOFFOpenFile(prop, kAOFFIndexedPoly, f, st, path) != 0)
@@ -81,12 +102,79 @@ void getAOFF(std::string &name) {
   AOFFFiles files;
   if (!AOFFFilesOf(name, files)) return;
   std::string header = files.stem + ".aoff";
-  if (!FileExistsAt(files.header)) {
-    HoldEndSignals hold;
-    FILE *f = std::fopen(files.header.c_str(), "a");
-    if (!f) fatal(1, "Error -- %s does not exist 2\n", header.c_str());
-    std::fprintf(f, "\ngeometry\t\tindexed_poly\tfff\t\t%s\n", (files.stem + ".geom").c_str());
-    if (std::fclose(f) != 0) fatal(1, "Error -- %s does not exist 2\n", header.c_str());
-  }
+  if (!FileExistsAt(files.header))
+    WriteSideFile(files.header, "\ngeometry\t\tindexed_poly\tfff\t\t" + files.stem + ".geom\n",
+                  FileIdentity(), true, "Error -- %s does not exist 2\n");
   name = name.substr(0, name.rfind('/') + 1) + header;
+}
+
+namespace {
+
+// The data files a header names, other than the object's own four.
+std::vector<std::string> OtherDataFiles(const AOFFFiles &files) {
+  std::vector<std::string> names;
+  if (!IsRegularFileAt(files.header)) return names;
+  for (const std::string &line : ReadChunks(files.header, 256)) {
+    auto [property, rest] = SplitFirstWord(line);
+    auto [kind, rest2] = SplitFirstWord(rest);
+    auto [format, file] = SplitFirstWord(rest2);
+    if (kind != "generic" && kind != "indexed" && kind != "indexed_poly") continue;
+    if (file.empty() || file.find('/') != std::string::npos) continue;
+    bool own = false;
+    for (const char *ext : {".aoff", ".geom", ".pnorm", ".vnorm"})
+      own = own || file == files.stem + ext;
+    if (!own) names.push_back(file);
+  }
+  return names;
+}
+
+// The object's files as they are now, into the private folder, where the preparation may write:
+// copies of what it writes, links to the other data files the header names.
+void MoveToPrivateFolder(const AOFFFiles &files) {
+  std::string home = GetObjPath();
+  const std::string &dir = PrivateFolder();
+  std::string why;
+  for (const std::string *path : {&files.header, &files.geom, &files.pnorm, &files.vnorm}) {
+    if (!FileExistsAt(*path)) continue;
+    std::string copy = dir + path->substr(path->rfind('/'));
+    if (!CopyRegularFile(*path, copy, why))
+      fatal(1, "%s cannot be copied into %s: %s\n", path->c_str(), dir.c_str(), why.c_str());
+  }
+  for (const std::string &name : OtherDataFiles(files)) {
+    std::string from = home + "/" + name;
+    if (!from.empty() && from[0] != '/') {
+      std::vector<char> cwd(4096);
+      if (getcwd(cwd.data(), cwd.size())) from = std::string(cwd.data()) + "/" + from;
+    }
+    if (FileExistsAt(home + "/" + name)) symlink(from.c_str(), (dir + "/" + name).c_str());
+  }
+  UsePrivateFolder();
+}
+
+void PrepareHere(std::string &name) {
+  getAOFF(name);
+  processObj(name);
+  MakeNormalFiles(name);
+}
+
+} // namespace
+
+void PrepareAOFFObject(std::string &name) {
+  std::string original = name;
+  try {
+    // Another load of this object waits until this one has its files ready, and then finds
+    // them so.
+    FolderLock lock(GetObjPath());
+    PrepareHere(name);
+    return;
+  } catch (const SideFileNotWritten &e) {
+    AOFFFiles files;
+    AOFFFilesOf(original, files);
+    if (!e.why.empty())
+      warn("Warning: %s is left as it is (%s); the object is read from a corrected copy\n",
+           e.path.c_str(), e.why.c_str());
+    MoveToPrivateFolder(files);
+  }
+  name = original;
+  PrepareHere(name);
 }

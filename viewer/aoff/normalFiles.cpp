@@ -38,7 +38,8 @@ void MakeNormalFiles(const std::string &name) {
   if (!FileExistsAt(header)) fatal(1, "File \"%s\" does not exist 3\n", header.c_str());
   bool namesPnorm = false, namesVnorm = false;
   int base = 1;
-  for (const std::string &chunk : ReadChunks(header, 80)) {
+  FileIdentity headerRead;
+  for (const std::string &chunk : ReadChunks(header, 80, &headerRead)) {
     if (chunk.find("pnorm") != std::string::npos) namesPnorm = true;
     if (chunk.find("vnorm") != std::string::npos) namesVnorm = true;
     if (chunk.find("facet_offset") != std::string::npos) {
@@ -51,7 +52,8 @@ void MakeNormalFiles(const std::string &name) {
   if (!namesPnorm) lines += "polygon_normals\t\tgeneric\t\tfff\t\t" + stem + ".pnorm\n";
   if (!namesVnorm) lines += "vertex_normals\t\tgeneric\t\tfff\t\t" + stem + ".vnorm\n";
   if (!havePnorm || !haveVnorm) lines += "\n";
-  if (!lines.empty()) AppendToHeader(header, lines, "Cannot open file %s for apending\n");
+  if (!lines.empty())
+    AppendToHeader(header, headerRead, lines, "Cannot open file %s for apending\n");
   if (havePnorm && haveVnorm) return;
 
   AOFFValue g = ReadGeomFile(geom, "File \"%s\" does not exist 4\n");
@@ -60,11 +62,15 @@ void MakeNormalFiles(const std::string &name) {
   g = AOFFValue();
   // The normals follow the data file's own vertex order, as in normal files other programs
   // write: "vertex_order" and "back_faces" act on both alike when the header is read (a clockwise
-  // object comes with "back_faces reverse", which turns these normals outward).
+  // object comes with "back_faces reverse", which turns these normals outward). A normal file
+  // that is there is kept, whoever made it: only a missing one is written, as a new file.
   ComputeFacetNormals(part);
-  ReplaceFile(pnorm, NormalFileText(part.polygon_normals), "Cannot open file %s\n", false);
+  if (!havePnorm)
+    WriteSideFile(pnorm, NormalFileText(part.polygon_normals), FileIdentity(), false,
+                  "Cannot open file %s\n");
   if (!haveVnorm) {
     ComputeVertexNormals(part);
-    ReplaceFile(vnorm, NormalFileText(part.vertex_normals), "Cannot open file %s\n", false);
+    WriteSideFile(vnorm, NormalFileText(part.vertex_normals), FileIdentity(), false,
+                  "Cannot open file %s\n");
   }
 }

@@ -50,13 +50,14 @@ void processObj(const std::string &name) {
 
   if (!FileExistsAt(headerPath)) fatal(1, "File \"%s\" does not exist 4\n", headerPath.c_str());
   bool hasScale = false, hasTranslate = false, hasOffset = false;
-  for (const std::string &chunk : ReadChunks(headerPath, 80)) {
+  FileIdentity headerRead, geomRead;
+  for (const std::string &chunk : ReadChunks(headerPath, 80, &headerRead)) {
     if (chunk.find("scale") != std::string::npos) hasScale = true;
     if (chunk.find("translate") != std::string::npos) hasTranslate = true;
     if (chunk.find("facet_offset") != std::string::npos) hasOffset = true;
   }
 
-  AOFFValue g = ReadGeomFile(geomPath, "File \"%s\" does not exist 5\n");
+  AOFFValue g = ReadGeomFile(geomPath, "File \"%s\" does not exist 5\n", &geomRead);
   bool zeroIndex = false;
   for (int32_t i : g.indices)
     if (i == 0) {
@@ -95,8 +96,9 @@ void processObj(const std::string &name) {
     Appendf(lines, "scale\t\t\t\tdefault\t\tfff\t\t%.6f %.6f %.6f\n", s, s, s);
   if (!hasTranslate && d > 1)
     Appendf(lines, "translate\t\t\tdefault\t\tfff\t\t%.6f %.6f %.6f\n", -cx, -cy, -cz);
-  if (!lines.empty()) AppendToHeader(headerPath, lines, "Cannot open file %s for writting\n");
+  if (!lines.empty())
+    AppendToHeader(headerPath, headerRead, lines, "Cannot open file %s for writting\n");
 
   if (g.indices.size() != g.total)
-    ReplaceFile(geomPath, CanonicalGeom(g), "Cannot open file %s for writting\n", true);
+    WriteSideFile(geomPath, CanonicalGeom(g), geomRead, true, "Cannot open file %s for writting\n");
 }

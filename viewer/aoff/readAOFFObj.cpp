@@ -104,9 +104,7 @@ ObjDesc AOFFReadObj() {
 
 void LoadAOFFObject() {
   Shape &shape = *currentShape;
-  getAOFF(objName);
-  processObj(objName);
-  MakeNormalFiles(objName);
+  PrepareAOFFObject(objName);
   {
     ObjDesc desc = AOFFReadObj();
     ForgetAOFFData();

@@ -2,6 +2,7 @@
 // data files (stem.geom, stem.pnorm, stem.vnorm, ...).
 #pragma once
 
+#include "base/files.h"
 #include "formats/aoff/aoffData.h"
 #include "viewer/model/shape.h"
 
@@ -52,9 +53,28 @@ struct AOFFFiles {
 // for a name that ends in neither "aoff" nor "geom".
 bool AOFFFilesOf(const std::string &name, AOFFFiles &files);
 // Reads a ".geom" file (text or binary indexed_poly of "fff" records); ends the run with
-// `missingFormat` (given the path) when it does not exist.
-AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat);
-// Appends `lines` to a header, first ending its last line when it lacks a newline.
-void AppendToHeader(const std::string &path, const std::string &lines, const char *failFormat);
-// Every chunk of a text file as a line reader with a buffer of `buffer` bytes delivers it.
-std::vector<std::string> ReadChunks(const std::string &path, std::size_t buffer);
+// `missingFormat` (given the path) when it does not exist. `id`: the file as it was read.
+AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat,
+                       FileIdentity *id = nullptr);
+// Every chunk of a text file as a line reader with a buffer of `buffer` bytes delivers it; `id`:
+// the file as it was read.
+std::vector<std::string> ReadChunks(const std::string &path, std::size_t buffer,
+                                    FileIdentity *id = nullptr);
+
+// The preparation writes a side file whole or not at all (see TryReplaceFile). One that cannot
+// be written so beside the object (other names, no room, write-protected, changed meanwhile, or
+// a run that may write nothing there) stays as it is: the preparation starts again from copies
+// in the private folder, where a failure ends the run with `failFormat`.
+struct SideFileNotWritten {
+  std::string path;
+  std::string why; // "" for a run that may write nothing beside the object: no warning
+};
+void WriteSideFile(const std::string &path, const std::string &contents,
+                   const FileIdentity &expected, bool durable, const char *failFormat);
+// Appends `lines` to the header `read` describes, first ending its last line when it lacks a
+// newline: the header is replaced whole by WriteSideFile.
+void AppendToHeader(const std::string &path, const FileIdentity &read, const std::string &lines,
+                    const char *failFormat);
+// getAOFF, processObj and MakeNormalFiles under a lock on the object's folder, beside the object
+// or, where a side file cannot be written there, in the private folder (with a warning).
+void PrepareAOFFObject(std::string &name);

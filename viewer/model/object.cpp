@@ -1,6 +1,11 @@
 #include "viewer/model/object.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
+#include "base/signals.h"
+
+#include <atomic>
+#include <memory>
 
 #include <cstdlib>
 
@@ -22,4 +27,38 @@ void SetObjectFolder(const std::string &dir) {
   SetObjPath(dir);
   objFolder.known = true;
   objFolder.dir = dir;
+  objFolder.isPrivate = false;
+}
+
+namespace {
+std::unique_ptr<ScratchFolder> privateFolder;
+std::atomic<const char *> privatePath{nullptr};
+} // namespace
+
+const std::string &PrivateFolder() {
+  if (!privateFolder) {
+    const char *tmp = std::getenv("TMP_PATH");
+    std::string parent = tmp && *tmp ? std::string(tmp) : TempFolder();
+    HoldEndSignals hold;
+    privateFolder.reset(new ScratchFolder(parent));
+    privatePath = privateFolder->path().c_str();
+  }
+  return privateFolder->path();
+}
+
+void ReleasePrivateFolder() {
+  HoldEndSignals hold;
+  privatePath = nullptr;
+  privateFolder.reset();
+  if (objFolder.isPrivate) objFolder.isPrivate = false;
+}
+
+const char *PrivateFolderInHandler() {
+  return privatePath.load();
+}
+
+void UsePrivateFolder() {
+  std::string dir = PrivateFolder();
+  SetObjectFolder(dir);
+  objFolder.isPrivate = true;
 }

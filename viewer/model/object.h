@@ -17,8 +17,23 @@ struct ObjectFolder {
   bool known = false;
   std::string dir;    // OBJ_PATH's value when it was set to the folder
   bool named = false; // the user named the object with a folder, not by its bare name
+  // `dir` is the load's private folder (PrivateFolder): side files are written there freely.
+  bool isPrivate = false;
+  // Nothing may be written beside the object (a thumbnail): side files that a load needs are
+  // prepared in the private folder.
+  bool keepUntouched = false;
 };
 extern ObjectFolder objFolder;
+
+// The load's private folder, made on the first call inside TMP_PATH (else the folder for
+// temporary files) and removed with everything in it by ReleasePrivateFolder, by a signal that
+// ends the load (see PrivateFolderInHandler) or, after a kill, by a later run.
+const std::string &PrivateFolder();
+void ReleasePrivateFolder();
+// The private folder's path for a signal handler (null while there is none).
+const char *PrivateFolderInHandler();
+// Points OBJ_PATH at the private folder, the object to be read from there.
+void UsePrivateFolder();
 
 // Reads OBJ_PATH ("" when unset).
 std::string GetObjPath();

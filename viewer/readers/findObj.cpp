@@ -66,10 +66,17 @@ FoundFile FindObjectFile(int type, const std::string &name) {
   std::string ownDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 
   FoundFile found;
+  // Only a regular file is an object: a pipe would never end, a device never stop.
+  auto open = [&](const std::string &path) {
+    struct stat st;
+    bool notRegular = false;
+    found.file.reset(OpenRegularFile(path, st, &notRegular));
+    if (notRegular) fatal(1, "%s: %s is not a regular file\n", row->reader, path.c_str());
+  };
   // An object named with its folder is read from that folder only: a file of the same name in
   // the current folder would be another object, and an AOFF object would mix the two.
   bool asNamed = !list.objectFolderOnly || (!name.empty() && name[0] == '/');
-  if (asNamed) found.file.reset(std::fopen(name.c_str(), "rb"));
+  if (asNamed) open(name);
   if (found.file) {
     found.path = name;
     found.dir = ownDir;
@@ -77,7 +84,7 @@ FoundFile FindObjectFile(int type, const std::string &name) {
   }
   for (const std::string &dir : list.dirs) {
     std::string path = dir + name;
-    found.file.reset(std::fopen(path.c_str(), "rb"));
+    open(path);
     if (found.file) {
       found.path = path;
       found.dir = dir + ownDir;

@@ -48,7 +48,8 @@ static FilePtr OpenSideFile(const std::string &objectPath, const char *extension
                             ? objectPath.size()
                             : dot;
   sidePath = objectPath.substr(0, stemEnd) + extension;
-  return FilePtr(std::fopen(sidePath.c_str(), "rb"));
+  struct stat st;
+  return FilePtr(OpenRegularFile(sidePath, st));
 }
 
 static void ReadVertices(Part &part, const std::vector<char> &data) {

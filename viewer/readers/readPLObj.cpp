@@ -445,7 +445,7 @@ std::unique_ptr<PolyList> PLReadObj() {
   plMessageWritten = false;
   FoundFile found = FindObjectFile(kTypeOFF, objName);
   FileContents contents;
-  contents.Load(found.file.get(), kModule);
+  contents.Load(found.file.get(), kModule, found.path);
   found.file.reset();
   return PLReadBuffer(contents.data(), contents.size(), objName.c_str());
 }

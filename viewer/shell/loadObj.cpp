@@ -1,6 +1,7 @@
 #include "viewer/shell/loadObj.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
 #include "viewer/readers/formatTable.h"
@@ -30,6 +31,7 @@ void LoadObject(int type) {
 
 // Steps shared by every loader up to the decompression.
 static int PrepareLoad(const std::string &fullPath) {
+  CatchEndSignals();
   ResetDisplay();
   ReleaseAll();
   objName = fullPath;
@@ -38,8 +40,8 @@ static int PrepareLoad(const std::string &fullPath) {
   return kind;
 }
 
-// Whatever ends the load, a decompressed object is compressed again (or its scratch copies
-// removed): a file that fails to load must not leave the user's folder changed.
+// Whatever ends the load, its private folder goes; a load that succeeds first adds the side
+// files it made for a compressed object beside it.
 namespace {
 struct RestoreOnExit {
   int kind;
@@ -47,10 +49,12 @@ struct RestoreOnExit {
   explicit RestoreOnExit(int k) : kind(k) {}
   ~RestoreOnExit() {
     if (!done) RestoreDirectory(kind);
+    ReleaseEndSignals();
   }
   void finish() {
-    done = true;
     Recompress(kind);
+    ReleasePrivateFolder();
+    done = true;
   }
 };
 } // namespace
@@ -85,6 +89,9 @@ void BuildShape(int type) {
   const FormatRow *row = FormatOfType(type);
   if (!row || !row->load) fatal(1, "File %s extension is not supported\n", objName.c_str());
   row->load();
+  // A mapped file cut short under a reader that went on to the end (reading zeros).
+  std::string cut = FileCutShort();
+  if (!cut.empty()) fatal(1, "File %s was cut short while it was read\n", cut.c_str());
   if (row->completion == kCompleteLists) {
     BuildVertexFacetLists(part);
   } else {

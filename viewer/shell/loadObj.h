@@ -13,13 +13,19 @@ void SplitObjPath();
 // Creates the Shape, reads and converts the object, completes normals and fit, sets up display.
 void BuildShape(int type);
 
-// Compressed objects and VRML conversion through external commands.
+// Compressed objects and VRML conversion through external commands. A compressed object is
+// decompressed into the load's private folder and read there; Recompress adds the side files
+// the load made there beside the object as new compressed files, then removes the folder.
 int CompressionKind();
 void Decompress(int kind);
 void Recompress(int kind);
 void ConvertVRML();
-// Recompress for a load that is being abandoned: never throws.
+// For a load that is being abandoned: removes the private folder; never throws.
 void RestoreDirectory(int kind);
+// From the start to the end of a load, Ctrl-C, kill and a hang-up stop the command that runs
+// and remove the load's private folder before they end the run.
+void CatchEndSignals();
+void ReleaseEndSignals();
 // The converter run when WRL2GEOM_COMMAND is unset: the one beside the running program, else the
 // one on PATH, as a shell word.
 std::string DefaultConverter();

@@ -1,11 +1,15 @@
 // External commands for compressed objects and the VRML converter. Every command line goes through
-// the shell, so every piece that comes from a file or folder name is quoted; only the final "*"
-// of a pattern stays bare so that it still matches the object's side files. The command words
+// the shell, so every piece that comes from a file or folder name is quoted. The command words
 // themselves (COMPRESS_PATH, COPY_COMMAND, ...) are the installer's and are used as written.
 //
-// From the decompression to the restore the user's folder is changed, so Ctrl-C, kill and a
-// closed terminal restore it too before the run ends by its signal. The restore is made ready as
-// a plan before anything is changed; the signal handler only carries that plan out, with system
+// The user's compressed files are only ever read: they are copied into the load's private folder
+// and decompressed there, and the object is read from that folder. What the load adds beside the
+// object there (an AOFF header, normal files, a converted world) goes back as new compressed
+// files, each one whole or not at all, never over a file that is there. So whatever ends the run,
+// the folder holds what it held, plus at most new compressed side files.
+//
+// Every command runs in a process group of its own. Ctrl-C, kill and a closed terminal stop the
+// group and wait for it, remove the private folder and end the run by the signal, with system
 // calls that may run in a handler.
 #include "viewer/shell/loadObj.h"
 
@@ -21,9 +25,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <new>
 #include <pthread.h>
+#include <set>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -37,45 +43,35 @@ namespace {
 
 const char *const kModule = "loadObj";
 
-// How to undo a decompression: the command that compresses the object's files again in place
-// (run only while the object itself is there, `check`), or the one that removes the scratch
-// copies, followed by the removal of the private scratch folder.
-struct RestorePlan {
-  std::string command;
-  std::string check;   // "" : run the command unconditionally
-  std::string scratch; // private folder holding the copies of a read-only object, else ""
-  std::vector<std::string> env;
-  std::vector<char *> envp; // `env` as execve takes it: the handler may not build anything
-};
-RestorePlan plan;
-// Set once the plan is complete and the folder about to change; cleared once it is restored.
-std::atomic<bool> armed{false};
-// The command running now (0: none), for a handler to stop and wait for before restoring: a
-// decompression still at work would otherwise undo the restore behind it.
+// The command running now (0: none), for a handler to stop and wait for: its process group has
+// its number.
 std::atomic<pid_t> runningCommand{0};
 pthread_t loadThread;
 struct sigaction previousAction[kEndSignalCount];
 bool handlerInstalled[kEndSignalCount];
 
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free,
-              "read by the signal handler");
+static_assert(std::atomic<pid_t>::is_always_lock_free, "read by the signal handler");
 
-// Runs `command` through /bin/sh from a signal handler and waits for it. _Fork, unlike fork, runs
-// no fork handlers and so may be called here. The three signals stay blocked in the child, and it
-// has a process group of its own: a second Ctrl-C does not cut the restore short.
-void RunFromHandler(const char *command) {
-  pid_t pid = _Fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    char sh[] = "sh", dashC[] = "-c";
-    char *argv[] = {sh, dashC, const_cast<char *>(command), nullptr};
-    execve("/bin/sh", argv, plan.envp.data());
-    _exit(127);
-  }
-  if (pid < 0) return;
+void Pause(long nanoseconds) {
+  struct timespec t = {0, nanoseconds};
+  nanosleep(&t, nullptr);
+}
+
+// Stops a command's whole group (the shell and what it started) and waits until none of it is
+// left: a tool still at work could otherwise write on behind the cleanup. The shell gets the
+// signal and a moment to end by it; what is left then, or a group that will not end, is killed.
+void StopGroup(pid_t group, int sig) {
+  kill(-group, sig);
   int ws;
-  while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
+  for (int i = 0; i < 100; ++i) {
+    pid_t got = waitpid(group, &ws, WNOHANG);
+    if (got == group || (got < 0 && errno != EINTR)) break;
+    Pause(10000000);
   }
+  kill(-group, SIGKILL);
+  while (waitpid(group, &ws, 0) < 0 && errno == EINTR) {
+  }
+  for (int i = 0; i < 500 && kill(-group, 0) == 0; ++i) Pause(2000000);
 }
 
 extern "C" void OnEndSignal(int sig) {
@@ -85,18 +81,8 @@ extern "C" void OnEndSignal(int sig) {
     pthread_kill(loadThread, sig);
     return;
   }
-  if (pid_t child = runningCommand.load()) {
-    kill(child, sig);
-    int ws;
-    while (waitpid(child, &ws, 0) < 0 && errno == EINTR) {
-    }
-  }
-  if (armed.exchange(false)) {
-    struct stat st;
-    if (plan.check.empty() || stat(plan.check.c_str(), &st) == 0)
-      RunFromHandler(plan.command.c_str());
-    if (!plan.scratch.empty()) rmdir(plan.scratch.c_str());
-  }
+  if (pid_t child = runningCommand.load()) StopGroup(child, sig);
+  if (const char *dir = PrivateFolderInHandler()) RemoveFlatFolderInHandler(dir);
   // End as the signal ends a program: the signal is held while its handler runs, so it arrives
   // as soon as it is let through.
   struct sigaction dfl;
@@ -112,58 +98,25 @@ extern "C" void OnEndSignal(int sig) {
   _exit(128 + sig);
 }
 
-// Makes the plan the one to carry out and catches the three signals, except those the run was
-// started to ignore (nohup, a background job).
-void Arm(RestorePlan &&next) {
-  HoldEndSignals hold;
-  armed = false;
-  plan = std::move(next);
-  plan.env.clear();
-  for (char **e = environ; e && *e; ++e) plan.env.emplace_back(*e);
-  plan.envp.clear();
-  for (std::string &e : plan.env) plan.envp.push_back(&e[0]);
-  plan.envp.push_back(nullptr);
-  loadThread = pthread_self();
-  armed = true;
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = OnEndSignal;
-  action.sa_mask = EndSignalSet();
-  action.sa_flags = SA_RESTART;
-  for (int k = 0; k < kEndSignalCount; ++k) {
-    if (handlerInstalled[k]) continue;
-    if (sigaction(kEndSignals[k], nullptr, &previousAction[k]) != 0 ||
-        previousAction[k].sa_handler == SIG_IGN)
-      continue;
-    handlerInstalled[k] = sigaction(kEndSignals[k], &action, nullptr) == 0;
+// Last line of defence for a run that ends through exit() during a load (a window-system
+// failure inside the toolkit, for instance).
+void ReleaseAtExit() {
+  try {
+    ReleasePrivateFolder();
+  } catch (...) {
   }
-}
-
-void Disarm() {
-  HoldEndSignals hold;
-  armed = false;
-  for (int k = 0; k < kEndSignalCount; ++k)
-    if (handlerInstalled[k]) {
-      sigaction(kEndSignals[k], &previousAction[k], nullptr);
-      handlerInstalled[k] = false;
-    }
 }
 
 const char *DecompressTool(int kind) {
   return kind == 1 ? "gzip -qfd" : "uncompress";
 }
-// "-f": compress leaves a file that would not shrink as it is, which would leave a small object
-// decompressed for good.
+// "-f": compress leaves a file that would not shrink as it is, which would leave a side file
+// uncompressed.
 const char *CompressTool(int kind) {
   return kind == 1 ? "gzip" : "compress -f";
 }
 const char *Suffix(int kind) {
   return kind == 1 ? ".gz" : ".Z";
-}
-
-bool EndsWith(const std::string &s, const char *suffix) {
-  std::size_t n = std::strlen(suffix);
-  return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
 std::string EnvOr(const char *name, const std::string &fallback) {
@@ -199,24 +152,17 @@ std::string DirWord(const std::string &dir) {
   return ShellQuote("./" + dir);
 }
 
-// objName without its compression suffix, cut after its last dot: "hand.geom.gz" -> "hand.".
-std::string PatternStem(std::string name) {
-  if (EndsWith(name, ".gz"))
-    name.resize(name.size() - 3);
-  else if (EndsWith(name, ".Z"))
-    name.resize(name.size() - 2);
-  std::size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.resize(dot + 1);
-  return name;
+std::string FileWord(const std::string &dir, const std::string &name) {
+  return DirWord(dir) + "/" + ShellQuote(name);
 }
 
-// The pattern of every file of the object in `dir`, as shell words.
-std::string PatternWord(const std::string &dir, const std::string &name) {
-  std::string stem = PatternStem(name);
-  std::string word = DirWord(dir) + "/" + ShellQuote(stem);
-  // Without a dot there is no extension to widen; the name then stands for itself.
-  if (!stem.empty() && stem.back() == '.') word += "*";
-  return word;
+// A path from the root, for links that must still lead there from another folder.
+std::string Absolute(const std::string &dir, const std::string &name) {
+  if (!dir.empty() && dir[0] == '/') return dir + "/" + name;
+  if (dir.empty()) return "/" + name;
+  std::vector<char> cwd(PATH_MAX);
+  if (!getcwd(cwd.data(), cwd.size())) return dir + "/" + name;
+  return std::string(cwd.data()) + "/" + dir + "/" + name;
 }
 
 // The tool of a compression kind with its folder: COMPRESS_PATH as the installer wrote it, else
@@ -228,57 +174,64 @@ std::string ToolCommand(int kind, const char *tool) {
   return DirWord(dir) + "/" + tool;
 }
 
-std::string TmpPath() {
-  if (const char *v = std::getenv("TMP_PATH")) return v;
-  return TempFolder();
-}
-
-bool DirIsReadOnly(const std::string &dir) {
-  if (access(dir.empty() ? "/" : dir.c_str(), W_OK) == 0) return false;
-  return errno == EACCES || errno == EROFS || errno == EPERM;
-}
-
-// True when every file of the object's pattern in `dir` carries the kind's suffix. Otherwise
-// decompressing in place would overwrite an uncompressed twin ("hand.off" beside "hand.off.gz"),
-// and compressing the pattern afterwards would compress files the user kept uncompressed.
-bool OnlyCompressedFiles(const std::string &dir, const std::string &name, int kind) {
-  std::string stem = PatternStem(name);
+// The names in a folder (dot files left out).
+std::vector<std::string> FolderNames(const std::string &dir) {
+  std::vector<std::string> names;
   DIR *d = opendir(dir.empty() ? "/" : dir.c_str());
-  if (!d) return true; // the decompress command will report what is wrong
-  bool only = true;
-  while (struct dirent *e = readdir(d)) {
-    std::string entry = e->d_name;
-    if (entry.compare(0, stem.size(), stem) == 0 && !EndsWith(entry, Suffix(kind))) {
-      only = false;
-      break;
-    }
-  }
+  if (!d) return names;
+  while (struct dirent *e = readdir(d))
+    if (e->d_name[0] != '.') names.emplace_back(e->d_name);
   closedir(d);
-  return only;
+  return names;
 }
 
-// Undoes what Decompress did: removes the scratch copies with their folder, or compresses the
-// object's files again in place. The plan stays armed until it has run, so that a signal in
-// between runs it once more (both commands may run twice).
-void Restore() {
-  if (!armed) return;
-  if (plan.check.empty() || FileExistsAt(plan.check)) RunCommand(plan.command);
-  if (!plan.scratch.empty() && rmdir(plan.scratch.c_str()) != 0 && errno != ENOENT)
-    warn("Scratch folder %s could not be removed: %s\n", plan.scratch.c_str(),
-         std::strerror(errno));
-  Disarm();
+// Side files the AOFF preparation writes: these are copied, never linked, into the private
+// folder, so that what it writes there stays there.
+bool WrittenByPreparation(const std::string &name) {
+  for (const char *ext : {".aoff", ".geom", ".pnorm", ".vnorm"})
+    if (EndsWith(name, ext)) return true;
+  return false;
 }
 
-// Last line of defence for a run that ends through exit() while the object is decompressed (a
-// window-system failure inside the toolkit, for instance).
-void RestoreAtExit() {
-  try {
-    Restore();
-  } catch (...) {
-  }
-}
+// The folder the compressed object lies in and the names the private folder held once it was
+// decompressed: what the load adds to them goes back beside the object.
+struct CompressedLoad {
+  int kind = 0;
+  std::string home;
+  std::set<std::string> decompressed;
+};
+CompressedLoad compressed;
 
 } // namespace
+
+void CatchEndSignals() {
+  static bool registered = false;
+  if (!registered) registered = std::atexit(ReleaseAtExit) == 0;
+  HoldEndSignals hold;
+  loadThread = pthread_self();
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnEndSignal;
+  action.sa_mask = EndSignalSet();
+  action.sa_flags = SA_RESTART;
+  // Signals the run was started to ignore (nohup, a background job) stay ignored.
+  for (int k = 0; k < kEndSignalCount; ++k) {
+    if (handlerInstalled[k]) continue;
+    if (sigaction(kEndSignals[k], nullptr, &previousAction[k]) != 0 ||
+        previousAction[k].sa_handler == SIG_IGN)
+      continue;
+    handlerInstalled[k] = sigaction(kEndSignals[k], &action, nullptr) == 0;
+  }
+}
+
+void ReleaseEndSignals() {
+  HoldEndSignals hold;
+  for (int k = 0; k < kEndSignalCount; ++k)
+    if (handlerInstalled[k]) {
+      sigaction(kEndSignals[k], &previousAction[k], nullptr);
+      handlerInstalled[k] = false;
+    }
+}
 
 std::string ShellQuote(const std::string &text) {
   std::string quoted = "'";
@@ -308,18 +261,22 @@ int RunCommand(const std::string &command, bool warningIsFailure) {
   posix_spawnattr_t attr;
   bool ready = posix_spawnattr_init(&attr) == 0;
   if (ready) {
+    // A process group of its own: stopping the command stops whatever its shell started.
     posix_spawnattr_setsigmask(&attr, &open);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
     if (posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ) != 0) pid = 0;
     posix_spawnattr_destroy(&attr);
   }
   runningCommand = pid;
   pthread_sigmask(SIG_SETMASK, &open, nullptr);
   if (pid > 0) {
-    // Waits without reaping, so that the process a handler may stop cannot be another one yet.
+    // Waits without reaping, so that the group a handler may stop cannot be another one yet.
     siginfo_t info;
     while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
     }
+    // What the shell left running in its group (a tool it started in the background) goes too.
+    kill(-pid, SIGKILL);
     pthread_sigmask(SIG_BLOCK, &held, nullptr);
     int ws = 0;
     pid_t got;
@@ -352,60 +309,145 @@ namespace {
 // The steps behind Decompress, Recompress and ConvertVRML; each public step reports a text it
 // cannot have as the module's "char" buffer.
 void DecompressObject(int kind) {
-  static bool registered = false;
-  if (!registered) registered = std::atexit(RestoreAtExit) == 0;
-  std::string objPath = GetObjPath();
+  std::string home = GetObjPath();
   std::string plain = objName.substr(0, objName.size() - std::strlen(Suffix(kind)));
-  if (!DirIsReadOnly(objPath) && OnlyCompressedFiles(objPath, objName, kind)) {
-    RestorePlan next;
-    next.command = ToolCommand(kind, CompressTool(kind)) + " " + PatternWord(objPath, objName);
-    next.check = objPath + "/" + plain;
-    Arm(std::move(next));
-    RunCommand(ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(objPath, objName));
-  } else {
-    // A folder we may not write, or one where working in place would change files that are
-    // not ours to change: the object is read from copies. They go into a folder of our own:
-    // removing "stem.*" from a shared scratch folder could delete other programs' files.
-    std::string tmpl = TmpPath() + "/mirandel-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-      warn("Cannot create a scratch folder in %s: %s\n", TmpPath().c_str(), std::strerror(errno));
-    } else {
-      std::string scratch(buf.data());
-      RestorePlan next;
-      next.command = EnvOr("REMOVE_COMMAND", "rm -f") + " " + PatternWord(scratch, objName);
-      next.scratch = scratch;
-      Arm(std::move(next));
-      RunCommand(EnvOr("COPY_COMMAND", "cp") + " " + PatternWord(objPath, objName) + " " +
-                 DirWord(scratch) + "/");
-      std::string command =
-          ToolCommand(kind, DecompressTool(kind)) + " " + PatternWord(scratch, objName);
-      SetObjectFolder(scratch);
-      RunCommand(command);
+  const std::string &dir = PrivateFolder();
+  std::vector<std::string> names = FolderNames(home);
+  std::set<std::string> all(names.begin(), names.end());
+  std::string copies, decompress;
+  for (const std::string &name : names) {
+    if (!SameStem(objName, name) || !IsRegularFileAt(home + "/" + name)) continue;
+    if (EndsWith(name, Suffix(kind))) {
+      copies += " " + FileWord(home, name);
+      decompress += " " + FileWord(dir, name);
+    } else if (all.count(name + Suffix(kind)) == 0) {
+      // A plain file of the stem: a link where the load only reads it, else a copy.
+      std::string why;
+      bool ok = WrittenByPreparation(name)
+                    ? CopyRegularFile(home + "/" + name, dir + "/" + name, why)
+                    : symlink(Absolute(home, name).c_str(), (dir + "/" + name).c_str()) == 0;
+      if (!ok) warn("%s cannot be read from the private folder %s\n", name.c_str(), dir.c_str());
     }
   }
+  if (!copies.empty()) {
+    RunCommand(EnvOr("COPY_COMMAND", "cp") + copies + " " + DirWord(dir) + "/");
+    RunCommand(ToolCommand(kind, DecompressTool(kind)) + decompress);
+  }
+  compressed.kind = kind;
+  compressed.home = home;
+  std::vector<std::string> made = FolderNames(dir);
+  compressed.decompressed = std::set<std::string>(made.begin(), made.end());
+  UsePrivateFolder();
   objName = plain;
 }
 
+// True when the program may add files to `dir`.
+bool MayWriteIn(const std::string &dir) {
+  return access(dir.empty() ? "/" : dir.c_str(), W_OK) == 0;
+}
+
+// What the load added to the private folder goes back beside the object, compressed, as new
+// files: a file of that name already there is left as it is.
+void AddSideFiles(int kind) {
+  const std::string &home = compressed.home;
+  if (objFolder.keepUntouched || !MayWriteIn(home)) return;
+  const std::string &dir = PrivateFolder();
+  std::vector<std::string> added;
+  std::string words;
+  for (const std::string &name : FolderNames(dir)) {
+    struct stat st;
+    if (compressed.decompressed.count(name) || lstat((dir + "/" + name).c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode) || EndsWith(name, Suffix(kind)) ||
+        FileExistsAt(home + "/" + name + Suffix(kind)))
+      continue;
+    added.push_back(name);
+    words += " " + FileWord(dir, name);
+  }
+  if (added.empty()) return;
+  RunCommand(ToolCommand(kind, CompressTool(kind)) + words);
+  for (const std::string &name : added) {
+    std::string packed = dir + "/" + name + Suffix(kind);
+    struct stat st;
+    FilePtr f(OpenRegularFile(packed, st));
+    if (!f) continue;
+    std::vector<char> bytes = ReadWholeFile(f.get(), kModule);
+    std::string why, target = home + "/" + name + Suffix(kind);
+    if (!AddNewFile(target, std::string(bytes.begin(), bytes.end()), why) && !FileExistsAt(target))
+      warn("Warning: %s could not be added: %s\n", target.c_str(), why.c_str());
+  }
+}
+
 void RecompressObject(int kind) {
-  Restore();
+  AddSideFiles(kind);
+  ReleasePrivateFolder();
   if (!EndsWith(objName, Suffix(kind))) objName += Suffix(kind);
 }
 
+// Whether the file beside the world holds exactly `contents`.
+bool HoldsExactly(const std::string &path, const std::string &contents) {
+  struct stat st;
+  FilePtr f(OpenRegularFile(path, st));
+  if (!f || static_cast<std::size_t>(st.st_size) != contents.size()) return false;
+  std::vector<char> bytes = ReadWholeFile(f.get(), kModule);
+  return std::string(bytes.begin(), bytes.end()) == contents;
+}
+
+// The world is converted into the private folder. Its geometry then goes beside the world, where
+// the header and normal files are made as for any ".geom" object, unless the folder may not be
+// written, or the files there are not the converter's own output for this world: a stem.geom
+// that holds anything but this conversion, or a stem.aoff, .pnorm or .vnorm without such a
+// stem.geom. Those are left as they are, and the object is read from the private folder.
 void ConvertWorld() {
-  std::string objPath = GetObjPath();
+  std::string home = GetObjPath();
   std::size_t dot = objName.rfind('.');
   std::string stem = dot == std::string::npos ? objName : objName.substr(0, dot);
   std::string converter = EnvOr("WRL2GEOM_COMMAND", "");
   if (converter.empty()) converter = DefaultConverter();
-  std::string command = converter + " " + DirWord(objPath) + "/" + ShellQuote(stem + ".wrl") + " " +
-                        DirWord(objPath) + "/" + ShellQuote(stem + ".geom");
+  const std::string &dir = PrivateFolder();
+  std::string command =
+      converter + " " + FileWord(home, stem + ".wrl") + " " + FileWord(dir, stem + ".geom");
   int status = RunCommand(command, true);
   // A geometry file left from an earlier conversion would otherwise be shown as if this one
   // had worked.
   if (status != 0) fatal(1, "File %s.wrl could not be converted\n", stem.c_str());
   objName = stem + ".geom";
+  if (objFolder.isPrivate) return; // a compressed world: all of it is in the private folder
+  std::string converted;
+  {
+    struct stat st;
+    FilePtr f(OpenRegularFile(dir + "/" + stem + ".geom", st));
+    if (!f) fatal(1, "File %s.wrl could not be converted\n", stem.c_str());
+    std::vector<char> bytes = ReadWholeFile(f.get(), kModule);
+    converted.assign(bytes.begin(), bytes.end());
+  }
+  std::string geom = home + "/" + stem + ".geom", why;
+  bool beside = !objFolder.keepUntouched && MayWriteIn(home);
+  if (beside && FileExistsAt(geom)) {
+    if (!HoldsExactly(geom, converted)) {
+      beside = false;
+      why = stem + ".geom is not the conversion of " + stem + ".wrl";
+    }
+  } else if (beside) {
+    for (const char *ext : {".aoff", ".pnorm", ".vnorm"})
+      if (FileExistsAt(home + "/" + stem + ext)) {
+        beside = false;
+        why = stem + ext + " belongs to no conversion of " + stem + ".wrl";
+        break;
+      }
+    if (beside && !AddNewFile(geom, converted, why)) {
+      beside = false;
+      why = geom + " cannot be written: " + why;
+    }
+  }
+  if (beside) {
+    unlink((dir + "/" + stem + ".geom").c_str());
+    return;
+  }
+  if (!why.empty())
+    warn("Warning: %s; the files beside the world are left as they are, and it is read from a "
+         "private folder\n",
+         why.c_str());
+  UsePrivateFolder();
 }
 
 } // namespace
@@ -438,9 +480,9 @@ std::string DefaultConverter() {
   return program;
 }
 
-void RestoreDirectory(int kind) {
+void RestoreDirectory(int) {
   try {
-    Recompress(kind);
+    ReleasePrivateFolder();
   } catch (...) {
   }
 }

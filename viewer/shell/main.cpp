@@ -1,6 +1,7 @@
 #include "viewer/shell/main.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
@@ -110,6 +111,8 @@ void ParseArgs(const std::vector<std::string> &args) {
       if (!objName.empty() && objName[0] == '/') SplitObjPath();
       std::string path = GetObjPath() + "/" + objName;
       if (!ObjectFileExists(path)) fatal(1, "File %s does not exist\n", objName.c_str());
+      // A pipe would never end and a device never stop: only a regular file is an object.
+      if (!IsRegularFileAt(path)) fatal(1, "File %s is not a regular file\n", objName.c_str());
       objType = TypeFromName(objName);
       if (objType == 0) fatal(1, "File %s extension is not supported\n", objName.c_str());
     } else if (a.compare(0, 2, "--") == 0) {

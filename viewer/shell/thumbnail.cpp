@@ -3,12 +3,15 @@
 // must not write beside the object, and a huge or hostile file must fail within bounded time and
 // memory instead of stalling the file manager or the machine.
 //
-// So the object and the files of its stem are copied into a private scratch folder, and a child
-// process loads and draws them there, off-screen. The parent watches the child's wall time and
-// resident memory (of it and of the commands it runs), which works under AddressSanitizer too,
-// where an address-space limit would not; past a limit it kills the child's process group. The
-// picture is copied to the output only when it is whole, and the scratch folder is removed
-// whatever happened.
+// So a child process loads the object where it lies, read-only, and draws it off-screen. Whatever
+// a format's load would write beside the object (an AOFF header and normal files, a converted
+// world, a decompressed object) goes into the load's private folder instead, inside a scratch
+// folder of the thumbnail's own; no file written there may outgrow the memory limit. The parent
+// watches the child's wall time and resident memory (of it and of the commands it runs), which
+// works under AddressSanitizer too, where an address-space limit would not; past a limit it kills
+// the child and everything it started. The picture is copied to the output only when it is
+// whole, and the scratch folder is removed whatever happened: by the parent, or after a SIGKILL
+// by the next thumbnail (ScratchFolder).
 #include "viewer/shell/thumbnail.h"
 
 #include "base/fatal.h"
@@ -30,7 +33,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -47,11 +49,6 @@ constexpr int kMaxOversampling = 4;
 // How often the parent looks at the child.
 constexpr auto kWatchPeriod = std::chrono::milliseconds(10);
 
-bool EndsWith(const std::string &s, const char *suffix) {
-  std::size_t n = std::strlen(suffix);
-  return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
-}
-
 std::string Absolute(const std::string &path) {
   if (!path.empty() && path[0] == '/') return path;
   std::vector<char> buffer(4096);
@@ -63,108 +60,7 @@ std::string Absolute(const std::string &path) {
   return std::string(buffer.data()) + "/" + path;
 }
 
-// The files of an object: its name less a compression suffix, cut after the last dot
-// ("hand.off.gz" -> "hand."), as the loader finds its side files. Without a dot only the object
-// itself belongs to it.
-bool SameStem(const std::string &object, const std::string &entry) {
-  std::string name = object;
-  if (EndsWith(name, ".gz"))
-    name.resize(name.size() - 3);
-  else if (EndsWith(name, ".Z"))
-    name.resize(name.size() - 2);
-  std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return entry == object;
-  return entry.compare(0, dot + 1, name, 0, dot + 1) == 0;
-}
-
-// Copies the contents of a regular file (through a link, which is never copied as a link: the
-// loader rewrites headers in place and would write through it). Anything else is passed over:
-// a pipe named like a side file would never end.
-bool CopyRegularFile(const std::string &from, const std::string &to) {
-  int in = open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st;
-  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(in);
-    return false;
-  }
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (out < 0) {
-    close(in);
-    fatal(1, "Thumbnail: %s could not be copied: %s\n", from.c_str(), std::strerror(errno));
-  }
-  std::vector<char> buffer(std::size_t(1) << 20);
-  bool ok = true;
-  for (;;) {
-    ssize_t n = read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; done < n && ok;) {
-      ssize_t w = write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      ok = w > 0;
-      done += w > 0 ? w : 0;
-    }
-    if (!ok) break;
-  }
-  int error = errno;
-  close(in);
-  if (close(out) != 0) ok = false;
-  if (!ok) fatal(1, "Thumbnail: %s could not be copied: %s\n", from.c_str(), std::strerror(error));
-  return true;
-}
-
-// The object and the files of its stem into `dir`.
-void CopyObjectFiles(const std::string &object, const std::string &dir) {
-  std::size_t slash = object.rfind('/');
-  std::string folder = slash == 0 ? "/" : object.substr(0, slash);
-  std::string name = object.substr(slash + 1);
-  if (!CopyRegularFile(object, dir + "/" + name))
-    fatal(1, "File %s does not exist\n", object.c_str());
-  DIR *d = opendir(folder.c_str());
-  if (!d) return; // a folder that may be passed through but not listed: the object alone
-  while (struct dirent *e = readdir(d)) {
-    std::string entry = e->d_name;
-    if (entry == name || entry == "." || entry == ".." || !SameStem(name, entry)) continue;
-    CopyRegularFile(folder + "/" + entry, dir + "/" + entry);
-  }
-  closedir(d);
-}
-
-int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
-  remove(path);
-  return 0;
-}
-
-void RemoveTree(const std::string &dir) {
-  nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
-}
-
-// The scratch folder for the length of the parent's run.
-class Scratch {
-public:
-  Scratch() {
-    std::string tmpl = TempFolder() + "/mirandel-thumbnail-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data()))
-      fatal(1, "Thumbnail: no scratch folder can be made in %s: %s\n", TempFolder().c_str(),
-            std::strerror(errno));
-    path_ = buf.data();
-  }
-  ~Scratch() { RemoveTree(path_); }
-  Scratch(const Scratch &) = delete;
-  Scratch &operator=(const Scratch &) = delete;
-  const std::string &path() const { return path_; }
-
-private:
-  std::string path_;
-};
-
-// The child: the load and the drawing, inside the scratch folder. Never returns.
+// The child: the load and the drawing, its scratch use inside the scratch folder. Never returns.
 [[noreturn]] void RunChild(pid_t parent, const std::string &object, const std::string &scratch,
                            long long fileBytes, int width, int height, int factor) {
   int status = 0;
@@ -182,18 +78,17 @@ private:
     struct rlimit core = {0, 0};
     setrlimit(RLIMIT_CORE, &core);
     signal(SIGXFSZ, SIG_IGN);
-    std::string dir = scratch + "/object";
-    if (mkdir(dir.c_str(), 0700) != 0 || chdir(scratch.c_str()) != 0)
+    if (chdir(scratch.c_str()) != 0)
       fatal(1, "Thumbnail: the scratch folder %s cannot be used: %s\n", scratch.c_str(),
             std::strerror(errno));
     // Whatever the load puts into a temporary folder goes into ours, and is removed with it.
     setenv("TMPDIR", scratch.c_str(), 1);
     setenv("TMP_PATH", scratch.c_str(), 1);
-    CopyObjectFiles(object, dir);
     std::string name = object.substr(object.rfind('/') + 1);
-    objName = dir + "/" + name;
+    objName = object;
     objFolder.named = true;
     SplitObjPath();
+    objFolder.keepUntouched = true;
     objType = TypeFromName(name);
     drawing_target.offscreen = true;
     drawing_target.width = width * factor;
@@ -211,29 +106,47 @@ private:
   std::exit(status);
 }
 
-// Resident bytes of a process and of every process below it.
-long long ResidentBytes(pid_t pid) {
-  static const long long page = sysconf(_SC_PAGESIZE);
+// A process and every process below it.
+void AddDescendants(pid_t pid, std::vector<pid_t> &all) {
+  all.push_back(pid);
   std::string proc = "/proc/" + std::to_string(pid);
-  long long total = 0;
-  if (FILE *f = std::fopen((proc + "/statm").c_str(), "r")) {
-    long long size = 0, resident = 0;
-    if (std::fscanf(f, "%lld %lld", &size, &resident) == 2) total += resident * page;
-    std::fclose(f);
-  }
   if (DIR *tasks = opendir((proc + "/task").c_str())) {
     while (struct dirent *t = readdir(tasks)) {
       if (t->d_name[0] == '.') continue;
       if (FILE *f = std::fopen((proc + "/task/" + t->d_name + "/children").c_str(), "r")) {
         long long child;
-        while (std::fscanf(f, "%lld", &child) == 1)
-          total += ResidentBytes(static_cast<pid_t>(child));
+        while (std::fscanf(f, "%lld", &child) == 1 && all.size() < 4096)
+          AddDescendants(static_cast<pid_t>(child), all);
         std::fclose(f);
       }
     }
     closedir(tasks);
   }
+}
+
+// Resident bytes of a process and of every process below it.
+long long ResidentBytes(pid_t pid) {
+  static const long long page = sysconf(_SC_PAGESIZE);
+  std::vector<pid_t> all;
+  AddDescendants(pid, all);
+  long long total = 0;
+  for (pid_t p : all)
+    if (FILE *f = std::fopen(("/proc/" + std::to_string(p) + "/statm").c_str(), "r")) {
+      long long size = 0, resident = 0;
+      if (std::fscanf(f, "%lld %lld", &size, &resident) == 2) total += resident * page;
+      std::fclose(f);
+    }
   return total;
+}
+
+// The child's commands run in process groups of their own: each group below the child goes too.
+void KillBelow(pid_t pid) {
+  std::vector<pid_t> all;
+  AddDescendants(pid, all);
+  for (pid_t p : all) {
+    if (p != pid && getpgid(p) == p) kill(-p, SIGKILL);
+    kill(p, SIGKILL);
+  }
 }
 
 // A signal that ends the parent (the file manager gave up) stops the child first: it is caught
@@ -243,9 +156,9 @@ extern "C" void OnThumbnailEndSignal(int sig) {
   endSignal = sig;
 }
 
-class CatchEndSignals {
+class ThumbnailEndSignals {
 public:
-  CatchEndSignals() {
+  ThumbnailEndSignals() {
     endSignal = 0;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
@@ -257,13 +170,13 @@ public:
                    previous_[k].sa_handler != SIG_IGN &&
                    sigaction(kEndSignals[k], &action, nullptr) == 0;
   }
-  ~CatchEndSignals() {
+  ~ThumbnailEndSignals() {
     for (int k = 0; k < kEndSignalCount; ++k)
       if (caught_[k]) sigaction(kEndSignals[k], &previous_[k], nullptr);
     if (int sig = endSignal.exchange(0)) raise(sig);
   }
-  CatchEndSignals(const CatchEndSignals &) = delete;
-  CatchEndSignals &operator=(const CatchEndSignals &) = delete;
+  ThumbnailEndSignals(const ThumbnailEndSignals &) = delete;
+  ThumbnailEndSignals &operator=(const ThumbnailEndSignals &) = delete;
 
 private:
   struct sigaction previous_[kEndSignalCount];
@@ -308,6 +221,7 @@ Watched Watch(pid_t pid, const ThumbnailLimits &limits) {
     std::this_thread::sleep_for(kWatchPeriod);
   }
   // Whatever of the group is left goes now, also after the child's own end.
+  KillBelow(pid);
   kill(-pid, SIGKILL);
   kill(pid, SIGKILL);
   while (waitpid(pid, &w.waitStatus, 0) < 0 && errno == EINTR) {
@@ -352,6 +266,7 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
   struct stat st;
   if (stat(object.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     fatal(1, "File %s does not exist\n", input.c_str());
+  if (!S_ISREG(st.st_mode)) fatal(1, "File %s is not a regular file\n", input.c_str());
   // A header "hand.aoff" describes the object whose geometry is "hand.geom", and AOFF objects
   // are loaded by their geometry file.
   for (const char *suffix : {"", ".gz", ".Z"}) {
@@ -365,8 +280,8 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
   if (TypeFromName(name) == 0) fatal(1, "File %s extension is not supported\n", input.c_str());
 
   // Declared first, so that a signal is taken after the scratch folder has gone.
-  CatchEndSignals catchSignals;
-  Scratch scratch;
+  ThumbnailEndSignals catchSignals;
+  ScratchFolder scratch(TempFolder());
   std::fflush(stdout);
   std::fflush(stderr);
   pid_t parent = getpid();

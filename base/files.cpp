@@ -131,6 +131,11 @@ std::string FileCutShort() {
   return k >= 0 ? cutShortName : std::string();
 }
 
+void ForgetFileCutShort() {
+  cutShortSlot = -1;
+  cutShortName.clear();
+}
+
 FileContents::~FileContents() {
   if (!map_) return;
   if (slot_ >= 0) {

@@ -57,6 +57,8 @@ private:
 // file ("" while none was), for the failure that follows (fatal reports it in place of whatever a
 // reader made of the zeros) or the check at the end of a load.
 std::string FileCutShort();
+// Forgets a file cut short (tests that cut one on purpose).
+void ForgetFileCutShort();
 
 // The folder for temporary files: $TMPDIR, or /tmp when it is unset or empty.
 std::string TempFolder();

@@ -329,6 +329,9 @@ TEST(Read3DS, EmptyFilesStopAndMeshlessFilesShowAnEmptyBox) {
   dir.write("empty.3ds", "");
   dir.write("three_bytes.3ds", "MM\x01");
   dir.write("no_mesh.3ds", Main(Material("m", Diffuse(RgbByte(1, 2, 3)))));
+  // Text whose first bytes read as a chunk of some other kind.
+  dir.write("text.3ds", "hello, not a 3ds\n");
+  dir.write("editor_only.3ds", Chunk(0x3D3D, Material("m", Diffuse(RgbByte(1, 2, 3)))));
   struct Expect {
     const char *file;
     int status;
@@ -339,6 +342,12 @@ TEST(Read3DS, EmptyFilesStopAndMeshlessFilesShowAnEmptyBox) {
        "3DSReadObj: " + dir.file("three_bytes.3ds") +
            " is too short to hold a 3DS chunk (3 bytes)\n"},
       {"no_mesh.3ds", 0, "Object: no_mesh.3ds\n0 vertices\n0 polygons\nbbox: empty\n", ""},
+      {"text.3ds", 1, "",
+       "3DSReadObj: " + dir.file("text.3ds") +
+           " is not a 3DS file: it does not begin with the main chunk\n"},
+      {"editor_only.3ds", 1, "",
+       "3DSReadObj: " + dir.file("editor_only.3ds") +
+           " is not a 3DS file: it does not begin with the main chunk\n"},
   };
   for (const Expect &c : cases) {
     SCOPED_TRACE(c.file);

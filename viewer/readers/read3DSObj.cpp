@@ -11,6 +11,8 @@ static const char *const kModule = "read3DSObj";
 
 // A chunk id (16 bits) and its length (32 bits).
 static const std::size_t kChunkHeaderSize = 6;
+// The id of the chunk that holds a whole 3DS file.
+static const unsigned kMainChunk = 0x4D4D;
 
 std::unique_ptr<H3dsScene> ReadObj3DS(std::string *path) {
   ObjectFile object = ReadObjectFile(kType3DS, objName, kModule);
@@ -22,6 +24,11 @@ std::unique_ptr<H3dsScene> ReadObj3DS(std::string *path) {
   if (data.size() < kChunkHeaderSize)
     fatal(1, "3DSReadObj: %s is too short to hold a 3DS chunk (%zu bytes)\n", object.path.c_str(),
           data.size());
+  // Any file holds some chunk-shaped bytes: only one that opens with the main chunk is a 3DS file.
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(data.data());
+  if ((bytes[0] | bytes[1] << 8) != kMainChunk)
+    fatal(1, "3DSReadObj: %s is not a 3DS file: it does not begin with the main chunk\n",
+          object.path.c_str());
   Walk3DSChunks(reinterpret_cast<const unsigned char *>(data.data()), data.size(), *scene,
                 object.path);
   if (path) *path = object.path;

@@ -303,3 +303,32 @@ TEST_F(Thumbnail, EndedRunStopsItsLoadAndCleansUp) {
   EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>()) << "scratch left";
   EXPECT_FALSE(FileExists(out.file("big.png")));
 }
+
+// The object is read where it lies: a huge neighbour of its stem costs nothing. A thumbnailer
+// killed outright leaves its scratch folder, and the next one clears it.
+TEST_F(Thumbnail, ObjectsAreReadInPlaceAndAKilledRunsScratchIsCleared) {
+  TempDir objects;
+  objects.write("good.off", kCubeOff);
+  // Sparse: two gigabytes that take no room, far past the memory bound.
+  ASSERT_EQ(RunProgram({"truncate", "-s", "2G", objects.file("good.off.orig")}).status, 0);
+  RunResult r = Run(objects.file("good.off"), out.file("good.png"), 64);
+  EXPECT_EQ(r.status, 0) << Why(r);
+  ExpectObjectShown(ReadPng(out.file("good.png"), true), 64, "good.off");
+  EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>()) << "scratch left";
+
+  objects.write("big.ply", GridPly(1000000));
+  const char *path = std::getenv("PATH");
+  Child run(ThumbnailCommand(exec, objects.file("big.ply"), out.file("big.png"), 128),
+            {Unset("DISPLAY"),
+             Unset("OBJ_PATH"),
+             {"TMPDIR", true, tmp.path()},
+             {"PATH", true, prefix.path() + "/bin:" + (path ? path : "/usr/bin:/bin")}},
+            "/");
+  for (int i = 0; i < 500 && ListDir(tmp.path()).empty(); ++i) usleep(10000);
+  ASSERT_FALSE(ListDir(tmp.path()).empty()) << "no scratch folder";
+  kill(run.pid(), SIGKILL);
+  EXPECT_EQ(run.Wait(30).status, 128 + SIGKILL);
+  r = Run(objects.file("good.off"), out.file("good.png"), 64);
+  EXPECT_EQ(r.status, 0) << Why(r);
+  EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>()) << "scratch left";
+}

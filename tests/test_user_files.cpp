@@ -283,3 +283,39 @@ TEST(UserFiles, ObjectCutShortWhileLoadingEndsWithAMessage) {
   }
   std::printf("cut short under the reader in %d of 10 rounds\n", cut);
 }
+
+// A coordinate that is no finite single-precision number ends the load, naming the file and the
+// vertex, before anything is written from it.
+TEST(UserFiles, CoordinatesMustBeFiniteFloats) {
+  struct Case {
+    const char *file, *contents, *err;
+  } cases[] = {
+      {"big.off", "OFF\n3 1 0\n0 0 0\n1e308 0 0\n0 1 0\n3 0 1 2\n",
+       "File big.off: vertex 2: coordinate inf is not a finite single-precision number\n"},
+      {"nan.ply",
+       "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+       "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+       "0 0 0\n1 0 0\n0 nan 0\n3 0 1 2\n",
+       "File nan.ply: vertex 3: coordinate nan is not a finite single-precision number\n"},
+      {"big.ply",
+       "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
+       "property float z\nelement face 1\nproperty list uchar int vertex_indices\nend_header\n"
+       "0 0 0\n1 0 0\n0 -1e39 0\n3 0 1 2\n",
+       "File big.ply: vertex 3: coordinate -inf is not a finite single-precision number\n"},
+      {"big.geom", "3 1 3\n0 0 0\n0 0 1e308\n0 1 0\n3 1 2 3\n",
+       "Geometry file %s/big.geom: vertex 2: coordinate inf is not a finite single-precision "
+       "number\n"},
+  };
+  for (const Case &c : cases) {
+    TempDir dir;
+    dir.write(c.file, c.contents);
+    RunResult r = RunMirandel({"--info", "-in", c.file}, {{"OBJ_PATH", true, dir.path()}});
+    std::string err = c.err;
+    if (err.find("%s") != std::string::npos) err.replace(err.find("%s"), 2, dir.path());
+    EXPECT_EQ(r.status, 1) << c.file << ": " << r.out;
+    EXPECT_EQ(r.err, err) << c.file;
+    for (const std::string &name : ListDir(dir.path()))
+      if (name != c.file)
+        EXPECT_EQ(ReadFile(dir.file(name)).find("inf"), std::string::npos) << name;
+  }
+}

@@ -5,6 +5,7 @@
 #include "base/signals.h"
 #include "viewer/model/object.h"
 
+#include <cmath>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,6 +75,17 @@ AOFFValue ReadGeomFile(const std::string &path, const char *missingFormat, FileI
   prop.format = "fff";
   if (ReadAOFFOpenFile(prop, kAOFFIndexedPoly, f, st, path) != 0)
     fatal(1, "Cannot read geometry file %s\n", path.c_str());
+  // A coordinate that is no finite float would become an infinite scale or translation in the
+  // header.
+  for (uint32_t v = 0; v < prop.value.records; ++v)
+    for (std::size_t k = 0; k < 3; ++k) {
+      double x = prop.value.Number(v, k);
+      if (!std::isfinite(static_cast<float>(x)))
+        fatal(1,
+              "Geometry file %s: vertex %u: coordinate %g is not a finite single-precision "
+              "number\n",
+              path.c_str(), v + 1, x);
+    }
   // A binary file lists sizes and indices apart; they must agree before anyone walks them.
   long long sum = 0;
   for (int32_t k : prop.value.sizes) {

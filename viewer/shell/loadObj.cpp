@@ -8,6 +8,7 @@
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
 
+#include <cmath>
 #include <cstdio>
 #include <future>
 #include <system_error>
@@ -83,6 +84,18 @@ void SplitObjPath() {
   SetObjectFolder(dir);
 }
 
+// A coordinate beyond the float range (1e308) or not a number would pass through the normals and
+// the fit as infinities: the object could not be framed, and --info would print "inf".
+static void RefuseNonFiniteVertices(const Part &part) {
+  for (std::size_t v = 0; v < part.vertices.size(); ++v) {
+    const Coord &c = part.vertices[v];
+    for (float x : {c.x, c.y, c.z})
+      if (!std::isfinite(x))
+        fatal(1, "File %s: vertex %zu: coordinate %g is not a finite single-precision number\n",
+              objName.c_str(), v + 1, static_cast<double>(x));
+  }
+}
+
 void BuildShape(int type) {
   CreateShape(static_cast<int16_t>(type));
   Part &part = *currentShape->part;
@@ -92,6 +105,7 @@ void BuildShape(int type) {
   // A mapped file cut short under a reader that went on to the end (reading zeros).
   std::string cut = FileCutShort();
   if (!cut.empty()) fatal(1, "File %s was cut short while it was read\n", cut.c_str());
+  RefuseNonFiniteVertices(part);
   if (row->completion == kCompleteLists) {
     BuildVertexFacetLists(part);
   } else {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <limits>
 #include <random>
 
 namespace {
@@ -749,4 +750,28 @@ TEST(StlText, LongTextReadInTwoHalvesAsInOne) {
       for (int i = 0; i < expected; ++i) ASSERT_EQ(facets[i][3], float(i)) << i;
     }
   }
+}
+
+// Broken cubes on which the library's hole filling never ended (a vertex so far out that the
+// tolerance for nearby vertices overflows, and a corner a hair off): each run ends, with a
+// message, and so does the same mesh with the far vertex only just within the float range.
+TEST(StlCommandLine, MeshesTheRepairCannotHandleStopWithAMessage) {
+  const std::string dir = SourcePath("tests/data/stl");
+  for (const char *file : {"loop_far_vertex.stl", "loop_far_vertex2.stl"}) {
+    RunResult r = RunMirandel({"--info", "-in", file}, {{"OBJ_PATH", true, dir}}, "", 60);
+    EXPECT_FALSE(r.timedOut) << file;
+    EXPECT_EQ(r.status, 1) << file << ": " << r.out;
+    EXPECT_EQ(r.err.rfind("STLReadObj: " + std::string(file), 0), 0u) << r.err;
+  }
+  // Coordinates that are no numbers at all.
+  TempDir tmp;
+  std::vector<Tri> cube = Cube();
+  cube[3][1][2] = std::numeric_limits<float>::infinity();
+  cube[5][0][0] = std::numeric_limits<float>::quiet_NaN();
+  tmp.write("inf.stl", BinarySTL(cube));
+  RunResult r = RunMirandel({"--info", "-in", "inf.stl"}, {{"OBJ_PATH", true, tmp.path()}}, "", 60);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(
+      r.err,
+      "STLReadObj: inf.stl: facet 4: coordinate inf is not a finite single-precision number\n");
 }

@@ -695,6 +695,7 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
   obj->fp = nullptr;
   StopOnLibraryError(obj);
   StopWithoutFacets(obj);
+  STLRefuseUnrepairable(obj, objName);
 
   stl_check_facets_exact(obj);
   StopOnLibraryError(obj);
@@ -717,6 +718,7 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
     StopWithoutFacets(obj);
   }
   if (!AllConnected(obj)) {
+    STLRefuseBrokenNeighbours(obj, objName);
     stl_fill_holes(obj);
     StopOnLibraryError(obj);
   }

@@ -23,6 +23,12 @@ using STLObjPtr = std::unique_ptr<STLObj, STLObjRelease>;
 STLObjPtr STLReadObj();
 // Runs the library's read and repair sequence on a zero-filled record; returns 1.
 int STLRepairObj(STLObj *obj, const std::string &path);
+// Before the repairs: a coordinate that is no finite float ends the run with a message naming
+// `name` and the facet.
+void STLRefuseUnrepairable(const STLObj *obj, const std::string &name);
+// Before the hole filling: a neighbour link that is not returned (which makes the filling loop
+// for ever) ends the run with a message naming `name`.
+void STLRefuseBrokenNeighbours(const STLObj *obj, const std::string &name);
 // Fills the Shape's Part with 3 x n unshared vertices, n triangles and their repaired normals.
 // The record is spent: its facets and neighbour lists are given back to the system as they are
 // copied, only its statistics stay of use until it is released.

@@ -47,9 +47,8 @@ bool IsBlank(char c) {
 
 [[noreturn]] void Fail(const ModelReader &r, const XmlAttr &a, const char *what) {
   long line = 1 + std::count(r.s.begin, a.value.begin, '\n');
-  fatal(1, "3MFReadObj: %s: the attribute %s=\"%s\" of <%s> at line %ld %s\n",
-        r.s.where.c_str(), a.qname.str().c_str(), Value(a).str().c_str(), r.e.qname.str().c_str(),
-        line, what);
+  fatal(1, "3MFReadObj: %s: the attribute %s=\"%s\" of <%s> at line %ld %s\n", r.s.where.c_str(),
+        a.qname.str().c_str(), Value(a).str().c_str(), r.e.qname.str().c_str(), line, what);
 }
 
 // A number as 3MF writes it: an optional sign, digits with an optional fraction and exponent.
@@ -314,8 +313,7 @@ std::string RootPart(ZipPackage &zip) {
   ModelReader r(unused);
   StartXml(r.s, text.data.get(), text.size, zip.file + ", part " + rels);
   std::string target;
-  if (NextXml(r.s, r.e) == kXmlStart && Is(r.e, kNsRelationships, "Relationships") &&
-      !r.e.empty) {
+  if (NextXml(r.s, r.e) == kXmlStart && Is(r.e, kNsRelationships, "Relationships") && !r.e.empty) {
     while (NextXml(r.s, r.e) == kXmlStart) {
       const XmlAttr *type = r.e.find(kNsNone, "Type");
       const XmlAttr *to = r.e.find(kNsNone, "Target");

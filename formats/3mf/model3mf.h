@@ -78,7 +78,7 @@ struct M3Model {
 };
 
 struct M3Package {
-  std::vector<M3Model> models; // the root first
+  std::vector<M3Model> models;                              // the root first
   std::unordered_map<std::string, std::size_t> modelByPart; // by lower-case entry name
 };
 
@@ -91,5 +91,4 @@ void Read3MFModel(const char *data, std::size_t size, const std::string &where, 
 void Read3MFPackage(const std::vector<char> &data, const std::string &file, M3Package &package,
                     uint64_t budget = 0);
 // The model part `path` names as seen from `from` ("" is `from` itself), or null.
-const M3Model *Find3MFModel(const M3Package &package, const M3Model &from,
-                            const std::string &path);
+const M3Model *Find3MFModel(const M3Package &package, const M3Model &from, const std::string &path);

@@ -83,10 +83,10 @@ static std::size_t Reference(const char *q, const char *end, std::string *out) {
   unsigned long code = 0;
   for (std::size_t i = first; i < body.size(); ++i) {
     char c = body[i];
-    int digit = c >= '0' && c <= '9'                 ? c - '0'
-                : hex && c >= 'a' && c <= 'f'         ? c - 'a' + 10
-                : hex && c >= 'A' && c <= 'F'         ? c - 'A' + 10
-                                                      : -1;
+    int digit = c >= '0' && c <= '9'          ? c - '0'
+                : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                              : -1;
     if (digit < 0) return 0;
     code = code * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
     if (code > 0x10FFFF) return 0;
@@ -164,8 +164,7 @@ static XmlNs Resolve(const XmlScanner &s, const char *prefixBegin, std::size_t p
 // Splits a qualified name at its colon and resolves its prefix; attributes without a prefix are
 // in no namespace, elements in the default one.
 static XmlNs Qualify(XmlScanner &s, XmlSpan qname, XmlSpan &local, bool attribute) {
-  const char *colon =
-      static_cast<const char *>(std::memchr(qname.begin, ':', qname.size()));
+  const char *colon = static_cast<const char *>(std::memchr(qname.begin, ':', qname.size()));
   if (!colon) {
     local = qname;
     if (attribute) return kNsNone;
@@ -365,8 +364,8 @@ void StartXml(XmlScanner &s, const char *data, std::size_t size, const std::stri
   s.bindings.clear();
   s.rootSeen = s.rootClosed = false;
   if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) s.p += 3;
-  if (s.end - s.p >= 2 && ((s.p[0] == '\xFE' && s.p[1] == '\xFF') ||
-                           (s.p[0] == '\xFF' && s.p[1] == '\xFE')))
+  if (s.end - s.p >= 2 &&
+      ((s.p[0] == '\xFE' && s.p[1] == '\xFF') || (s.p[0] == '\xFF' && s.p[1] == '\xFE')))
     XmlFail(s, s.p, "the part is UTF-16, 3MF parts are UTF-8");
   if (s.end - s.p >= 6 && std::memcmp(s.p, "<?xml", 5) == 0 && IsSpace(s.p[5])) {
     const char *at = s.p;
@@ -382,15 +381,16 @@ void StartXml(XmlScanner &s, const char *data, std::size_t size, const std::stri
       std::string name = decl.substr(q + 1, qe - q - 1);
       for (char &c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
       if (name != "UTF-8" && name != "UTF8")
-        XmlFail(s, at, "the encoding \"" + decl.substr(q + 1, qe - q - 1) +
-                           "\", 3MF parts are UTF-8");
+        XmlFail(s, at,
+                "the encoding \"" + decl.substr(q + 1, qe - q - 1) + "\", 3MF parts are UTF-8");
     }
     s.p = close + 2;
   }
   const char *q = s.p;
   while (q < s.end && IsSpace(*q)) ++q;
   // Bytes of another encoding (or none) would only be "text outside the root" further on.
-  if (q < s.end && *q != '<') XmlFail(s, q, "the part does not begin with markup: it is no UTF-8 XML");
+  if (q < s.end && *q != '<')
+    XmlFail(s, q, "the part does not begin with markup: it is no UTF-8 XML");
 }
 
 XmlEvent NextXml(XmlScanner &s, XmlElement &e) {

@@ -36,9 +36,9 @@ struct XmlSpan {
 
 struct XmlAttr {
   XmlNs ns;
-  XmlSpan qname; // as written, with its prefix
-  XmlSpan local; // after the prefix
-  XmlSpan value; // between the quotes, references not yet replaced
+  XmlSpan qname;   // as written, with its prefix
+  XmlSpan local;   // after the prefix
+  XmlSpan value;   // between the quotes, references not yet replaced
   bool references; // the value holds '&'
 };
 

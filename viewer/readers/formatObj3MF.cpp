@@ -83,7 +83,9 @@ struct Expander {
     const M3Triangle &tri = object.triangles[t];
     const uint32_t pid = tri.pid != kM3None ? tri.pid : object.pid;
     if (pid == kM3None) return false;
-    uint32_t index = tri.p[k] != kM3None ? tri.p[k] : tri.p[0] != kM3None ? tri.p[0] : object.pindex;
+    uint32_t index = tri.p[k] != kM3None   ? tri.p[k]
+                     : tri.p[0] != kM3None ? tri.p[0]
+                                           : object.pindex;
     auto it = m.groupById.find(pid);
     if (it == m.groupById.end())
       fatal(1,
@@ -161,8 +163,8 @@ struct Expander {
     const M3Model &root = package.models[0];
     for (std::size_t i = 0; i < root.items.size(); ++i) {
       const M3Item &item = root.items[i];
-      auto [m, o] = Object(root, item.path, item.objectid,
-                           ("build item " + std::to_string(i)).c_str());
+      auto [m, o] =
+          Object(root, item.path, item.objectid, ("build item " + std::to_string(i)).c_str());
       Place(*m, o, item.transform);
     }
   }
@@ -191,8 +193,7 @@ void FormatObj3MF(const M3Package &package, Part &part, const std::string &file)
   }
   // What the Part and the normals will hold per vertex and per triangle, against what memory has.
   const uint64_t bytes = total.vertices * 40 + total.triangles * 64;
-  if (total.vertices >= UINT32_MAX || 3 * total.triangles >= UINT32_MAX ||
-      bytes > InflateBudget())
+  if (total.vertices >= UINT32_MAX || 3 * total.triangles >= UINT32_MAX || bytes > InflateBudget())
     fatal(1,
           "3MFReadObj: %s: the build places %llu vertices and %llu triangles, more than "
           "memory allows\n",

@@ -22,7 +22,6 @@
 #include <thread>
 
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 static const char *kModule = "readSTLObj";
@@ -567,8 +566,8 @@ STLFileCheck STLCheckTextFile(int fd, long long size, const STLFacetSink &facet)
 
 namespace {
 
-// A file the library can open by name that lives only as long as its descriptor: in memory where
-// the system allows, else in TMPDIR, unlinked at once. Its name is the descriptor's /proc entry.
+// A file the library can open by name that lives only as long as its descriptor (OpenScratchFile).
+// Its name is the descriptor's /proc entry.
 struct ScratchFile {
   int fd = -1;
   std::string path;
@@ -579,16 +578,9 @@ struct ScratchFile {
     if (fd >= 0) close(fd);
   }
   void Open() {
-    fd = static_cast<int>(syscall(SYS_memfd_create, "mirandel-stl", 1u /* MFD_CLOEXEC */));
-    if (fd < 0) {
-      std::string dir = TempFolder();
-      std::string tmpl = dir + "/mirandel-XXXXXX";
-      std::vector<char> name(tmpl.begin(), tmpl.end());
-      name.push_back('\0');
-      fd = mkstemp(name.data());
-      if (fd < 0) fatal(1, "STLReadObj: cannot create a temporary file in %s\n", dir.c_str());
-      unlink(name.data());
-    }
+    fd = OpenScratchFile("mirandel-stl");
+    if (fd < 0)
+      fatal(1, "STLReadObj: cannot create a temporary file in %s\n", TempFolder().c_str());
     path = "/proc/self/fd/" + std::to_string(fd);
   }
   // An empty file again, opened if need be.
@@ -598,13 +590,8 @@ struct ScratchFile {
       fatal(1, "STLReadObj: cannot write a temporary copy of %s\n", objName.c_str());
   }
   void Write(const char *data, std::size_t size) {
-    while (size > 0) {
-      ssize_t n = write(fd, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) fatal(1, "STLReadObj: cannot write a temporary copy of %s\n", objName.c_str());
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
+    if (!WriteAll(fd, data, size))
+      fatal(1, "STLReadObj: cannot write a temporary copy of %s\n", objName.c_str());
   }
   void WriteAt(const char *data, std::size_t size, off_t at) {
     if (pwrite(fd, data, size, at) != static_cast<ssize_t>(size))

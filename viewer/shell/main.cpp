@@ -174,7 +174,7 @@ const HelpRow kHelp[] = {
     {"OBJ_PATH", "required: up to 10 object folders, separated by blanks"},
     {"HOME", "what a leading ~/ in OBJ_PATH stands for"},
     {"COMPRESS_PATH", "the folder of gzip and compress (default: along PATH)"},
-    {"TMP_PATH", "where compressed objects are decompressed, in a private folder"},
+    {"TMP_PATH", "where compressed objects are decompressed privately"},
     {"", "(default: $TMPDIR, else /tmp)"},
     {"COPY_COMMAND", "copies them there (default: cp)"},
     {"REMOVE_COMMAND", "removes the copies (default: rm -f)"},

@@ -1,7 +1,9 @@
 #include "viewer/shell/main.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/graphics/graphics.h"
+#include "viewer/shell/fileDialog.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
@@ -11,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 int objType = 0;
@@ -31,17 +32,6 @@ void PrintUsage(const char *program) {
         "       -v[erbose]                           \n"
         "       -in object \n\n",
         program);
-}
-
-int TypeFromName(const std::string &name) {
-  for (const FormatRow &row : Formats())
-    if (name.find(row.extension) != std::string::npos) return row.type;
-  return 0;
-}
-
-bool ObjectFileExists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 // A side of --size: digits only, 1 to kMaxPictureSide; 0 for anything else.

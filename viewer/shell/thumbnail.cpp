@@ -16,8 +16,8 @@
 #include "base/signals.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/object.h"
+#include "viewer/readers/formatTable.h"
 #include "viewer/shell/loadObj.h"
-#include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
 
 #include <algorithm>

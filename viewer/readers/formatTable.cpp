@@ -27,7 +27,7 @@ const FormatRow kFormats[] = {
      {7, "Viewperf Files (*.coor)", "*.coo*"}},
   {".3ds",      kType3DS,   "3DSReadObj",   kCompleteNormalsFit, false,
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
-  {".3mf",      kType3MF,   "3MFReadObj",   Load3MFObject,   kCompleteNormalsFit, false,
+  {".3mf",      kType3MF,   "3MFReadObj",   kCompleteNormalsFit, false,
      {9, "3MF Files (*.3mf)", "*.3mf*"}},
 };
 // clang-format on

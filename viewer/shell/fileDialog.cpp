@@ -25,8 +25,7 @@ std::vector<FileFilter> DialogFilters() {
   filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
   FileFilter objects{"All objects", {}};
   for (const FormatRow &row : Formats())
-    if (LoaderOfType(row.type) || row.converted)
-      objects.patterns.push_back(std::string("*") + row.extension + "*");
+    if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
   filters.push_back(objects);
   return filters;
 }

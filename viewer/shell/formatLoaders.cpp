@@ -11,7 +11,7 @@ struct FormatLoader {
 const FormatLoader kLoaders[] = {
     {kTypeAOFF, LoadAOFFObject}, {kTypeOFF, LoadOFFObject},     {kTypeBYU, LoadBYUObject},
     {kTypePLY, LoadPLYObject},   {kTypeTPOLY, LoadTPOLYObject}, {kTypeSTL, LoadSTLObject},
-    {kTypeCOOR, LoadCOORObject}, {kType3DS, Load3DSObject},
+    {kTypeCOOR, LoadCOORObject}, {kType3DS, Load3DSObject},     {kType3MF, Load3MFObject},
 };
 } // namespace
 
@@ -19,4 +19,8 @@ Loader LoaderOfType(int type) {
   for (const FormatLoader &row : kLoaders)
     if (row.type == type) return row.load;
   return nullptr;
+}
+
+bool CanShow(const FormatRow &row) {
+  return LoaderOfType(row.type) || row.converted;
 }

@@ -4,6 +4,7 @@
 #include "base/files.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/shell/fileDialog.h"
+#include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
@@ -180,7 +181,7 @@ static void PrintHelp(const char *program) {
       // The formats as the table has them, wrapped within 80 columns.
       std::string line = "Objects:";
       for (const FormatRow &f : Formats()) {
-        if (!f.load && !f.converted) continue;
+        if (!CanShow(f)) continue;
         if (line.size() + 1 + std::strlen(f.extension) > 78) {
           std::printf("%s\n", line.c_str());
           line = "        ";

@@ -69,3 +69,4 @@ void LoadPLYObject();   // readPLYObj
 void Load3DSObject();   // read3DSObj
 void LoadTPOLYObject(); // readTPOLYObj
 void LoadCOORObject();  // readCOORObj
+void LoadOBJObject();   // readOBJObj

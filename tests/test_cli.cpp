@@ -116,10 +116,10 @@ TEST(CommandLine, MissingAndUnsupportedObjects) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File hand.GEOM extension is not supported\n");
 
-  // ".obj" is recognised but has no reader.
+  // An OBJ object goes to its reader, which finds nothing to show in it.
   r = RunMirandel({"-in", "model.obj"}, env);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "File model.obj extension is not supported\n");
+  EXPECT_EQ(r.err, "OBJReadObj: model.obj holds no vertices\n");
 
   // A directory of the object's name is not an object.
   r = RunMirandel({"-in", ""}, env);

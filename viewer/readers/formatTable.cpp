@@ -1,7 +1,8 @@
 #include "viewer/readers/formatTable.h"
 
-// The extensions are searched in this order. VRML worlds are converted into AOFF geometry. The dialog's list ends with "All Files" and
-// "All objects", which also reach the formats that have no entry of their own.
+// The extensions are searched in this order. VRML worlds are converted into AOFF geometry. The
+// dialog's list ends with "All Files" and "All objects", which also reach the formats that have no
+// entry of their own.
 // clang-format off
 const FormatRow kFormats[] = {
   // extension  type        reader          loader           completion           converted

@@ -2,6 +2,7 @@
 
 #include "base/fatal.h"
 #include "base/files.h"
+#include "base/fillArray.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/model/object.h"
@@ -284,9 +285,12 @@ inline bool Corner(Walk &w, const char *&p) {
   }
   if (p != w.end && !IsBlank(*p) && *p != '\n' && *p != '#' && *p != '\\')
     return w.Fail(at, "\"" + WordAt(at, w.end) + "\" is no corner");
-  if (normal != kNoNormal && m.corner_normals.empty())
+  if (normal != kNoNormal && m.corner_normals.empty()) {
+    // The first corner with a normal: those before it had none.
+    m.corner_normals.reserve(m.corner_vertices.capacity());
     m.corner_normals.assign(m.corner_vertices.size(), kNoNormal);
-  if (!m.corner_normals.empty()) {
+  }
+  if (normal != kNoNormal || !m.corner_normals.empty()) {
     if (normalRelative) w.relativeNormal.push_back(m.corner_normals.size());
     m.corner_normals.push_back(normal);
   }
@@ -377,6 +381,46 @@ void RunWalk(Walk &w) {
   } catch (const std::length_error &) {
     w.outOfMemory = true;
   }
+}
+
+// How much a stretch of text will hold, from its first quarter megabyte: room is made for that
+// much and a tenth more at once, so that the arrays are not copied as they grow. Never more than
+// the text could hold.
+struct Estimate {
+  std::size_t vertices = 0, normals = 0, faces = 0, corners = 0;
+};
+
+Estimate Sample(const char *p, const char *end) {
+  const std::size_t total = std::size_t(end - p);
+  const std::size_t sampled = std::min<std::size_t>(total, 1 << 18);
+  const char *stop = p + sampled;
+  Estimate e;
+  while (p < stop) {
+    while (p < stop && IsBlank(*p)) ++p;
+    if (stop - p > 2 && p[0] == 'v' && IsBlank(p[1])) ++e.vertices;
+    if (stop - p > 2 && p[0] == 'v' && p[1] == 'n') ++e.normals;
+    if (stop - p > 2 && p[0] == 'f' && IsBlank(p[1])) {
+      ++e.faces;
+      for (++p; p < stop && *p != '\n'; ++p)
+        if (IsBlank(p[-1]) && !IsBlank(*p) && *p != '\r') ++e.corners;
+    }
+    const void *nl = std::memchr(p, '\n', std::size_t(stop - p));
+    p = nl ? static_cast<const char *>(nl) + 1 : stop;
+  }
+  const double scale = 1.1 * double(total) / double(std::max<std::size_t>(1, sampled));
+  auto grown = [&](std::size_t n, std::size_t bytesEach) {
+    return std::min(std::size_t(double(n) * scale) + 16, total / bytesEach + 1);
+  };
+  // A vertex or normal takes eight bytes or more ("v 0 0 0\n"), a face too, a corner two.
+  return Estimate{grown(e.vertices, 8), grown(e.normals, 8), grown(e.faces, 8),
+                  grown(e.corners, 2)};
+}
+
+void Reserve(OBJMesh &m, const Estimate &e) {
+  RESERVE_ARRAY(m.vertices, e.vertices, "Coord", kModule);
+  RESERVE_ARRAY(m.normals, e.normals, "Vector", kModule);
+  RESERVE_ARRAY(m.face_sizes, e.faces, "uint", kModule);
+  RESERVE_ARRAY(m.corner_vertices, e.corners, "uint", kModule);
 }
 
 // Text this large is read by two walks side by side, the second from a line near its middle.
@@ -483,10 +527,16 @@ std::unique_ptr<OBJMesh> ReadText(const char *begin, const char *end, const char
   const std::size_t size = std::size_t(end - begin);
   const char *split = size >= kSplitText ? SplitPoint(begin, begin + size / 2, end) : nullptr;
   if (!split) {
+    Reserve(a.mesh, Sample(begin, end));
     RunWalk(a);
   } else {
     a.end = split;
     Walk b(begin, split, end, false, kInheritedMaterial);
+    // The first walk's arrays take the second's at the end: room for both.
+    Estimate ahead = Sample(begin, split), behind = Sample(split, end);
+    Reserve(b.mesh, behind);
+    Reserve(a.mesh, Estimate{ahead.vertices + behind.vertices, ahead.normals + behind.normals,
+                             ahead.faces + behind.faces, ahead.corners + behind.corners});
     std::thread second;
     try {
       second = std::thread([&b] { RunWalk(b); });

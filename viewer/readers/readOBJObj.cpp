@@ -16,6 +16,8 @@
 #include <system_error>
 #include <thread>
 
+#include <sys/stat.h>
+
 static const char *kModule = "readOBJObj";
 
 namespace {
@@ -637,6 +639,13 @@ void ReadLibrary(const std::string &names, std::vector<OBJMaterial> &materials) 
     FoundFile file = SearchObjectFile(kTypeOBJ, library);
     if (!file.file) {
       warn("OBJReadObj: material library %s not found; its faces keep the object colour\n",
+           library.c_str());
+      continue;
+    }
+    // A library named in the file could be a device or a pipe, which would never end.
+    struct stat st;
+    if (fstat(fileno(file.file.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+      warn("OBJReadObj: material library %s is no regular file; its faces keep the object colour\n",
            library.c_str());
       continue;
     }

@@ -145,22 +145,8 @@ std::string IndexFault(RefKind kind, long long raw, long long have) {
 }
 
 // The text after the first walk's is read by a second walk at the same time, which cannot know
-// how many vertices came before it. Its references that need more than it read itself are noted
-// and checked once the first walk's counts are known.
-struct Needs {
-  struct Need {
-    long long need; // how many the text before this walk must hold
-    const char *at;
-    long long raw, local; // the index as written, the count this walk had read then
-  };
-  // Only a need larger than every one before it is kept: the first of these that the text before
-  // cannot meet is the first reference in the file that fails.
-  std::vector<Need> records;
-  void Note(long long need, const char *at, long long raw, long long local) {
-    if (records.empty() || need > records.back().need) records.push_back({need, at, raw, local});
-  }
-};
-
+// how many vertices came before it: it keeps, for each kind, the most any of its references needs
+// the text before it to hold, checked once the first walk's counts are known.
 // The material in effect where the second walk begins is the one the first walk ends with.
 constexpr uint32_t kInheritedMaterial = UINT32_MAX - 1;
 
@@ -169,7 +155,7 @@ struct Walk {
   const char *p, *end;
   bool first; // starts at the top of the file: every reference is checked at once
   OBJMesh mesh;
-  Needs needs[3];
+  long long needs[3] = {0, 0, 0};
   // Corners whose vertex or normal was given relative to the counts before this walk.
   std::vector<std::size_t> relativeVertex, relativeNormal;
   uint32_t material;
@@ -201,7 +187,7 @@ inline bool Resolve(Walk &w, RefKind kind, long long raw, const char *at, uint32
   const long long need = (raw > 0 ? raw : -raw) - have;
   if (need > 0) {
     if (w.first) return w.Fail(at, IndexFault(kind, raw, have));
-    w.needs[kind].Note(need, at, raw, have);
+    if (need > w.needs[kind]) w.needs[kind] = need;
   }
   if (raw > 0) {
     out = static_cast<uint32_t>(raw - 1);
@@ -549,18 +535,16 @@ std::unique_ptr<OBJMesh> ReadText(const char *begin, const char *end, const char
     if (second.joinable()) second.join();
     if (a.outOfMemory || b.outOfMemory) allocFailed("OBJMesh", 1, __LINE__, kModule);
     if (a.fault.at) Stop(begin, a.fault, name);
-    // The second walk's first fault, or the first of its references the first walk cannot meet.
-    Fault first = b.fault;
-    for (int kind = 0; kind < 3; ++kind) {
-      const long long have = a.Have(RefKind(kind));
-      for (const Needs::Need &need : b.needs[kind].records) {
-        if (need.need <= have) continue;
-        if (!first.at || need.at < first.at)
-          first = Fault{need.at, IndexFault(RefKind(kind), need.raw, have + need.local)};
-        break;
-      }
+    bool unmet = false;
+    for (int kind = 0; kind < 3; ++kind) unmet |= b.needs[kind] > a.Have(RefKind(kind));
+    if (b.fault.at || unmet) {
+      // The second half has a fault: the text is walked again as one, which stops at the first
+      // fault of the file with the counts of everything before it.
+      Walk whole(begin, begin, end, true, kNoMaterial);
+      RunWalk(whole);
+      if (whole.outOfMemory) allocFailed("OBJMesh", 1, __LINE__, kModule);
+      Stop(begin, whole.fault.at ? whole.fault : b.fault, name);
     }
-    if (first.at) Stop(begin, first, name);
     ALLOC_OR_REPORT("OBJMesh", 1, kModule, Join(a, b));
   }
   if (a.outOfMemory) allocFailed("OBJMesh", 1, __LINE__, kModule);

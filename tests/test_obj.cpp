@@ -303,3 +303,22 @@ TEST(ObjReader, RealFilesAgreeWithTheUsualLibrary) {
     EXPECT_EQ(r.err.rfind("OBJReadObj: " + name, 0), 0u) << name << ": " << r.err;
   }
 }
+
+// Compressed objects load like plain ones, their material library found beside them.
+TEST(ObjReader, CompressedObjectsWithTheirLibrary) {
+  TempDir dir;
+  const std::string obj = "mtllib hand.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n";
+  for (const char *compressor : {"gzip", "compress"}) {
+    dir.write("hand.obj", obj);
+    dir.write("hand.mtl", "newmtl red\nKd 1 0 0\n");
+    ASSERT_EQ(RunProgram({compressor, "-f", dir.file("hand.obj")}).status, 0);
+    std::string name = std::string("hand.obj") + (compressor[0] == 'g' ? ".gz" : ".Z");
+    RunResult r = RunMirandel({"--info", "-in", name}, {{"OBJ_PATH", true, dir.path()}});
+    EXPECT_EQ(r.status, 0) << name << r.err;
+    EXPECT_EQ(r.err.find("OBJReadObj"), std::string::npos) << name << r.err; // library found
+    EXPECT_EQ(r.out.substr(0, r.out.find("bbox")),
+              "Object: " + name + "\n3 vertices\n1 polygons\n");
+    EXPECT_TRUE(FileExists(dir.file(name))) << name;
+    ASSERT_EQ(RunProgram({"rm", "-f", dir.file(name)}).status, 0);
+  }
+}

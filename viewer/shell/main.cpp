@@ -2,6 +2,7 @@
 
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
+#include "viewer/readers/formatTable.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
@@ -196,6 +197,10 @@ static void PrintHelp(const char *program) {
       std::printf("  %-*s%s\n", column - 2, row.term, row.text);
     }
   }
+  // The formats come from their table, so that a new one is listed with its row.
+  std::printf("\nFormats, by the extension in the name, plain or compressed (.gz, .Z):\n ");
+  for (const FormatRow &row : Formats()) std::printf(" %s", row.extension);
+  std::printf("\n");
 }
 
 // --help and --version are answered wherever they stand and before anything else, so that they

@@ -322,3 +322,14 @@ TEST(ObjReader, CompressedObjectsWithTheirLibrary) {
     ASSERT_EQ(RunProgram({"rm", "-f", dir.file(name)}).status, 0);
   }
 }
+
+// A library the file names that is missing or no regular file (a device never ends) is a warning.
+TEST(ObjReader, LibrariesThatCannotBeRead) {
+  TempDir dir;
+  dir.write("t.obj", "mtllib /dev/zero\nmtllib gone.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+  RunResult r = RunMirandel({"--info", "-in", "t.obj"}, {{"OBJ_PATH", true, dir.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "OBJReadObj: material library /dev/zero is no regular file; its faces keep the "
+                   "object colour\nOBJReadObj: material library gone.mtl not found; its faces "
+                   "keep the object colour\n");
+}

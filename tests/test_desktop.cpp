@@ -92,7 +92,8 @@ std::vector<std::string> ExecCommand(const std::string &exec, const std::string 
   return words;
 }
 
-const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds", "model/obj"};
+const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds", "model/3mf",
+                                   "model/obj"};
 
 // One small object of each kind, with the type a desktop should give it.
 struct SampleFile {
@@ -121,6 +122,7 @@ std::vector<SampleFile> SampleFiles() {
       {"tri.stl", "solid tri\nendsolid tri\n", "model/stl"},
       {"scene.wrl", "#VRML V2.0 utf8\n", "model/vrml"},
       {"box.3ds", std::string("MM\x06\0\0\0", 6), "image/x-3ds"},
+      {"tetra.3mf", ReadFile(SourcePath("tests/data/3mf/tetra_no_rels.3mf")), "model/3mf"},
       {"tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "model/obj"},
   };
 }

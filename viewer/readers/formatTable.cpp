@@ -20,13 +20,15 @@ const FormatRow kFormats[] = {
   {".stl",      kTypeSTL,   "STLReadObj",   LoadSTLObject,   kCompleteFit,        false,
      {4, "Lithography Files (*.stl)", "*.stl*"}},
   {".obj",      kTypeOBJ,   "OBJReadObj",   LoadOBJObject,   kCompleteNormalsFit, false,
-     {9, "Wavefront Files (*.obj)", "*.obj*"}},
+     {10, "Wavefront Files (*.obj)", "*.obj*"}},
   {".wrl",      kTypeVRML,  nullptr,        nullptr,         kCompleteLists,      true,
      {0, nullptr, nullptr}},
   {".coor",     kTypeCOOR,  "COORReadObj",  LoadCOORObject,  kCompleteNormalsFit, false,
      {7, "Viewperf Files (*.coor)", "*.coo*"}},
   {".3ds",      kType3DS,   "3DSReadObj",   Load3DSObject,   kCompleteNormalsFit, false,
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
+  {".3mf",      kType3MF,   "3MFReadObj",   Load3MFObject,   kCompleteNormalsFit, false,
+     {9, "3MF Files (*.3mf)", "*.3mf*"}},
 };
 // clang-format on
 const std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];

@@ -39,19 +39,18 @@ TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
     for (const std::string &p : f.patterns) list += " " + p;
     list += "\n";
   }
-  EXPECT_EQ(list,
-            "Geom Files (*.geom) *.geom*\n"
-            "Movie Files (*.byu) *.byu*\n"
-            "Geomview Files (*.off) *.off*\n"
-            "Lithography Files (*.stl) *.stl*\n"
-            "Tria Poly Files (*.tpoly) *.tpoly*\n"
-            "Stanford Files (*.ply) *.ply*\n"
-            "Viewperf Files (*.coor) *.coo*\n"
-            "3D Studio Files (*.3ds) *.3ds*\n"
-            "3MF Files (*.3mf) *.3mf*\n"
-            "All Files (*.*) *\n"
-            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds* "
-            "*.3mf*\n");
+  EXPECT_EQ(list, "Geom Files (*.geom) *.geom*\n"
+                  "Movie Files (*.byu) *.byu*\n"
+                  "Geomview Files (*.off) *.off*\n"
+                  "Lithography Files (*.stl) *.stl*\n"
+                  "Tria Poly Files (*.tpoly) *.tpoly*\n"
+                  "Stanford Files (*.ply) *.ply*\n"
+                  "Viewperf Files (*.coor) *.coo*\n"
+                  "3D Studio Files (*.3ds) *.3ds*\n"
+                  "3MF Files (*.3mf) *.3mf*\n"
+                  "All Files (*.*) *\n"
+                  "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds* "
+                  "*.3mf*\n");
 }
 
 TEST(Args, TypeBySubstringInTableOrder) {

@@ -3,6 +3,7 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "viewer/graphics/graphics.h"
+#include "viewer/readers/formatTable.h"
 #include "viewer/shell/fileDialog.h"
 #include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/loadObj.h"

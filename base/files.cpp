@@ -15,9 +15,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-bool FileExistsAt(const std::string &path) {
+FileKind FileKindAt(const std::string &path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  if (stat(path.c_str(), &st) != 0) return FileKind::kNone;
+  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
+  return S_ISDIR(st.st_mode) ? FileKind::kFolder : FileKind::kOther;
 }
 
 std::FILE *OpenRegularFile(const std::string &path, struct stat &st, bool *notRegular) {
@@ -34,11 +36,6 @@ std::FILE *OpenRegularFile(const std::string &path, struct stat &st, bool *notRe
   std::FILE *f = fdopen(fd, "rb");
   if (!f) close(fd);
   return f;
-}
-
-bool IsRegularFileAt(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::vector<char> ReadWholeFile(std::FILE *f, const char *module) {

@@ -17,14 +17,22 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// True when `path` names something that exists, of whatever kind.
-bool FileExistsAt(const std::string &path);
+// What `path` names now, links followed: the one look at a path that every test of a name uses.
+enum class FileKind { kNone, kRegular, kFolder, kOther };
+FileKind FileKindAt(const std::string &path);
+// Something of whatever kind is there.
+inline bool FileExistsAt(const std::string &path) {
+  return FileKindAt(path) != FileKind::kNone;
+}
+// Something that is not a folder is there: what an object's name may be.
+inline bool ObjectFileExists(const std::string &path) {
+  FileKind kind = FileKindAt(path);
+  return kind != FileKind::kNone && kind != FileKind::kFolder;
+}
 // Opens `path` for reading (binary) when it is a regular file, with its status in `st`; null for
 // anything else (`*notRegular` then tells something that is there but no regular file): a device
 // or a pipe named where a file belongs would never end. Never waits for a pipe's writer.
 std::FILE *OpenRegularFile(const std::string &path, struct stat &st, bool *notRegular = nullptr);
-// True when `path` names a regular file (through links).
-bool IsRegularFileAt(const std::string &path);
 
 // The whole contents of an open file, read in large blocks from its current position. A buffer
 // that cannot be had ends the run with the allocation report naming `module`.

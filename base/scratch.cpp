@@ -109,7 +109,14 @@ void ClearAbandonedScratch(const std::string &parent) {
     if (lock < 0) continue; // not one of ours, or not yet ready
     // Nobody holds it: the run that made the folder is gone. The lock stays taken while the
     // folder is removed, so that two runs never clear it at once.
-    if (flock(lock, LOCK_EX | LOCK_NB) == 0) RemoveTree(dir);
+    // A command the killed run started may still be writing there: what it adds meanwhile goes
+    // in the next pass.
+    if (flock(lock, LOCK_EX | LOCK_NB) == 0)
+      for (int pass = 0; pass < 50; ++pass) {
+        RemoveTree(dir);
+        if (lstat(dir.c_str(), &st) != 0) break;
+        usleep(10000);
+      }
     close(lock);
   }
   closedir(d);

@@ -125,7 +125,7 @@ namespace {
 // The data files a header names, other than the object's own four.
 std::vector<std::string> OtherDataFiles(const AOFFFiles &files) {
   std::vector<std::string> names;
-  if (!IsRegularFileAt(files.header)) return names;
+  if (FileKindAt(files.header) != FileKind::kRegular) return names;
   for (const std::string &line : ReadChunks(files.header, 256)) {
     auto [property, rest] = SplitFirstWord(line);
     auto [kind, rest2] = SplitFirstWord(rest);

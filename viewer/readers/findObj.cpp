@@ -4,6 +4,8 @@
 #include "viewer/model/object.h"
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 // One list per row of the table of formats: each reader builds its own on its first search.
 static std::vector<SearchDirs> &ReaderDirs() {
@@ -52,7 +54,7 @@ void ResetSearchDirs() {
   for (SearchDirs &d : ReaderDirs()) d = SearchDirs();
 }
 
-FoundFile FindObjectFile(int type, const std::string &name) {
+FoundFile SearchObjectFile(int type, const std::string &name) {
   const FormatRow *row = FormatOfType(type);
   if (!row || !row->reader) fatal(1, "No reader searches for objects of type %d\n", type);
   SearchDirs &list = ReaderDirs()[static_cast<std::size_t>(row - kFormats)];
@@ -66,12 +68,17 @@ FoundFile FindObjectFile(int type, const std::string &name) {
   std::string ownDir = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 
   FoundFile found;
-  // Only a regular file is an object: a pipe would never end, a device never stop.
+  // Opened without waiting: a pipe is handed back as it is (never blocking), for the caller to
+  // tell from a regular file.
   auto open = [&](const std::string &path) {
     struct stat st;
     bool notRegular = false;
     found.file.reset(OpenRegularFile(path, st, &notRegular));
-    if (notRegular) fatal(1, "%s: %s is not a regular file\n", row->reader, path.c_str());
+    if (notRegular) {
+      int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) found.file.reset(fdopen(fd, "rb"));
+      if (fd >= 0 && !found.file) close(fd);
+    }
   };
   // An object named with its folder is read from that folder only: a file of the same name in
   // the current folder would be another object, and an AOFF object would mix the two.
@@ -91,7 +98,17 @@ FoundFile FindObjectFile(int type, const std::string &name) {
       return found;
     }
   }
-  fatal(1, "%s: %s not found\n", row->reader, name.c_str());
+  return found;
+}
+
+FoundFile FindObjectFile(int type, const std::string &name) {
+  FoundFile found = SearchObjectFile(type, name);
+  if (!found.file) fatal(1, "%s: %s not found\n", FormatOfType(type)->reader, name.c_str());
+  // Only a regular file is an object: a pipe would never end, a device never stop.
+  struct stat st;
+  if (fstat(fileno(found.file.get()), &st) != 0 || !S_ISREG(st.st_mode))
+    fatal(1, "%s: %s is not a regular file\n", FormatOfType(type)->reader, found.path.c_str());
+  return found;
 }
 
 ObjectFile ReadObjectFile(int type, const std::string &name, const char *module) {

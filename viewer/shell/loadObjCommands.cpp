@@ -316,7 +316,7 @@ void DecompressObject(int kind) {
   std::set<std::string> all(names.begin(), names.end());
   std::string copies, decompress;
   for (const std::string &name : names) {
-    if (!SameStem(objName, name) || !IsRegularFileAt(home + "/" + name)) continue;
+    if (!SameStem(objName, name) || FileKindAt(home + "/" + name) != FileKind::kRegular) continue;
     if (EndsWith(name, Suffix(kind))) {
       copies += " " + FileWord(home, name);
       decompress += " " + FileWord(dir, name);

@@ -2,6 +2,7 @@
 
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
+#include "viewer/model/orientObj.h"
 #include "viewer/shell/shell.h"
 
 #include <chrono>
@@ -30,6 +31,7 @@ Part &MakeShape(const std::vector<Coord> &points, const std::vector<std::vector<
   }
   p.facet_count = static_cast<uint32_t>(faces.size());
   p.facet_offset = 0;
+  ApplyOrientation(p, PlanOrientation(p));
   ComputeFacetNormals(p);
   ComputeVertexNormals(p);
   FitObject(p);

@@ -14,7 +14,7 @@
 const XServer *SharedDisplay();
 
 // Makes a Shape of the given points and facets current and runs the load steps after reading
-// (normals, fit, adjacency, render defaults), as a reader's load would.
+// (orientation, normals, fit, adjacency, render defaults), as a reader's load would.
 Part &MakeShape(const std::vector<Coord> &points, const std::vector<std::vector<uint32_t>> &faces,
                 const std::string &name = "hand.geom");
 // A cube of side 2 around the origin, facets counter-clockwise seen from outside.

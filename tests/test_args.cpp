@@ -30,26 +30,31 @@ struct SavedEnv {
 
 } // namespace
 
-// "All objects" comes last: every extension that has a reader or a converter, found anywhere in
-// the name as the command line finds it (".obj" has neither).
-TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
+// "All objects" comes first (the dialog opens on it): every extension that has a reader or a
+// converter, found anywhere in the name as the command line finds it (".obj" has neither).
+TEST(Args, DialogListsAllObjectsThenTheFormatsInTheirOrderThenAllFiles) {
   std::string list;
   for (const FileFilter &f : DialogFilters()) {
     list += f.name;
     for (const std::string &p : f.patterns) list += " " + p;
     list += "\n";
   }
-  EXPECT_EQ(list,
-            "Geom Files (*.geom) *.geom*\n"
-            "Movie Files (*.byu) *.byu*\n"
-            "Geomview Files (*.off) *.off*\n"
-            "Lithography Files (*.stl) *.stl*\n"
-            "Tria Poly Files (*.tpoly) *.tpoly*\n"
-            "Stanford Files (*.ply) *.ply*\n"
-            "Viewperf Files (*.coor) *.coo*\n"
-            "3D Studio Files (*.3ds) *.3ds*\n"
-            "All Files (*.*) *\n"
-            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds*\n");
+  EXPECT_EQ(list, "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds*\n"
+                  "Geom Files (*.geom) *.geom*\n"
+                  "Movie Files (*.byu) *.byu*\n"
+                  "Geomview Files (*.off) *.off*\n"
+                  "Lithography Files (*.stl) *.stl*\n"
+                  "Tria Poly Files (*.tpoly) *.tpoly*\n"
+                  "Stanford Files (*.ply) *.ply*\n"
+                  "Viewperf Files (*.coor) *.coo*\n"
+                  "3D Studio Files (*.3ds) *.3ds*\n"
+                  "All Files (*.*) *\n");
+}
+
+TEST(Args, FailureHeadingNamesTheObjectWithoutItsFolder) {
+  EXPECT_EQ(FailureHeading("hand.off"), "Mirandel could not open hand.off");
+  EXPECT_EQ(FailureHeading("/home/u/objects/hand.off.gz"), "Mirandel could not open hand.off.gz");
+  EXPECT_EQ(FailureHeading(""), "Mirandel could not start");
 }
 
 TEST(Args, TypeBySubstringInTableOrder) {

@@ -67,7 +67,7 @@ struct ViewFrame {
 };
 constexpr double kFrameRadius = 2.0;
 // The share of the picture the silhouette fills along the side where it comes closest to the edge.
-constexpr double kFrameFill = 0.8;
+constexpr double kFrameFill = 0.85;
 ViewFrame FrameObject(const ViewParams &view, const float placement[16], const Coord *points,
                       std::size_t count);
 // The zoom of a viewport: (x - zoom[1]) * zoom[0] and (y - zoom[2]) * zoom[0] in normalised

@@ -164,7 +164,8 @@ TEST(GraphicsMath, AspectWindowMakesAWindowUnitAsWideAsItIsHigh) {
       AspectWindow(win, w, h, out);
       for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], double(win[i])) << w << "x" << h << " " << i;
     }
-  for (auto [w, h] : {std::pair{560, 525}, {1000, 500}, {400, 700}, {1, 1000}, {1000, 1}, {300, 100}})
+  for (auto [w, h] :
+       {std::pair{560, 525}, {1000, 500}, {400, 700}, {1, 1000}, {1000, 1}, {300, 100}})
     for (const float *win : {square, panned, wide}) {
       AspectWindow(win, w, h, out);
       double across = out[2] - out[0], down = out[3] - out[1];

@@ -302,7 +302,8 @@ bool ProjectedBox(const double projection[16], const float model[16], const Coor
   for (std::size_t i = 0; i < count; ++i) {
     const double v[3] = {points[i].x, points[i].y, points[i].z};
     double c[4];
-    for (int r = 0; r < 4; ++r) c[r] = pm[r] * v[0] + pm[4 + r] * v[1] + pm[8 + r] * v[2] + pm[12 + r];
+    for (int r = 0; r < 4; ++r)
+      c[r] = pm[r] * v[0] + pm[4 + r] * v[1] + pm[8 + r] * v[2] + pm[12 + r];
     if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[3])) continue;
     // A point at or behind the eye has no place in the picture.
     if (c[3] <= 0) return false;
@@ -460,7 +461,8 @@ int OverlayFont(const std::vector<std::string> &lines, int rows, int width, int 
                 const int *steps, int fonts, const TextWidth &widthOf) {
   for (int f = 0; f < fonts; ++f) {
     bool fits = 10 + rows * steps[f] <= height;
-    for (std::size_t i = 0; fits && i < lines.size(); ++i) fits = 10 + widthOf(f, lines[i]) <= width;
+    for (std::size_t i = 0; fits && i < lines.size(); ++i)
+      fits = 10 + widthOf(f, lines[i]) <= width;
     if (fits) return f;
   }
   return fonts > 0 ? fonts - 1 : 0;

@@ -87,8 +87,8 @@ void SavePicture() {
     image.width = static_cast<png_uint_32>(w);
     image.height = static_cast<png_uint_32>(h);
     image.format = PNG_FORMAT_RGB;
-    bool written = w > 0 && h > 0 &&
-                   png_image_write_to_stdio(&image, file, 0, pixels.data(), -w * 3, nullptr);
+    bool written =
+        w > 0 && h > 0 && png_image_write_to_stdio(&image, file, 0, pixels.data(), -w * 3, nullptr);
     if (!written) failure = w > 0 && h > 0 ? image.message : "the window has no size";
     if (std::fclose(file) != 0 && written) written = false, failure = std::strerror(errno);
     // A picture cut short is ours to take back.

@@ -13,7 +13,8 @@ namespace {
 // One index per place: vertices at exactly the same coordinates share the lowest of their
 // indices, as files that repeat a vertex per facet (or at a seam) still close their surface.
 std::vector<uint32_t> WeldedIndices(const Part &part) {
-  const uint32_t n = static_cast<uint32_t>(std::min<std::size_t>(part.vertex_count, part.vertices.size()));
+  const uint32_t n =
+      static_cast<uint32_t>(std::min<std::size_t>(part.vertex_count, part.vertices.size()));
   std::vector<uint32_t> order, id;
   ALLOC_ARRAY(id, n, "uint", kModule);
   std::iota(id.begin(), id.end(), 0u);

@@ -31,7 +31,7 @@ struct SavedEnv {
 } // namespace
 
 // "All objects" comes first (the dialog opens on it): every extension that has a reader or a
-// converter, found anywhere in the name as the command line finds it (".obj" has neither).
+// converter, found anywhere in the name as the command line finds it.
 TEST(Args, DialogListsAllObjectsThenTheFormatsInTheirOrderThenAllFiles) {
   std::string list;
   for (const FileFilter &f : DialogFilters()) {
@@ -39,19 +39,20 @@ TEST(Args, DialogListsAllObjectsThenTheFormatsInTheirOrderThenAllFiles) {
     for (const std::string &p : f.patterns) list += " " + p;
     list += "\n";
   }
-  EXPECT_EQ(
-      list,
-      "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds* *.3mf*\n"
-      "Geom Files (*.geom) *.geom*\n"
-      "Movie Files (*.byu) *.byu*\n"
-      "Geomview Files (*.off) *.off*\n"
-      "Lithography Files (*.stl) *.stl*\n"
-      "Tria Poly Files (*.tpoly) *.tpoly*\n"
-      "Stanford Files (*.ply) *.ply*\n"
-      "Viewperf Files (*.coor) *.coo*\n"
-      "3D Studio Files (*.3ds) *.3ds*\n"
-      "3MF Files (*.3mf) *.3mf*\n"
-      "All Files (*.*) *\n");
+  EXPECT_EQ(list,
+            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.obj* *.wrl* *.coor* *.3ds* "
+            "*.3mf*\n"
+            "Geom Files (*.geom) *.geom*\n"
+            "Movie Files (*.byu) *.byu*\n"
+            "Geomview Files (*.off) *.off*\n"
+            "Lithography Files (*.stl) *.stl*\n"
+            "Tria Poly Files (*.tpoly) *.tpoly*\n"
+            "Stanford Files (*.ply) *.ply*\n"
+            "Viewperf Files (*.coor) *.coo*\n"
+            "3D Studio Files (*.3ds) *.3ds*\n"
+            "3MF Files (*.3mf) *.3mf*\n"
+            "Wavefront Files (*.obj) *.obj*\n"
+            "All Files (*.*) *\n");
 }
 
 TEST(Args, FailureHeadingNamesTheObjectWithoutItsFolder) {

@@ -166,7 +166,8 @@ TEST_F(FirstPicture, RealObjectsOfEveryFormatAreWholeCentredAndFramed) {
        {"byu/vtk-cow.byu", "byu/vtk-teapot.byu", "3ds/cge-p47d.3ds", "3ds/assimp-fels.3ds",
         "ply/vtk-horse.ply", "ply/trimesh-fuze.ply", "stl/assimp-Spider_binary.stl",
         "stl/trimesh-multibody.stl", "stl/numpystl-Cube-crlf.stl", "off/gv-office.off",
-        "off/cgal-cactus.off", "wrl/vtk-v2-teapot.wrl"})
+        "off/cgal-cactus.off", "wrl/vtk-v2-teapot.wrl", "obj/rabbit/rabbit.obj",
+        "obj/motorBike.obj", "3mf/cube_gears.3mf", "3mf/sphere_logo.3mf"})
     ExpectFramed(Snap(RealWorld(file)), empty, file);
 }
 

@@ -111,10 +111,12 @@ TEST(CommandLine, MissingAndUnsupportedObjects) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File nothere.off does not exist\n");
 
-  // The extension test is case-sensitive.
+  // The extension test ignores letter case, but AOFF side files are named in small letters.
   r = RunMirandel({"-in", "hand.GEOM"}, env);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "File hand.GEOM extension is not supported\n");
+  EXPECT_EQ(r.err, "Error file \"hand.GEOM\" -- Incorrect or invalid extension\n"
+                   "AOFFReadObj: hand.GEOM: an AOFF object is named by its \".geom\" or "
+                   "\".aoff\" file\n");
 
   // ".obj" is recognised but has no reader.
   r = RunMirandel({"-in", "model.obj"}, env);
@@ -125,6 +127,23 @@ TEST(CommandLine, MissingAndUnsupportedObjects) {
   r = RunMirandel({"-in", ""}, env);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File  does not exist\n");
+}
+
+// Names from systems that ignore letter case: the extension may be written in capitals.
+TEST(CommandLine, CapitalExtensionsLoad) {
+  TempDir dir;
+  dir.write("PART.STL", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n"
+                        "vertex 0 1 0\nendloop\nendfacet\nendsolid x\n");
+  dir.write("Tri.Off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+  dir.write("ROBOT.WRL", "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { coord Coordinate "
+                         "{ point [0 0 0, 2 0 0, 0 1 0] } coordIndex [0 1 2 -1] } }\n");
+  for (const char *name : {"PART.STL", "Tri.Off", "ROBOT.WRL"}) {
+    RunResult r = RunMirandel({"--info", "-in", name},
+                              {{"OBJ_PATH", true, dir.path()}, Unset("WRL2GEOM_COMMAND")});
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_NE(r.out.find("\nbbox: 0 0 0 "), std::string::npos) << name << ": " << r.out;
+  }
+  EXPECT_TRUE(FileExists(dir.file("ROBOT.geom")));
 }
 
 TEST(CommandLine, VerboseLinesNameTheObjectAndItsFullPath) {

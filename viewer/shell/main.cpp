@@ -8,6 +8,7 @@
 #include "viewer/shell/thumbnail.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,8 +35,11 @@ void PrintUsage(const char *program) {
 }
 
 int TypeFromName(const std::string &name) {
+  // Letter case does not matter: files from systems that ignore it arrive as "PART.STL".
+  std::string lower(name);
+  for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (const FormatRow &row : Formats())
-    if (name.find(row.extension) != std::string::npos) return row.type;
+    if (lower.find(row.extension) != std::string::npos) return row.type;
   return 0;
 }
 

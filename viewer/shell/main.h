@@ -9,7 +9,8 @@
 
 // Writes the usage text with the invocation name and ends the run with status 1.
 [[noreturn]] void PrintUsage(const char *program);
-// The type code of a name by its extension (substring search in table order); 0 for none.
+// The type code of a name by its extension (substring search in table order, any letter case);
+// 0 for none.
 int TypeFromName(const std::string &name);
 // True when `path` names something that exists and is not a directory.
 bool ObjectFileExists(const std::string &path);

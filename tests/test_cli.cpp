@@ -231,6 +231,35 @@ TEST(CommandLine, ObjectsInFoldersWithBlanks) {
   EXPECT_FALSE(FileExists(top.file("my")));
 }
 
+// Several folders in OBJ_PATH: a bare name is found in whichever holds it, "~/" standing for
+// HOME, and the native object's side files go beside it; eleven folders are too many.
+TEST(CommandLine, ObjectsAlongSeveralFolders) {
+  TempDir home, other;
+  mkdir(home.file("objs").c_str(), 0755);
+  home.write("objs/a.off", kTwoTrianglesOff);
+  home.write("objs/b.geom", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n");
+  other.write("c.off", kOneTriangleOff);
+  std::string path = other.path() + " ~/objs\t/nonexistent";
+  Env env{{"OBJ_PATH", true, path}, {"HOME", true, home.path()}};
+  for (const char *name : {"a.off", "b.geom", "c.off"}) {
+    RunResult r = RunMirandel({"--info", "-in", name}, env);
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Object: " + std::string(name));
+  }
+  EXPECT_TRUE(FileExists(home.file("objs/b.aoff")));
+  EXPECT_FALSE(FileExists(other.file("b.aoff")));
+  RunResult missing = RunMirandel({"--info", "-in", "d.off"}, env);
+  EXPECT_EQ(missing.err, "File d.off does not exist\n");
+
+  std::string eleven;
+  for (int i = 0; i < 11; ++i) eleven += other.path() + " ";
+  RunResult many = RunMirandel({"--info", "-in", "c.off"}, {{"OBJ_PATH", true, eleven}});
+  EXPECT_EQ(many.status, 1);
+  EXPECT_EQ(many.err, "PLReadObj: too many (> 10) directories in OBJ_PATH\n");
+  eleven.resize(eleven.size() - other.path().size() - 1);
+  EXPECT_EQ(RunMirandel({"--info", "-in", "c.off"}, {{"OBJ_PATH", true, eleven}}).status, 0);
+}
+
 // An object named with its folder is the file in that folder, with every file that belongs to
 // it, whatever the current folder holds; a bare name is looked for in the current folder first.
 TEST(CommandLine, AnObjectNamedWithItsFolderIsReadFromThere) {

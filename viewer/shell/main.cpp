@@ -4,6 +4,7 @@
 #include "viewer/graphics/graphics.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/shell/shell.h"
 #include "viewer/shell/thumbnail.h"
 
@@ -112,8 +113,14 @@ void ParseArgs(const std::vector<std::string> &args) {
       if (objName.find('/') != std::string::npos) objFolder.named = true;
       // A name from the root is a full path: its directory becomes OBJ_PATH.
       if (!objName.empty() && objName[0] == '/') SplitObjPath();
-      std::string path = GetObjPath() + "/" + objName;
-      if (!ObjectFileExists(path)) fatal(1, "File %s does not exist\n", objName.c_str());
+      // Looked for along the folders as the readers will look.
+      std::string folder;
+      int found = ObjectFolderOf(objName, folder);
+      const FormatRow *row = FormatOfType(TypeFromName(objName));
+      if (found == -1)
+        fatal(1, "%s: too many (> %d) directories in OBJ_PATH\n",
+              row && row->reader ? row->reader : "OBJ_PATH", kMaxSearchDirs);
+      if (found == 0) fatal(1, "File %s does not exist\n", objName.c_str());
       objType = TypeFromName(objName);
       if (objType == 0) fatal(1, "File %s extension is not supported\n", objName.c_str());
     } else if (a.compare(0, 2, "--") == 0) {

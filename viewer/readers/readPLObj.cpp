@@ -203,9 +203,9 @@ namespace {
 
 // How an ascii file's vertex colours are read.
 enum class ColorReading {
-  kHeader,   // as the header says: "C" gives r g b, with an alpha where the vertex's line goes on
-  kTokens,   // "C" gives four values wherever they stand, across line breaks too
-  kOnLines,  // no "C", but r g b (and maybe a) follow the point on the vertex's line
+  kHeader,  // as the header says: "C" gives r g b, with an alpha where the vertex's line goes on
+  kTokens,  // "C" gives four values wherever they stand, across line breaks too
+  kOnLines, // no "C", but r g b (and maybe a) follow the point on the vertex's line
 };
 
 // What the header says about the file.

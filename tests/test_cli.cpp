@@ -260,6 +260,25 @@ TEST(CommandLine, ObjectsAlongSeveralFolders) {
   EXPECT_EQ(RunMirandel({"--info", "-in", "c.off"}, {{"OBJ_PATH", true, eleven}}).status, 0);
 }
 
+// What the manual, the README and --help say of OBJ_PATH holds: one folder whose name holds
+// blanks is taken whole, and letter case of extensions does not matter.
+TEST(CommandLine, WhatTheTextsSayOfObjPathHolds) {
+  TempDir top;
+  mkdir(top.file("my objects").c_str(), 0755);
+  top.write("my objects/A.OFF", kOneTriangleOff);
+  RunResult r =
+      RunMirandel({"--info", "-in", "A.OFF"}, {{"OBJ_PATH", true, top.file("my objects")}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char *text : {"desktop/mirandel.1", "README.md"}) {
+    std::string words = ReadFile(SourcePath(text));
+    EXPECT_EQ(words.find("cannot be\nlisted"), std::string::npos) << text;
+    EXPECT_EQ(words.find("case-sensitive, so"), std::string::npos) << text;
+    EXPECT_NE(words.find("Up to 10") == std::string::npos ? words.find("up to 10") : 0,
+              std::string::npos)
+        << text;
+  }
+}
+
 // An object named with its folder is the file in that folder, with every file that belongs to
 // it, whatever the current folder holds; a bare name is looked for in the current folder first.
 TEST(CommandLine, AnObjectNamedWithItsFolderIsReadFromThere) {

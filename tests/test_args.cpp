@@ -48,8 +48,10 @@ TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
             "Stanford Files (*.ply) *.ply*\n"
             "Viewperf Files (*.coor) *.coo*\n"
             "3D Studio Files (*.3ds) *.3ds*\n"
+            "3MF Files (*.3mf) *.3mf*\n"
             "All Files (*.*) *\n"
-            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds*\n");
+            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds* "
+            "*.3mf*\n");
 }
 
 TEST(Args, TypeBySubstringInTableOrder) {

@@ -45,10 +45,15 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// A value as a message quotes it: long ones cut short.
+std::string Shown(const std::string &value) {
+  return value.size() <= 40 ? value : value.substr(0, 40) + "...";
+}
+
 [[noreturn]] void Fail(const ModelReader &r, const XmlAttr &a, const char *what) {
   long line = 1 + std::count(r.s.begin, a.value.begin, '\n');
   fatal(1, "3MFReadObj: %s: the attribute %s=\"%s\" of <%s> at line %ld %s\n", r.s.where.c_str(),
-        a.qname.str().c_str(), Value(a).str().c_str(), r.e.qname.str().c_str(), line, what);
+        a.qname.str().c_str(), Shown(Value(a).str()).c_str(), r.e.qname.str().c_str(), line, what);
 }
 
 // A number as 3MF writes it: an optional sign, digits with an optional fraction and exponent.

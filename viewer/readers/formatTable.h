@@ -71,3 +71,4 @@ void Load3DSObject();   // read3DSObj
 void LoadTPOLYObject(); // readTPOLYObj
 void LoadCOORObject();  // readCOORObj
 void Load3MFObject();   // read3MFObj: the package, its build placed into one Part
+void LoadOBJObject();   // readOBJObj

@@ -2,6 +2,7 @@
 
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
+#include "viewer/readers/formatTable.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
 #include "viewer/readers/findObj.h"

@@ -1,8 +1,10 @@
 // The file-open dialog on Linux: a GTK 3 file chooser, the toolkit loaded when it opens.
-#include "viewer/shell/main.h"
+#include "viewer/shell/fileDialog.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/gtkLoader.h"
 #include "viewer/shell/shell.h"
 
@@ -21,8 +23,7 @@ std::vector<FileFilter> DialogFilters() {
   std::vector<FileFilter> filters;
   FileFilter objects{"All objects", {}};
   for (const FormatRow &row : Formats())
-    if (row.load || row.converted)
-      objects.patterns.push_back(std::string("*") + row.extension + "*");
+    if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
   filters.push_back(objects);
   for (const DialogFilter &f : ranked) filters.push_back(FileFilter{f.name, {f.pattern}});
   filters.push_back(FileFilter{"All Files (*.*)", {"*"}});

@@ -4,7 +4,9 @@
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
 #include "viewer/model/orientObj.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/shell/formatLoaders.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
 
@@ -14,7 +16,10 @@
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
-  std::string fullPath = GetObjPath() + "/" + objName;
+  // The folder of OBJ_PATH that holds the object becomes its own folder.
+  std::string folder;
+  if (ObjectFolderOf(objName, folder) != 1) folder = GetObjPath();
+  std::string fullPath = folder + "/" + objName;
   if (verbose) {
     std::printf("FileName = %s\n", objName.c_str());
     std::printf("filename = %s\n", fullPath.c_str());
@@ -23,7 +28,7 @@ void LoadObject(int type) {
   const FormatRow *row = FormatOfType(type);
   if (row && row->converted)
     LoadVRMLObject(fullPath);
-  else if (row && row->load)
+  else if (row && LoaderOfType(type))
     LoadTypedObject(fullPath, type);
   else
     fatal(1, "File %s extension is not supported\n", objName.c_str());
@@ -84,8 +89,9 @@ void BuildShape(int type) {
   CreateShape(static_cast<int16_t>(type));
   Part &part = *currentShape->part;
   const FormatRow *row = FormatOfType(type);
-  if (!row || !row->load) fatal(1, "File %s extension is not supported\n", objName.c_str());
-  row->load();
+  const Loader load = LoaderOfType(type);
+  if (!row || !load) fatal(1, "File %s extension is not supported\n", objName.c_str());
+  load();
   if (row->completion == kCompleteLists) {
     BuildVertexFacetLists(part);
   } else {

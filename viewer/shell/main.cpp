@@ -1,10 +1,14 @@
 #include "viewer/shell/main.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/shell/fileDialog.h"
+#include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/shell/shell.h"
 #include "viewer/shell/thumbnail.h"
 
@@ -12,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 int objType = 0;
@@ -32,17 +35,6 @@ void PrintUsage(const char *program) {
         "       -v[erbose]                           \n"
         "       -in object \n\n",
         program);
-}
-
-int TypeFromName(const std::string &name) {
-  for (const FormatRow &row : Formats())
-    if (name.find(row.extension) != std::string::npos) return row.type;
-  return 0;
-}
-
-bool ObjectFileExists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 // A side of --size: digits only, 1 to kMaxPictureSide; 0 for anything else.
@@ -109,8 +101,14 @@ void ParseArgs(const std::vector<std::string> &args) {
       if (objName.find('/') != std::string::npos) objFolder.named = true;
       // A name from the root is a full path: its directory becomes OBJ_PATH.
       if (!objName.empty() && objName[0] == '/') SplitObjPath();
-      std::string path = GetObjPath() + "/" + objName;
-      if (!ObjectFileExists(path)) fatal(1, "File %s does not exist\n", objName.c_str());
+      // Looked for along the folders as the readers will look.
+      std::string folder;
+      int found = ObjectFolderOf(objName, folder);
+      const FormatRow *row = FormatOfType(TypeFromName(objName));
+      if (found == -1)
+        fatal(1, "%s: too many (> %d) directories in OBJ_PATH\n",
+              row && row->reader ? row->reader : "OBJ_PATH", kMaxSearchDirs);
+      if (found == 0) fatal(1, "File %s does not exist\n", objName.c_str());
       objType = TypeFromName(objName);
       if (objType == 0) fatal(1, "File %s extension is not supported\n", objName.c_str());
     } else if (a.compare(0, 2, "--") == 0) {
@@ -169,7 +167,8 @@ const HelpRow kHelp[] = {
     {"--version", "the program's name and version"},
     {nullptr, ""},
     {nullptr, "Environment:"},
-    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks"},
+    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks,"},
+    {"", "looked along in order (one folder with blanks: whole)"},
     {"HOME", "what a leading ~/ in OBJ_PATH stands for"},
     {"COMPRESS_PATH", "the folder of gzip and compress (default: along PATH)"},
     {"TMP_PATH", "where objects in read-only folders are decompressed"},
@@ -191,7 +190,7 @@ static void PrintHelp(const char *program) {
       // The formats as the table has them, wrapped within 80 columns.
       std::string line = "Objects:";
       for (const FormatRow &f : Formats()) {
-        if (!f.load && !f.converted) continue;
+        if (!CanShow(f)) continue;
         if (line.size() + 1 + std::strlen(f.extension) > 78) {
           std::printf("%s\n", line.c_str());
           line = "        ";

@@ -21,12 +21,12 @@ std::vector<FileFilter> DialogFilters() {
   std::sort(ranked.begin(), ranked.end(),
             [](const DialogFilter &a, const DialogFilter &b) { return a.rank < b.rank; });
   std::vector<FileFilter> filters;
-  for (const DialogFilter &f : ranked) filters.push_back(FileFilter{f.name, {f.pattern}});
-  filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
   FileFilter objects{"All objects", {}};
   for (const FormatRow &row : Formats())
     if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
   filters.push_back(objects);
+  for (const DialogFilter &f : ranked) filters.push_back(FileFilter{f.name, {f.pattern}});
+  filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
   return filters;
 }
 

@@ -404,19 +404,21 @@ void ConvertWorld() {
   std::string converter = EnvOr("WRL2GEOM_COMMAND", "");
   if (converter.empty()) converter = DefaultConverter();
   const std::string &dir = PrivateFolder();
+  // The world as named: its extension may be written in capitals ("ROBOT.WRL").
+  std::string world = objName;
   std::string command =
-      converter + " " + FileWord(home, stem + ".wrl") + " " + FileWord(dir, stem + ".geom");
+      converter + " " + FileWord(home, world) + " " + FileWord(dir, stem + ".geom");
   int status = RunCommand(command, true);
   // A geometry file left from an earlier conversion would otherwise be shown as if this one
   // had worked.
-  if (status != 0) fatal(1, "File %s.wrl could not be converted\n", stem.c_str());
+  if (status != 0) fatal(1, "File %s could not be converted\n", objName.c_str());
   objName = stem + ".geom";
   if (objFolder.isPrivate) return; // a compressed world: all of it is in the private folder
   std::string converted;
   {
     struct stat st;
     FilePtr f(OpenRegularFile(dir + "/" + stem + ".geom", st));
-    if (!f) fatal(1, "File %s.wrl could not be converted\n", stem.c_str());
+    if (!f) fatal(1, "File %s could not be converted\n", world.c_str());
     std::vector<char> bytes = ReadWholeFile(f.get(), kModule);
     converted.assign(bytes.begin(), bytes.end());
   }
@@ -425,13 +427,13 @@ void ConvertWorld() {
   if (beside && FileExistsAt(geom)) {
     if (!HoldsExactly(geom, converted)) {
       beside = false;
-      why = stem + ".geom is not the conversion of " + stem + ".wrl";
+      why = stem + ".geom is not the conversion of " + world;
     }
   } else if (beside) {
     for (const char *ext : {".aoff", ".pnorm", ".vnorm"})
       if (FileExistsAt(home + "/" + stem + ext)) {
         beside = false;
-        why = stem + ext + " belongs to no conversion of " + stem + ".wrl";
+        why = stem + ext + " belongs to no conversion of " + world;
         break;
       }
     if (beside && !AddNewFile(geom, converted, why)) {

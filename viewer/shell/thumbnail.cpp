@@ -23,6 +23,7 @@
 #include "viewer/readers/formatTable.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/shell/shell.h"
+#include "viewer/shell/sniffFormat.h"
 
 #include <algorithm>
 #include <atomic>
@@ -62,8 +63,9 @@ std::string Absolute(const std::string &path) {
 }
 
 // The child: the load and the drawing, its scratch use inside the scratch folder. Never returns.
-[[noreturn]] void RunChild(pid_t parent, const std::string &object, const std::string &scratch,
-                           long long fileBytes, int width, int height, int factor) {
+[[noreturn]] void RunChild(pid_t parent, const std::string &object, const std::string &name,
+                           const std::string &scratch, long long fileBytes, int width, int height,
+                           int factor) {
   int status = 0;
   try {
     // Its own process group, so that the parent can stop the commands it runs with it; and it
@@ -87,8 +89,18 @@ std::string Absolute(const std::string &path) {
     // Whatever the load puts into a temporary folder goes into ours, and is removed with it.
     setenv("TMPDIR", scratch.c_str(), 1);
     setenv("TMP_PATH", scratch.c_str(), 1);
-    std::string name = object.substr(object.rfind('/') + 1);
+    // A name the contents gave (a file manager's copy without its extension) is a link of that
+    // name in the scratch folder; otherwise the object is read where it lies.
     objName = object;
+    if (name != object.substr(object.rfind('/') + 1)) {
+      std::string dir = scratch + "/object";
+      if (mkdir(dir.c_str(), 0700) != 0 || symlink(object.c_str(), (dir + "/" + name).c_str()) != 0)
+        fatal(1, "Thumbnail: the scratch folder %s cannot be used: %s\n", scratch.c_str(),
+              std::strerror(errno));
+      objName = dir + "/" + name;
+    }
+    // A glTF file may name buffers of other stems: they are read where the object is.
+    gltfBufferFolder = object.substr(0, object.rfind('/') + 1);
     objFolder.named = true;
     SplitObjPath();
     objFolder.keepUntouched = true;
@@ -280,6 +292,8 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
     break;
   }
   std::string name = object.substr(object.rfind('/') + 1);
+  // A file manager's copy may keep only the last extension: the contents tell the format.
+  if (TypeFromName(name) == 0) name = NameFromContents(object, name);
   if (TypeFromName(name) == 0) fatal(1, "File %s extension is not supported\n", input.c_str());
 
   // Declared first, so that a signal is taken after the scratch folder has gone.
@@ -291,7 +305,7 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
   pid_t pid = fork();
   if (pid < 0) fatal(1, "Thumbnail: no process can be started: %s\n", std::strerror(errno));
   if (pid == 0)
-    RunChild(parent, object, scratch.path(), limits.megabytes << 20, width, height, factor);
+    RunChild(parent, object, name, scratch.path(), limits.megabytes << 20, width, height, factor);
   setpgid(pid, pid);
   Watched w = Watch(pid, limits);
   switch (w.outcome) {

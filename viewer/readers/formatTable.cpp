@@ -27,6 +27,10 @@ const FormatRow kFormats[] = {
      {7, "Viewperf Files (*.coor)", "*.coo*"}},
   {".3ds",      kType3DS,   "3DSReadObj",   Load3DSObject,   kCompleteNormalsFit, false,
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
+  {".gltf",     kTypeGLTF,  "GLTFReadObj",  LoadGLTFObject,  kCompleteNormalsFit, false,
+     {9, "glTF Files (*.gltf, *.glb)", "*.gltf* *.glb*"}},
+  {".glb",      kTypeGLTF,  "GLTFReadObj",  LoadGLTFObject,  kCompleteNormalsFit, false,
+     {0, nullptr, nullptr}},
 };
 // clang-format on
 const std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];

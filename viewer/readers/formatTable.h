@@ -18,6 +18,7 @@ enum ObjTypeCode {
   kTypeTPOLY = 17,
   kTypeVRML = 18,
   kTypeCOOR = 19,
+  kTypeGLTF = 21,
 };
 
 // What the load pipeline completes once a format's conversion has filled the Part; the vertex
@@ -32,7 +33,7 @@ enum Completion {
 struct DialogFilter {
   int rank;            // its place in the list (from 1); 0: the format has no entry
   const char *name;    // "Geom Files (*.geom)"
-  const char *pattern; // ends in "*", so that compressed objects are listed too
+  const char *pattern; // ends in "*", so that compressed objects are listed too; blanks part two
 };
 
 struct FormatRow {
@@ -69,3 +70,4 @@ void LoadPLYObject();   // readPLYObj
 void Load3DSObject();   // read3DSObj
 void LoadTPOLYObject(); // readTPOLYObj
 void LoadCOORObject();  // readCOORObj
+void LoadGLTFObject();  // readGLTFObj

@@ -49,7 +49,7 @@ std::size_t GltfSize(const GltfDoc &doc, const Json &object, const char *key,
                      std::size_t fallback, std::size_t limit, const std::string &where) {
   const Json *v = GltfMember(object, key);
   if (!v) return fallback;
-  if (!v->is_number_integer() || (v->is_number_integer() && !v->is_number_unsigned()))
+  if (!v->is_number_unsigned())
     GltfFail(doc, "%s.%s is not a whole number of at least 0", where.c_str(), key);
   uint64_t n = v->get<uint64_t>();
   if (n > limit)
@@ -66,7 +66,7 @@ long long GltfRef(const GltfDoc &doc, const Json &object, const char *key, std::
     GltfFail(doc, "%s.%s is not a whole number of at least 0", where.c_str(), key);
   uint64_t n = v->get<uint64_t>();
   if (n >= limit)
-    GltfFail(doc, "%s.%s refers to element %llu, but there are %zu", where.c_str(), key,
+    GltfFail(doc, "%s.%s refers to number %llu, but there are %zu", where.c_str(), key,
              static_cast<unsigned long long>(n), limit);
   return static_cast<long long>(n);
 }

@@ -14,6 +14,9 @@
 namespace {
 
 const char *const kModule = "readGLTFObj";
+static_assert(sizeof(Coord) == 3 * sizeof(float) && sizeof(Vector) == 3 * sizeof(float) &&
+                  sizeof(ColorRGB) == 3 * sizeof(float),
+              "the accessors' floats are read straight into the model's records");
 
 enum Mode { kPoints = 0, kLines, kLineLoop, kLineStrip, kTriangles, kStrip, kFan };
 
@@ -90,6 +93,7 @@ struct Prim {
   std::size_t vertices = 0, indexCount = 0, triangles = 0;
   bool hasMaterial = false;
   float material[3] = {1, 1, 1};
+  std::string where; // "meshes[m].primitives[p]"
 };
 
 // One drawing of a primitive: the node's transform to the scene.
@@ -122,6 +126,7 @@ private:
 
 void SceneReader::ReadPrim(const Json &p, Prim &prim, const std::string &where) {
   const std::size_t big = std::size_t(1) << 40;
+  prim.where = where;
   prim.mode = static_cast<int>(GltfSize(doc_, p, "mode", kTriangles, big, where));
   if (prim.mode > kFan) GltfFail(doc_, "%s.mode %d is not a glTF mode", where.c_str(), prim.mode);
   if (prim.mode < kTriangles) {
@@ -167,6 +172,7 @@ void SceneReader::ReadPrim(const Json &p, Prim &prim, const std::string &where) 
     ALLOC_OR_REPORT("GLTFDracoMesh", 1, kModule, prim.draco = std::make_unique<GLTFDracoMesh>());
     GLTFDecodeDraco(doc_, static_cast<std::size_t>(view), dp, dn, dc, pa.normalized, at,
                     *prim.draco);
+    prim.mode = kTriangles; // the compressed mesh holds whole triangles
     prim.vertices = prim.draco->points;
     prim.hasNormal = !prim.draco->normals.empty();
     prim.hasColor = !prim.draco->colors.empty();
@@ -275,7 +281,8 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
   const Prim &prim = *piece.prim;
   const Matrix &M = *piece.matrix;
   const std::size_t nv = prim.vertices;
-  float *pos = &scene.vertices[base].x;
+  // Coord and Vector are three floats: the accessors' floats go straight into them.
+  float *pos = reinterpret_cast<float *>(scene.vertices.data() + base);
   if (prim.draco)
     std::memcpy(pos, prim.draco->positions.data(), nv * 3 * sizeof(float));
   else
@@ -291,7 +298,7 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
       p[2] = static_cast<float>(m[2] * x + m[6] * y + m[10] * z + m[14]);
     }
     if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
-      GltfFail(doc_, "vertex %zu of a primitive is not at a finite position", i);
+      GltfFail(doc_, "%s: vertex %zu is not at a finite position", prim.where.c_str(), i);
   }
   // Normals turn with the inverse transpose, which is the cofactor matrix up to the
   // determinant's factor; a mirroring transform also turns the triangles' winding round.
@@ -303,7 +310,7 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
   const double det = m[0] * c[0] + m[4] * c[3] + m[8] * c[6];
   const bool flip = det < 0;
   if (!scene.vertex_normals.empty()) {
-    float *nrm = &scene.vertex_normals[base].x;
+    float *nrm = reinterpret_cast<float *>(scene.vertex_normals.data() + base);
     if (prim.draco)
       std::memcpy(nrm, prim.draco->normals.data(), nv * 3 * sizeof(float));
     else
@@ -327,9 +334,9 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
   const ColorRGB material{ToScreen(prim.material[0]), ToScreen(prim.material[1]),
                           ToScreen(prim.material[2])};
   if (!scene.vertex_colors.empty()) {
-    ColorRGB *col = &scene.vertex_colors[base];
+    ColorRGB *col = scene.vertex_colors.data() + base;
     if (prim.hasColor) {
-      float *f = &col->r;
+      float *f = reinterpret_cast<float *>(col);
       if (prim.draco)
         std::memcpy(f, prim.draco->colors.data(), nv * 3 * sizeof(float));
       else
@@ -365,7 +372,8 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
   }
   for (std::size_t i = 0; i < used; ++i)
     if (list[i] >= nv)
-      GltfFail(doc_, "a primitive uses vertex %u, but it has %zu", list[i], nv);
+      GltfFail(doc_, "%s: index %zu is %u, but the primitive has %zu vertices",
+               prim.where.c_str(), i, list[i], nv);
   if (prim.mode == kStrip) {
     for (std::size_t t = 0; t < prim.triangles; ++t) {
       tri[3 * t] = corners[t];
@@ -398,7 +406,10 @@ std::unique_ptr<GLTFScene> SceneReader::Read() {
 
   // The default scene, else the first; a file with none draws every node that has no parent.
   const Json &scenes = GltfArray(doc_, doc_.json, "scenes", "the file");
-  long long chosen = GltfRef(doc_, doc_.json, "scene", scenes.size(), "the file");
+  const Json *sceneJ = GltfMember(doc_.json, "scene");
+  if (sceneJ && (!sceneJ->is_number_unsigned() || sceneJ->get<uint64_t>() >= scenes.size()))
+    GltfFail(doc_, "the default scene is not one of the file's %zu scenes", scenes.size());
+  long long chosen = sceneJ ? static_cast<long long>(sceneJ->get<uint64_t>()) : -1;
   if (chosen < 0 && !scenes.empty()) chosen = 0;
   std::vector<std::size_t> roots;
   if (chosen >= 0) {

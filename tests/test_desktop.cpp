@@ -92,7 +92,8 @@ std::vector<std::string> ExecCommand(const std::string &exec, const std::string 
   return words;
 }
 
-const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds"};
+const char kDatabaseTypes[][24] = {"model/stl", "model/vrml", "image/x-3ds", "model/gltf+json",
+                                   "model/gltf-binary"};
 
 // One small object of each kind, with the type a desktop should give it.
 struct SampleFile {
@@ -121,6 +122,8 @@ std::vector<SampleFile> SampleFiles() {
       {"tri.stl", "solid tri\nendsolid tri\n", "model/stl"},
       {"scene.wrl", "#VRML V2.0 utf8\n", "model/vrml"},
       {"box.3ds", std::string("MM\x06\0\0\0", 6), "image/x-3ds"},
+      {"scene.gltf", "{\"asset\": {\"version\": \"2.0\"}}", "model/gltf+json"},
+      {"scene.glb", std::string("glTF\x02\0\0\0\x0c\0\0\0", 12), "model/gltf-binary"},
   };
 }
 
@@ -147,7 +150,7 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
     rows.push_back({s.name, s.type});
   }
   // Compressed objects get the compressed type of their format; other archives stay archives.
-  for (const char *name : {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds"}) {
+  for (const char *name : {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "scene.glb"}) {
     std::string f = files.file(name);
     ASSERT_EQ(RunProgram({"sh", "-c", "gzip -c \"$1\" >\"$1.gz\" && compress -c \"$1\" >\"$1.Z\"",
                           "sh", f})
@@ -160,7 +163,9 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
                            {"cube.geom.Z", "model/x-aoff-compress"},
                            {"tri.stl.gz", "model/x-stl-gzip"},
                            {"scene.wrl.Z", "model/x-vrml-compress"},
-                           {"box.3ds.gz", "model/x-3ds-gzip"}});
+                           {"box.3ds.gz", "model/x-3ds-gzip"},
+                           {"scene.glb.gz", "model/x-gltf-binary-gzip"},
+                           {"scene.glb.Z", "model/x-gltf-binary-compress"}});
   ASSERT_EQ(RunProgram({"cp", files.file("tri.off.gz"), files.file("notes.gz")}).status, 0);
   rows.push_back({"notes.gz", "application/gzip"});
 

@@ -189,6 +189,10 @@ static void ReadBufferFile(const GltfDoc &doc, const std::string &uri, std::size
   std::string path = doc.dir + relative;
   struct stat st;
   FilePtr f(OpenRegularFile(path, st));
+  if (!f && !doc.otherDir.empty()) {
+    f.reset(OpenRegularFile(doc.otherDir + relative, st));
+    if (f) path = doc.otherDir + relative;
+  }
   if (!f) GltfFail(doc, "%s: cannot read %s", where.c_str(), path.c_str());
   if (static_cast<unsigned long long>(st.st_size) < length)
     GltfFail(doc, "%s: %s holds %lld bytes, but the buffer is %zu bytes long", where.c_str(),

@@ -22,6 +22,7 @@ struct GltfBytes {
 struct GltfDoc {
   std::string name; // the file, as messages name it
   std::string dir;  // the folder relative URIs start from ("" for the current one; ends in '/')
+  std::string otherDir; // where they are looked for next ("": nowhere)
   bool external = true; // buffers may be read from files beside the object (off for fuzzing)
   Json json;
   std::vector<GltfBytes> buffers; // data null: the buffer has no bytes of its own

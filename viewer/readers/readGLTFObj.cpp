@@ -471,12 +471,15 @@ std::unique_ptr<GLTFScene> SceneReader::Read() {
 
 } // namespace
 
+std::string gltfBufferFolder;
+
 std::unique_ptr<GLTFScene> GLTFReadBuffer(const unsigned char *data, std::size_t size,
                                           const std::string &name, const std::string &dir,
                                           bool external) {
   GltfDoc doc;
   doc.name = name;
   doc.dir = dir;
+  if (gltfBufferFolder != dir) doc.otherDir = gltfBufferFolder;
   doc.external = external;
   if (size == 0) GltfFail(doc, "the file is empty");
   GltfOpen(doc, data, size);

@@ -24,6 +24,10 @@ struct GLTFScene {
 std::unique_ptr<GLTFScene> GLTFReadBuffer(const unsigned char *data, std::size_t size,
                                           const std::string &name, const std::string &dir,
                                           bool external = true);
+// A second folder (ends in '/') where buffers named relative to the file are looked for when the
+// file's own folder lacks them: the thumbnailer reads a copy of the object in a scratch folder,
+// and the buffers of other names stay where the object is.
+extern std::string gltfBufferFolder;
 // Finds objName along OBJ_PATH and reads it with its buffers.
 std::unique_ptr<GLTFScene> GLTFReadObj();
 // Moves the scene's arrays into the Shape's Part.

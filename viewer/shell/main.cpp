@@ -149,6 +149,8 @@ const HelpRow kHelp[] = {
     {nullptr, "       %s [--size N] --thumbnail object picture.png"},
     {nullptr, "       %s --help | --version"},
     {nullptr, "Shows one 3D polygonal object in a window; without -in, a dialog asks for it."},
+    {nullptr, "Objects by their extension, also compressed (.gz, .Z):"},
+    {nullptr, "%F"},
     {nullptr, ""},
     {nullptr, "Options:"},
     {"-in object", "the object: a name along OBJ_PATH, or a full path"},
@@ -189,6 +191,13 @@ static void PrintHelp(const char *program) {
       std::string line = row.text;
       std::size_t at = line.find("%s");
       if (at != std::string::npos) line.replace(at, 2, program);
+      // The extensions of the table of formats that have a reader.
+      if (line == "%F") {
+        line.clear();
+        for (const FormatRow &format : Formats())
+          if (format.load || format.converted) line += std::string(" ") + format.extension;
+        line = " " + line;
+      }
       std::printf("%s\n", line.c_str());
     } else if (std::strlen(row.term) + 4 > std::size_t(column)) {
       std::printf("  %s\n%*s%s\n", row.term, column, "", row.text);

@@ -16,6 +16,7 @@
 #include "base/signals.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/object.h"
+#include "viewer/readers/readGLTFObj.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
@@ -190,6 +191,8 @@ private:
     setenv("TMPDIR", scratch.c_str(), 1);
     setenv("TMP_PATH", scratch.c_str(), 1);
     CopyObjectFiles(object, dir);
+    // A glTF file may name buffers of other stems: they are read where the object is.
+    gltfBufferFolder = object.substr(0, object.rfind('/') + 1);
     std::string name = object.substr(object.rfind('/') + 1);
     objName = dir + "/" + name;
     objFolder.named = true;

@@ -28,8 +28,8 @@ struct GltfBuilder {
   }
   std::size_t Accessor(std::size_t view, int component, std::size_t count, const char *type,
                        bool normalized = false, std::size_t offset = 0) {
-    nlohmann::json a = {{"bufferView", view}, {"componentType", component}, {"count", count},
-                        {"type", type}};
+    nlohmann::json a = {
+        {"bufferView", view}, {"componentType", component}, {"count", count}, {"type", type}};
     if (normalized) a["normalized"] = true;
     if (offset) a["byteOffset"] = offset;
     j["accessors"].push_back(a);

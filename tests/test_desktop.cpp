@@ -150,7 +150,8 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
     rows.push_back({s.name, s.type});
   }
   // Compressed objects get the compressed type of their format; other archives stay archives.
-  for (const char *name : {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "scene.glb"}) {
+  for (const char *name :
+       {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "scene.glb"}) {
     std::string f = files.file(name);
     ASSERT_EQ(RunProgram({"sh", "-c", "gzip -c \"$1\" >\"$1.gz\" && compress -c \"$1\" >\"$1.Z\"",
                           "sh", f})

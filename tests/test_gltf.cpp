@@ -21,7 +21,9 @@ std::unique_ptr<GLTFScene> Read(const std::string &bytes, const std::string &dir
 std::string Refusal(const std::string &bytes, const std::string &dir = "") {
   int status = 0;
   std::string m = FatalMessage([&] { Read(bytes, dir); }, &status);
-  if (!m.empty()) EXPECT_EQ(status, 1) << m;
+  if (!m.empty()) {
+    EXPECT_EQ(status, 1) << m;
+  }
   return m;
 }
 
@@ -95,24 +97,34 @@ TEST(GltfAccessors, AnythingOutsideItsBytesIsRefused) {
     const char *message;
   } cases[] = {
       {[](json &j) { j["accessors"][0]["count"] = 4; }, "accessors[0]: 4 elements of 12 bytes"},
-      {[](json &j) { j["accessors"][0]["count"] = 1ull << 62; }, "count is 4611686018427387904, beyond"},
+      {[](json &j) { j["accessors"][0]["count"] = 1ull << 62; },
+       "count is 4611686018427387904, beyond"},
       {[](json &j) { j["accessors"][0]["count"] = 1ull << 60; }, "do not fit"},
       {[](json &j) { j["accessors"][0]["byteOffset"] = 4; }, "do not fit"},
       {[](json &j) { j["bufferViews"][0]["byteOffset"] = 40; }, "reaches past the end of buffer 0"},
       {[](json &j) { j["bufferViews"][0]["byteLength"] = 1ull << 61; }, "reaches past the end"},
       {[](json &j) { j["accessors"][0]["bufferView"] = 7; }, "refers to number 7, but there are 2"},
-      {[](json &j) { j["accessors"][0].erase("bufferView"), j["accessors"][0]["count"] = 1ull << 40; },
+      {[](json &j) {
+         j["accessors"][0].erase("bufferView"), j["accessors"][0]["count"] = 1ull << 40;
+       },
        "has no buffer view and a count of"},
       {[](json &j) { j["accessors"][0]["componentType"] = 5124; }, "is not a glTF type"},
       {[](json &j) { j["accessors"][0]["type"] = "VEC7"; }, "is not a glTF element type"},
-      {[](json &j) { j["accessors"][1]["componentType"] = 5122; }, "holds indices, but not as unsigned"},
+      {[](json &j) { j["accessors"][1]["componentType"] = 5122; },
+       "holds indices, but not as unsigned"},
       {[](json &j) { j["meshes"][0]["primitives"][0]["mode"] = 9; }, "mode 9 is not a glTF mode"},
-      {[](json &j) { j["meshes"][0]["primitives"] = "all"; }, "meshes[0].primitives is not an array"},
+      {[](json &j) { j["meshes"][0]["primitives"] = "all"; },
+       "meshes[0].primitives is not an array"},
       {[](json &j) { j["nodes"][0]["children"] = {0}; }, "node 0 is its own ancestor (a cycle)"},
-      {[](json &j) { j["nodes"][0]["children"] = {1, 1}, j["nodes"].push_back(json::object()); },
+      {[](json &j) {
+         j["nodes"][0]["children"] = {1, 1}, j["nodes"].push_back(json::object());
+       },
        "node 1 has more than one parent"},
       {[](json &j) { j["nodes"][0]["children"] = {5}; }, "children holds a reference to no node"},
-      {[](json &j) { j["nodes"][0]["matrix"] = {1, 2}; }, "matrix is not an array of 16 numbers"},
+      {[](json &j) {
+         j["nodes"][0]["matrix"] = {1, 2};
+       },
+       "matrix is not an array of 16 numbers"},
       {[](json &j) { j["scene"] = 1; }, "the default scene is not one of the file's 1 scenes"},
       {[](json &j) {
          j["accessors"][0]["sparse"] = {{"count", 4},
@@ -136,7 +148,8 @@ TEST(GltfAccessors, AnythingOutsideItsBytesIsRefused) {
   }
   GltfBuilder g = Triangle();
   g.bin.replace(36, 2, std::string("\x03\x00", 2));
-  EXPECT_NE(Refusal(g.Glb()).find("meshes[0].primitives[0]: index 0 is 3, but the primitive has 3 vertices"),
+  EXPECT_NE(Refusal(g.Glb()).find(
+                "meshes[0].primitives[0]: index 0 is 3, but the primitive has 3 vertices"),
             std::string::npos);
 }
 
@@ -148,7 +161,7 @@ TEST(GltfScene, TransformsComposeDownTheTreeAndEveryInstanceIsDrawn) {
   g.Node({{"mesh", 0}, {"scale", {2, 2, 2}}});
   g.Node({{"mesh", 0}, {"matrix", {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 5, 0, 1}}});
   g.Node({{"rotation", {0, 0, s, s}}, {"children", {4}}}); // 90 degrees about z
-  g.Node({{"mesh", 0}, {"scale", {-1, 1, 1}}});             // mirrored: the winding turns
+  g.Node({{"mesh", 0}, {"scale", {-1, 1, 1}}});            // mirrored: the winding turns
   std::unique_ptr<GLTFScene> scene = Read(g.Glb());
   ASSERT_EQ(scene->vertices.size(), 9u);
   ASSERT_EQ(scene->triangles, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 8, 7}));
@@ -183,8 +196,7 @@ TEST(GltfScene, StripsFansIndexTypesAndUnindexedPrimitivesBecomeTriangles) {
     const std::vector<uint32_t> corners{0, 1, 2, 3, 4, 0};
     if (c.component == 5121)
       idx = long(g.Accessor(g.View(std::string("\0\1\2\3\4\0", 6)), 5121, 6, "SCALAR"));
-    if (c.component == 5123)
-      idx = long(g.Indices({0, 1, 2, 3, 4, 0}));
+    if (c.component == 5123) idx = long(g.Indices({0, 1, 2, 3, 4, 0}));
     if (c.component == 5125)
       idx = long(g.Accessor(g.View(GltfBuilder::Bytes(corners)), 5125, 6, "SCALAR"));
     g.Mesh(pos, idx, c.mode);
@@ -242,16 +254,17 @@ TEST(GltfColours, VertexColoursElseMaterialColoursAsTheScreenShowsThem) {
   EXPECT_FLOAT_EQ(scene->triangle_colors[1].g, 1); // no material: white
   EXPECT_TRUE(scene->vertex_colors.empty());
 
-  std::size_t col = g.Accessor(g.View(std::string("\xff\x00\x00\xff\x00\xff\x00\xff\x00\x00\x00\xff", 12)),
-                               5121, 3, "VEC4", true);
+  std::size_t col =
+      g.Accessor(g.View(std::string("\xff\x00\x00\xff\x00\xff\x00\xff\x00\x00\x00\xff", 12)), 5121,
+                 3, "VEC4", true);
   g.j["meshes"][0]["primitives"][0]["attributes"]["COLOR_0"] = col;
   scene = Read(g.Glb());
   ASSERT_EQ(scene->vertex_colors.size(), 6u);
   EXPECT_TRUE(scene->triangle_colors.empty());
-  EXPECT_FLOAT_EQ(scene->vertex_colors[0].r, 1);                   // red times the factor
-  EXPECT_NEAR(scene->vertex_colors[1].g, 0.7354, 1e-3);            // green times 0.5
-  EXPECT_FLOAT_EQ(scene->vertex_colors[2].b, 0);                   // blue times 0
-  EXPECT_FLOAT_EQ(scene->vertex_colors[4].r, 1);                   // the other mesh: white
+  EXPECT_FLOAT_EQ(scene->vertex_colors[0].r, 1);        // red times the factor
+  EXPECT_NEAR(scene->vertex_colors[1].g, 0.7354, 1e-3); // green times 0.5
+  EXPECT_FLOAT_EQ(scene->vertex_colors[2].b, 0);        // blue times 0
+  EXPECT_FLOAT_EQ(scene->vertex_colors[4].r, 1);        // the other mesh: white
 }
 
 TEST(GltfFiles, ExternalBuffersAreReadRelativeToTheFileWithTheirNamesDecoded) {
@@ -266,10 +279,12 @@ TEST(GltfFiles, ExternalBuffersAreReadRelativeToTheFileWithTheirNamesDecoded) {
   EXPECT_NE(Refusal(g.j.dump(), dir.path() + "/").find("holds 42 bytes, but the buffer is 100"),
             std::string::npos);
   g.j["buffers"][0]["uri"] = "gone.bin";
-  EXPECT_NE(Refusal(g.j.dump(), dir.path() + "/").find("buffers[0]: cannot read " + dir.path() + "/gone.bin"),
+  EXPECT_NE(Refusal(g.j.dump(), dir.path() + "/")
+                .find("buffers[0]: cannot read " + dir.path() + "/gone.bin"),
             std::string::npos);
   g.j["buffers"][0]["uri"] = "/etc/hostname";
-  EXPECT_NE(Refusal(g.j.dump(), dir.path() + "/").find("is not relative to the file"), std::string::npos);
+  EXPECT_NE(Refusal(g.j.dump(), dir.path() + "/").find("is not relative to the file"),
+            std::string::npos);
   g.j["buffers"][0]["uri"] = "file:///etc/hostname";
   EXPECT_NE(Refusal(g.j.dump(), dir.path() + "/").find("scheme \"file\""), std::string::npos);
   // The text form with its buffer inline.
@@ -288,7 +303,8 @@ TEST(GltfFiles, PointsAndLinesAndTexturesAreReadPastWithOneWarningEach) {
   EXPECT_EQ(scene->triangles.size(), 3u);
   std::string added = RecentWarnings();
   EXPECT_NE(added.find("GLTFReadObj: t.glb: 3 point and line primitives are not drawn\n"),
-            std::string::npos) << added;
+            std::string::npos)
+      << added;
   EXPECT_NE(added.find("GLTFReadObj: t.glb: textures are not drawn\n"), std::string::npos);
 }
 
@@ -302,8 +318,8 @@ TEST(GltfMeshopt, CompressedViewsDecodeAndLyingCountsAreRefused) {
 
   GltfBuilder g;
   std::size_t vView = g.View(GltfBuilder::Bytes(vb)), iView = g.View(GltfBuilder::Bytes(ib));
-  auto compressed = [&](std::size_t from, std::size_t length, std::size_t stride,
-                        std::size_t count, const char *mode) {
+  auto compressed = [&](std::size_t from, std::size_t length, std::size_t stride, std::size_t count,
+                        const char *mode) {
     json ext = g.j["bufferViews"][from];
     ext.erase("byteStride");
     ext["byteStride"] = stride;
@@ -323,8 +339,9 @@ TEST(GltfMeshopt, CompressedViewsDecodeAndLyingCountsAreRefused) {
   // The fallback buffer holds no bytes of its own.
   std::string glb = g.Glb();
   json doc = g.j;
-  doc["buffers"] = {{{"byteLength", g.bin.size()}, {"uri", "data:;base64," + GltfBuilder::Base64(g.bin)}},
-                    {{"byteLength", 60}, {"extensions", {{"EXT_meshopt_compression", {{"fallback", true}}}}}}};
+  doc["buffers"] = {
+      {{"byteLength", g.bin.size()}, {"uri", "data:;base64," + GltfBuilder::Base64(g.bin)}},
+      {{"byteLength", 60}, {"extensions", {{"EXT_meshopt_compression", {{"fallback", true}}}}}}};
   std::unique_ptr<GLTFScene> scene = Read(doc.dump());
   ASSERT_EQ(scene->vertices.size(), 4u);
   ExpectAt(scene->vertices[3], 1, 1, 0, "decoded");
@@ -397,6 +414,29 @@ TEST(GltfRealWorld, EveryFileLoadsWithItsCountsAndEveryBrokenOneIsRefused) {
     std::string m = Refusal(ReadFile(path), path.substr(0, path.rfind('/') + 1));
     EXPECT_NE(m.find(b.message), std::string::npos) << b.file << ": " << m;
   }
+}
+
+} // namespace
+
+namespace {
+
+// The cube of the fuzz seeds, compressed by the Draco library.
+TEST(GltfDraco, CompressedMeshesDecodeAndLyingHeadersAreRefused) {
+  std::string glb = ReadFile(SourcePath("fuzz/corpus/gltf/draco_cube.glb"));
+  std::unique_ptr<GLTFScene> scene = Read(glb);
+  EXPECT_EQ(scene->vertices.size(), 8u);
+  EXPECT_EQ(scene->triangles.size(), 36u);
+  std::size_t at = glb.find("DRACO");
+  ASSERT_NE(at, std::string::npos);
+  // The header's vertex and face counts, 8 and 12, become a claim of 16383 vertices.
+  std::string lying = glb;
+  ASSERT_EQ(lying.substr(at + 12, 2), "\x08\x0c");
+  lying.replace(at + 12, 2, "\xff\x7f");
+  std::string m = Refusal(lying);
+  EXPECT_NE(m.find("the compressed mesh claims"), std::string::npos) << m;
+  std::string cut = glb;
+  cut.replace(at + 20, 30, std::string(30, '\0'));
+  EXPECT_NE(Refusal(cut).find("the compressed mesh does not decode"), std::string::npos);
 }
 
 } // namespace

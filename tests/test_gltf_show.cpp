@@ -101,9 +101,9 @@ TEST(GltfShow, ThumbnailsReadBuffersOfOtherNamesBesideTheObject) {
   dir.write("data/square buffer.bin", g.bin);
   g.j["buffers"] = {{{"byteLength", g.bin.size()}, {"uri", "data/square%20buffer.bin"}}};
   dir.write("square.gltf", g.j.dump());
-  RunResult r = RunMirandel({"--size", "64", "--thumbnail", dir.file("square.gltf"),
-                             dir.file("square.png")},
-                            {Unset("DISPLAY"), Unset("OBJ_PATH")});
+  RunResult r =
+      RunMirandel({"--size", "64", "--thumbnail", dir.file("square.gltf"), dir.file("square.png")},
+                  {Unset("DISPLAY"), Unset("OBJ_PATH")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadPng(dir.file("square.png")).width, 64);
 }

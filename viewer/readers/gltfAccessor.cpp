@@ -59,10 +59,12 @@ static GltfBytes DecodeMeshopt(GltfDoc &doc, const Json &ext, std::size_t viewLe
   ALLOC_ARRAY(*out, viewLength, "unsigned char", kModule);
   int rc = -1;
   if (mode == "ATTRIBUTES") {
-    if (stride % 4 != 0) GltfFail(doc, "%s: attribute stride %zu is not a multiple of 4", at.c_str(), stride);
+    if (stride % 4 != 0)
+      GltfFail(doc, "%s: attribute stride %zu is not a multiple of 4", at.c_str(), stride);
     rc = meshopt_decodeVertexBuffer(out->data(), count, stride, in.data, in.size);
     if (rc == 0 && filter == "OCTAHEDRAL") {
-      if (stride != 4 && stride != 8) GltfFail(doc, "%s: octahedral stride %zu", at.c_str(), stride);
+      if (stride != 4 && stride != 8)
+        GltfFail(doc, "%s: octahedral stride %zu", at.c_str(), stride);
       meshopt_decodeFilterOct(out->data(), count, stride);
     } else if (rc == 0 && filter == "QUATERNION") {
       if (stride != 8) GltfFail(doc, "%s: quaternion stride %zu", at.c_str(), stride);
@@ -75,7 +77,8 @@ static GltfBytes DecodeMeshopt(GltfDoc &doc, const Json &ext, std::size_t viewLe
   } else if (mode == "TRIANGLES" || mode == "INDICES") {
     if (stride != 2 && stride != 4) GltfFail(doc, "%s: index stride %zu", at.c_str(), stride);
     if (mode == "TRIANGLES") {
-      if (count % 3 != 0) GltfFail(doc, "%s: %zu indices are not whole triangles", at.c_str(), count);
+      if (count % 3 != 0)
+        GltfFail(doc, "%s: %zu indices are not whole triangles", at.c_str(), count);
       rc = meshopt_decodeIndexBuffer(out->data(), count, stride, in.data, in.size);
     } else {
       rc = meshopt_decodeIndexSequence(out->data(), count, stride, in.data, in.size);
@@ -121,12 +124,16 @@ std::size_t GltfViewStride(GltfDoc &doc, std::size_t view, const std::string &wh
 std::size_t GltfComponentSize(int component) {
   switch (component) {
   case kGltfByte:
-  case kGltfUnsignedByte: return 1;
+  case kGltfUnsignedByte:
+    return 1;
   case kGltfShort:
-  case kGltfUnsignedShort: return 2;
+  case kGltfUnsignedShort:
+    return 2;
   case kGltfUnsignedInt:
-  case kGltfFloat: return 4;
-  default: return 0;
+  case kGltfFloat:
+    return 4;
+  default:
+    return 0;
   }
 }
 
@@ -142,15 +149,14 @@ static int ComponentsOf(const std::string &type) {
 }
 
 // `count` elements of `size` bytes, `stride` apart, from `offset` in the view: all inside it.
-static GltfBytes Elements(const GltfDoc &doc, GltfBytes view, std::size_t offset,
-                          std::size_t count, std::size_t size, std::size_t stride,
-                          const std::string &where) {
+static GltfBytes Elements(const GltfDoc &doc, GltfBytes view, std::size_t offset, std::size_t count,
+                          std::size_t size, std::size_t stride, const std::string &where) {
   if (offset > view.size)
-    GltfFail(doc, "%s begins at byte %zu of a view of %zu bytes", where.c_str(), offset,
-             view.size);
+    GltfFail(doc, "%s begins at byte %zu of a view of %zu bytes", where.c_str(), offset, view.size);
   std::size_t room = view.size - offset;
   if (count > 0 && (room < size || (count - 1) > (room - size) / stride))
-    GltfFail(doc, "%s: %zu elements of %zu bytes, %zu apart, do not fit in the %zu bytes of its view",
+    GltfFail(doc,
+             "%s: %zu elements of %zu bytes, %zu apart, do not fit in the %zu bytes of its view",
              where.c_str(), count, size, stride, room);
   return GltfBytes{view.data + offset, room};
 }
@@ -167,7 +173,8 @@ GltfAccessor GltfGetAccessor(GltfDoc &doc, std::size_t index, const std::string 
   const std::size_t big = std::numeric_limits<std::size_t>::max() / 4;
   a.component = static_cast<int>(GltfSize(doc, j, "componentType", 0, 1u << 20, name));
   std::size_t csize = GltfComponentSize(a.component);
-  if (csize == 0) GltfFail(doc, "%s.componentType %d is not a glTF type", name.c_str(), a.component);
+  if (csize == 0)
+    GltfFail(doc, "%s.componentType %d is not a glTF type", name.c_str(), a.component);
   const Json *norm = GltfMember(j, "normalized");
   a.normalized = norm && norm->is_boolean() && norm->get<bool>();
   a.count = GltfSize(doc, j, "count", 0, big, name);
@@ -209,8 +216,8 @@ GltfAccessor GltfGetAccessor(GltfDoc &doc, std::size_t index, const std::string 
     GltfBytes vb = GltfView(doc, static_cast<std::size_t>(vv), at);
     a.sparseIndices = Elements(doc, ib, GltfSize(doc, *ind, "byteOffset", 0, big, at),
                                a.sparseCount, isize, isize, at + ".indices");
-    a.sparseValues = Elements(doc, vb, GltfSize(doc, *val, "byteOffset", 0, big, at),
-                              a.sparseCount, a.elementSize, a.elementSize, at + ".values");
+    a.sparseValues = Elements(doc, vb, GltfSize(doc, *val, "byteOffset", 0, big, at), a.sparseCount,
+                              a.elementSize, a.elementSize, at + ".values");
   }
   return a;
 }
@@ -222,11 +229,21 @@ template <class T> static T Load(const unsigned char *p) {
 }
 
 template <class T> static float Normalize(T v);
-template <> float Normalize(int8_t v) { return v < -127 ? -1.0f : v / 127.0f; }
-template <> float Normalize(uint8_t v) { return v / 255.0f; }
-template <> float Normalize(int16_t v) { return v < -32767 ? -1.0f : v / 32767.0f; }
-template <> float Normalize(uint16_t v) { return v / 65535.0f; }
-template <> float Normalize(uint32_t v) { return static_cast<float>(v / 4294967295.0); }
+template <> float Normalize(int8_t v) {
+  return v < -127 ? -1.0f : v / 127.0f;
+}
+template <> float Normalize(uint8_t v) {
+  return v / 255.0f;
+}
+template <> float Normalize(int16_t v) {
+  return v < -32767 ? -1.0f : v / 32767.0f;
+}
+template <> float Normalize(uint16_t v) {
+  return v / 65535.0f;
+}
+template <> float Normalize(uint32_t v) {
+  return static_cast<float>(v / 4294967295.0);
+}
 
 template <class T>
 static void ReadElements(const unsigned char *base, std::size_t count, std::size_t stride,
@@ -258,24 +275,39 @@ void ReadElements<float>(const unsigned char *base, std::size_t count, std::size
   }
 }
 
-static void ReadAny(int component, const unsigned char *base, std::size_t count,
-                    std::size_t stride, int components, bool normalized, int want, float *out) {
+static void ReadAny(int component, const unsigned char *base, std::size_t count, std::size_t stride,
+                    int components, bool normalized, int want, float *out) {
   switch (component) {
-  case kGltfByte: ReadElements<int8_t>(base, count, stride, components, normalized, want, out); break;
-  case kGltfUnsignedByte: ReadElements<uint8_t>(base, count, stride, components, normalized, want, out); break;
-  case kGltfShort: ReadElements<int16_t>(base, count, stride, components, normalized, want, out); break;
-  case kGltfUnsignedShort: ReadElements<uint16_t>(base, count, stride, components, normalized, want, out); break;
-  case kGltfUnsignedInt: ReadElements<uint32_t>(base, count, stride, components, normalized, want, out); break;
-  default: ReadElements<float>(base, count, stride, components, normalized, want, out); break;
+  case kGltfByte:
+    ReadElements<int8_t>(base, count, stride, components, normalized, want, out);
+    break;
+  case kGltfUnsignedByte:
+    ReadElements<uint8_t>(base, count, stride, components, normalized, want, out);
+    break;
+  case kGltfShort:
+    ReadElements<int16_t>(base, count, stride, components, normalized, want, out);
+    break;
+  case kGltfUnsignedShort:
+    ReadElements<uint16_t>(base, count, stride, components, normalized, want, out);
+    break;
+  case kGltfUnsignedInt:
+    ReadElements<uint32_t>(base, count, stride, components, normalized, want, out);
+    break;
+  default:
+    ReadElements<float>(base, count, stride, components, normalized, want, out);
+    break;
   }
 }
 
 static std::size_t SparseIndex(const GltfAccessor &a, std::size_t k) {
   const unsigned char *p = a.sparseIndices.data;
   switch (a.sparseIndexComponent) {
-  case kGltfUnsignedByte: return p[k];
-  case kGltfUnsignedShort: return Load<uint16_t>(p + 2 * k);
-  default: return Load<uint32_t>(p + 4 * k);
+  case kGltfUnsignedByte:
+    return p[k];
+  case kGltfUnsignedShort:
+    return Load<uint16_t>(p + 2 * k);
+  default:
+    return Load<uint32_t>(p + 4 * k);
   }
 }
 

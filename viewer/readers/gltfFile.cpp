@@ -45,8 +45,8 @@ const Json &GltfObject(const GltfDoc &doc, const Json &array, std::size_t i,
   return v;
 }
 
-std::size_t GltfSize(const GltfDoc &doc, const Json &object, const char *key,
-                     std::size_t fallback, std::size_t limit, const std::string &where) {
+std::size_t GltfSize(const GltfDoc &doc, const Json &object, const char *key, std::size_t fallback,
+                     std::size_t limit, const std::string &where) {
   const Json *v = GltfMember(object, key);
   if (!v) return fallback;
   if (!v->is_number_unsigned())
@@ -208,9 +208,9 @@ static uint32_t Le32(const unsigned char *p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-static const uint32_t kGlbMagic = 0x46546C67;     // "glTF"
-static const uint32_t kChunkJson = 0x4E4F534A;    // "JSON"
-static const uint32_t kChunkBin = 0x004E4942;     // "BIN\0"
+static const uint32_t kGlbMagic = 0x46546C67;  // "glTF"
+static const uint32_t kChunkJson = 0x4E4F534A; // "JSON"
+static const uint32_t kChunkBin = 0x004E4942;  // "BIN\0"
 
 static void ParseJson(GltfDoc &doc, const unsigned char *text, std::size_t size) {
   try {
@@ -240,8 +240,8 @@ static void ReadBuffers(GltfDoc &doc, GltfBytes bin) {
       // fallback of compressed views).
       if (i == 0 && bin.data) {
         if (bin.size < length)
-          GltfFail(doc, "%s is %zu bytes long, but the BIN chunk holds %zu", where.c_str(),
-                   length, bin.size);
+          GltfFail(doc, "%s is %zu bytes long, but the BIN chunk holds %zu", where.c_str(), length,
+                   bin.size);
         doc.buffers[i] = GltfBytes{bin.data, length};
       }
       continue;
@@ -274,7 +274,8 @@ void GltfOpen(GltfDoc &doc, const unsigned char *data, std::size_t size) {
   doc.inputBytes = size;
   GltfBytes bin;
   if (size >= 4 && Le32(data) == kGlbMagic) {
-    if (size < 12) GltfFail(doc, "the binary file is %zu bytes long, too short for its header", size);
+    if (size < 12)
+      GltfFail(doc, "the binary file is %zu bytes long, too short for its header", size);
     uint32_t version = Le32(data + 4), length = Le32(data + 8);
     if (version != 2) GltfFail(doc, "the binary file is of version %u, not 2", version);
     if (length > size)
@@ -282,8 +283,7 @@ void GltfOpen(GltfDoc &doc, const unsigned char *data, std::size_t size) {
     std::size_t at = 12;
     bool json = false;
     while (at < length) {
-      if (length - at < 8)
-        GltfFail(doc, "the chunk header at byte %zu is cut short", at);
+      if (length - at < 8) GltfFail(doc, "the chunk header at byte %zu is cut short", at);
       uint32_t chunkLength = Le32(data + at), type = Le32(data + at + 4);
       at += 8;
       if (chunkLength > length - at)

@@ -20,8 +20,8 @@ struct GltfBytes {
 };
 
 struct GltfDoc {
-  std::string name; // the file, as messages name it
-  std::string dir;  // the folder relative URIs start from ("" for the current one; ends in '/')
+  std::string name;     // the file, as messages name it
+  std::string dir;      // the folder relative URIs start from ("" for the current one; ends in '/')
   std::string otherDir; // where they are looked for next ("": nowhere)
   bool external = true; // buffers may be read from files beside the object (off for fuzzing)
   Json json;
@@ -49,8 +49,8 @@ const Json &GltfArray(const GltfDoc &doc, const Json &object, const char *key,
 const Json &GltfObject(const GltfDoc &doc, const Json &array, std::size_t i,
                        const std::string &where); // array[i], which must be an object
 // An unsigned integer member: `fallback` when absent; at most `limit`.
-std::size_t GltfSize(const GltfDoc &doc, const Json &object, const char *key,
-                     std::size_t fallback, std::size_t limit, const std::string &where);
+std::size_t GltfSize(const GltfDoc &doc, const Json &object, const char *key, std::size_t fallback,
+                     std::size_t limit, const std::string &where);
 // A reference to element `limit`-1 at most of some array; -1 when absent.
 long long GltfRef(const GltfDoc &doc, const Json &object, const char *key, std::size_t limit,
                   const std::string &where);

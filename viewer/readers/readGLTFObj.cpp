@@ -72,9 +72,9 @@ Matrix NodeMatrix(const GltfDoc &doc, const Json &node, const std::string &where
   if (len > 0)
     for (double &c : q) c /= len;
   const double x = q[0], y = q[1], z = q[2], w = q[3];
-  const double r[9] = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w), 2 * (x * z - y * w),
-                       2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w),
-                       2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y)};
+  const double r[9] = {1 - 2 * (y * y + z * z), 2 * (x * y + z * w),     2 * (x * z - y * w),
+                       2 * (x * y - z * w),     1 - 2 * (x * x + z * z), 2 * (y * z + x * w),
+                       2 * (x * z + y * w),     2 * (y * z - x * w),     1 - 2 * (x * x + y * y)};
   for (int c = 0; c < 3; ++c)
     for (int row = 0; row < 3; ++row) m.m[c * 4 + row] = r[c * 3 + row] * s[c];
   m.m[12] = t[0];
@@ -302,11 +302,10 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
   }
   // Normals turn with the inverse transpose, which is the cofactor matrix up to the
   // determinant's factor; a mirroring transform also turns the triangles' winding round.
-  const double c[9] = {m[5] * m[10] - m[6] * m[9],  m[6] * m[8] - m[4] * m[10],
-                       m[4] * m[9] - m[5] * m[8],   m[2] * m[9] - m[1] * m[10],
-                       m[0] * m[10] - m[2] * m[8],  m[1] * m[8] - m[0] * m[9],
-                       m[1] * m[6] - m[2] * m[5],   m[2] * m[4] - m[0] * m[6],
-                       m[0] * m[5] - m[1] * m[4]};
+  const double c[9] = {
+      m[5] * m[10] - m[6] * m[9], m[6] * m[8] - m[4] * m[10], m[4] * m[9] - m[5] * m[8],
+      m[2] * m[9] - m[1] * m[10], m[0] * m[10] - m[2] * m[8], m[1] * m[8] - m[0] * m[9],
+      m[1] * m[6] - m[2] * m[5],  m[2] * m[4] - m[0] * m[6],  m[0] * m[5] - m[1] * m[4]};
   const double det = m[0] * c[0] + m[4] * c[3] + m[8] * c[6];
   const bool flip = det < 0;
   if (!scene.vertex_normals.empty()) {
@@ -372,8 +371,8 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
   }
   for (std::size_t i = 0; i < used; ++i)
     if (list[i] >= nv)
-      GltfFail(doc_, "%s: index %zu is %u, but the primitive has %zu vertices",
-               prim.where.c_str(), i, list[i], nv);
+      GltfFail(doc_, "%s: index %zu is %u, but the primitive has %zu vertices", prim.where.c_str(),
+               i, list[i], nv);
   if (prim.mode == kStrip) {
     for (std::size_t t = 0; t < prim.triangles; ++t) {
       tri[3 * t] = corners[t];
@@ -457,9 +456,12 @@ std::unique_ptr<GLTFScene> SceneReader::Read() {
   ALLOC_OR_REPORT("GLTFScene", 1, kModule, scene = std::make_unique<GLTFScene>());
   ALLOC_ARRAY(scene->vertices, vertices, "Coord", kModule);
   ALLOC_ARRAY(scene->triangles, 3 * triangles, "uint", kModule);
-  if (!anyNormalMissing_ && vertices) ALLOC_ARRAY(scene->vertex_normals, vertices, "Vector", kModule);
-  if (anyColor_) ALLOC_ARRAY(scene->vertex_colors, vertices, "ColorRGB", kModule);
-  else if (anyMaterial_) ALLOC_ARRAY(scene->triangle_colors, triangles, "ColorRGB", kModule);
+  if (!anyNormalMissing_ && vertices)
+    ALLOC_ARRAY(scene->vertex_normals, vertices, "Vector", kModule);
+  if (anyColor_)
+    ALLOC_ARRAY(scene->vertex_colors, vertices, "ColorRGB", kModule);
+  else if (anyMaterial_)
+    ALLOC_ARRAY(scene->triangle_colors, triangles, "ColorRGB", kModule);
   std::size_t base = 0, first = 0;
   for (const Piece &p : pieces_) {
     Fill(p, *scene, base, first);

@@ -12,10 +12,10 @@
 #include <vector>
 
 struct GLTFScene {
-  std::vector<Coord> vertices;         // each drawn instance of a primitive has its own
-  std::vector<Vector> vertex_normals;  // empty, or one a vertex when every primitive had NORMAL
-  std::vector<ColorRGB> vertex_colors; // empty, or one a vertex when a primitive had COLOR_0
-  std::vector<uint32_t> triangles;     // three zero-based vertex indices a triangle
+  std::vector<Coord> vertices;           // each drawn instance of a primitive has its own
+  std::vector<Vector> vertex_normals;    // empty, or one a vertex when every primitive had NORMAL
+  std::vector<ColorRGB> vertex_colors;   // empty, or one a vertex when a primitive had COLOR_0
+  std::vector<uint32_t> triangles;       // three zero-based vertex indices a triangle
   std::vector<ColorRGB> triangle_colors; // empty, or one a triangle from the materials
 };
 

@@ -7,6 +7,8 @@ packages=(
   libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev freeglut3-dev libpng-dev libgtk-3-dev
   libegl-dev libegl1-mesa-dev libx11-dev
   zlib1g-dev libadmesh-dev admesh
+  libzip-dev
+  libtinyobjloader-dev
   nlohmann-json3-dev libdraco-dev libmeshoptimizer-dev
   gzip ncompress
   xvfb xauth xdotool x11-utils imagemagick

@@ -92,8 +92,8 @@ std::vector<std::string> ExecCommand(const std::string &exec, const std::string 
   return words;
 }
 
-const char kDatabaseTypes[][24] = {"model/stl", "model/vrml", "image/x-3ds", "model/gltf+json",
-                                   "model/gltf-binary"};
+const char kDatabaseTypes[][24] = {"model/stl", "model/vrml",      "image/x-3ds",      "model/3mf",
+                                   "model/obj", "model/gltf+json", "model/gltf-binary"};
 
 // One small object of each kind, with the type a desktop should give it.
 struct SampleFile {
@@ -122,6 +122,8 @@ std::vector<SampleFile> SampleFiles() {
       {"tri.stl", "solid tri\nendsolid tri\n", "model/stl"},
       {"scene.wrl", "#VRML V2.0 utf8\n", "model/vrml"},
       {"box.3ds", std::string("MM\x06\0\0\0", 6), "image/x-3ds"},
+      {"tetra.3mf", ReadFile(SourcePath("tests/data/3mf/tetra_no_rels.3mf")), "model/3mf"},
+      {"tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "model/obj"},
       {"scene.gltf", "{\"asset\": {\"version\": \"2.0\"}}", "model/gltf+json"},
       {"scene.glb", std::string("glTF\x02\0\0\0\x0c\0\0\0", 12), "model/gltf-binary"},
   };
@@ -151,7 +153,7 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
   }
   // Compressed objects get the compressed type of their format; other archives stay archives.
   for (const char *name :
-       {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "scene.glb"}) {
+       {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "tri.obj", "scene.glb"}) {
     std::string f = files.file(name);
     ASSERT_EQ(RunProgram({"sh", "-c", "gzip -c \"$1\" >\"$1.gz\" && compress -c \"$1\" >\"$1.Z\"",
                           "sh", f})
@@ -165,6 +167,8 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
                            {"tri.stl.gz", "model/x-stl-gzip"},
                            {"scene.wrl.Z", "model/x-vrml-compress"},
                            {"box.3ds.gz", "model/x-3ds-gzip"},
+                           {"tri.obj.gz", "model/x-obj-gzip"},
+                           {"tri.obj.Z", "model/x-obj-compress"},
                            {"scene.glb.gz", "model/x-gltf-binary-gzip"},
                            {"scene.glb.Z", "model/x-gltf-binary-compress"}});
   ASSERT_EQ(RunProgram({"cp", files.file("tri.off.gz"), files.file("notes.gz")}).status, 0);
@@ -174,9 +178,10 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
   // the database through File::MimeInfo.
   for (const char *desktop : {"GNOME", ""}) {
     for (const Row &row : rows) {
-      bool database3ds = row.type == std::string("image/x-3ds");
-      // On a generic desktop the database's two "*.3ds" types tie, and it names the other one.
-      if (database3ds && desktop[0] == 0) continue;
+      bool tie = row.type == std::string("image/x-3ds") || row.type == std::string("model/obj");
+      // On a generic desktop the database's two "*.3ds" types tie, as do its two "*.obj" ones,
+      // and it names the other one.
+      if (tie && desktop[0] == 0) continue;
       Env queryEnv = env;
       for (const char *var : {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION",
                               "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
@@ -195,7 +200,7 @@ TEST(Desktop, EntryValidatesAndOffersEveryType) {
   EXPECT_EQ(r.status, 0) << Why(r);
   EXPECT_EQ(r.out + r.err, "") << "no warnings or hints";
 
-  // The entry offers exactly the package's types and the database's three.
+  // The entry offers exactly the package's types and the database's own.
   std::string xml = ReadFile(SourcePath("desktop/mirandel.xml"));
   std::set<std::string> defined(std::begin(kDatabaseTypes), std::end(kDatabaseTypes));
   std::regex typeRe("<mime-type type=\"([^\"]+)\"");

@@ -1,8 +1,8 @@
 #include "viewer/readers/formatTable.h"
 
-// The extensions are searched in this order. ".obj" is recognised by name but has no reader;
-// VRML worlds are converted into AOFF geometry. The dialog's list ends with "All Files" and
-// "All objects", which also reach the formats that have no entry of their own.
+// The extensions are searched in this order. VRML worlds are converted into AOFF geometry. The
+// dialog's list ends with "All Files" and "All objects", which also reach the formats that have no
+// entry of their own.
 // clang-format off
 const FormatRow kFormats[] = {
   // extension  type        reader          loader           completion           converted
@@ -19,16 +19,18 @@ const FormatRow kFormats[] = {
      {5, "Tria Poly Files (*.tpoly)", "*.tpoly*"}},
   {".stl",      kTypeSTL,   "STLReadObj",   LoadSTLObject,   kCompleteFit,        false,
      {4, "Lithography Files (*.stl)", "*.stl*"}},
-  {".obj",      kTypeOBJ,   nullptr,        nullptr,         kCompleteNormalsFit, false,
-     {0, nullptr, nullptr}},
+  {".obj",      kTypeOBJ,   "OBJReadObj",   LoadOBJObject,   kCompleteNormalsFit, false,
+     {10, "Wavefront Files (*.obj)", "*.obj*"}},
   {".wrl",      kTypeVRML,  nullptr,        nullptr,         kCompleteLists,      true,
      {0, nullptr, nullptr}},
   {".coor",     kTypeCOOR,  "COORReadObj",  LoadCOORObject,  kCompleteNormalsFit, false,
      {7, "Viewperf Files (*.coor)", "*.coo*"}},
   {".3ds",      kType3DS,   "3DSReadObj",   Load3DSObject,   kCompleteNormalsFit, false,
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
+  {".3mf",      kType3MF,   "3MFReadObj",   Load3MFObject,   kCompleteNormalsFit, false,
+     {9, "3MF Files (*.3mf)", "*.3mf*"}},
   {".gltf",     kTypeGLTF,  "GLTFReadObj",  LoadGLTFObject,  kCompleteNormalsFit, false,
-     {9, "glTF Files (*.gltf, *.glb)", "*.gltf* *.glb*"}},
+     {11, "glTF Files (*.gltf, *.glb)", "*.gltf* *.glb*"}},
   {".glb",      kTypeGLTF,  "GLTFReadObj",  LoadGLTFObject,  kCompleteNormalsFit, false,
      {0, nullptr, nullptr}},
 };

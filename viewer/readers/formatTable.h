@@ -19,6 +19,7 @@ enum ObjTypeCode {
   kTypeVRML = 18,
   kTypeCOOR = 19,
   kTypeGLTF = 21,
+  kType3MF = 23,
 };
 
 // What the load pipeline completes once a format's conversion has filled the Part; the vertex
@@ -70,4 +71,6 @@ void LoadPLYObject();   // readPLYObj
 void Load3DSObject();   // read3DSObj
 void LoadTPOLYObject(); // readTPOLYObj
 void LoadCOORObject();  // readCOORObj
+void Load3MFObject();   // read3MFObj: the package, its build placed into one Part
+void LoadOBJObject();   // readOBJObj
 void LoadGLTFObject();  // readGLTFObj

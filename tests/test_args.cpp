@@ -2,6 +2,7 @@
 #include "base/fatal.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/shell/loadObj.h"
+#include "viewer/shell/fileDialog.h"
 #include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
 #include "support.h"

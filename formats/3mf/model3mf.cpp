@@ -1,6 +1,7 @@
 #include "formats/3mf/model3mf.h"
 
 #include "base/fatal.h"
+#include "base/scanText.h"
 #include "formats/3mf/xmlScan.h"
 #include "formats/3mf/zipPackage.h"
 
@@ -60,16 +61,10 @@ std::string Shown(const std::string &value) {
 // Reads from *p and leaves *p after it; false when none stands there.
 bool ReadFloat(const char *&p, const char *end, float &out) {
   while (p < end && IsBlank(*p)) ++p;
-  if (p < end && *p == '+') ++p;
-  std::from_chars_result r = std::from_chars(p, end, out, std::chars_format::general);
-  if (r.ec == std::errc::result_out_of_range) {
-    // Below the smallest float it is zero for a viewer; above the largest it is refused below.
-    double d = 0;
-    r = std::from_chars(p, end, d, std::chars_format::general);
-    out = static_cast<float>(d);
-  }
-  if (r.ec != std::errc() || !std::isfinite(out)) return false;
-  p = r.ptr;
+  // Below the smallest float it is zero for a viewer; above the largest it is refused.
+  const char *stop = ParseFloat(p, end, out);
+  if (stop == p || !std::isfinite(out)) return false;
+  p = stop;
   return true;
 }
 

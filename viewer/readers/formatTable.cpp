@@ -5,33 +5,33 @@
 // entry of their own.
 // clang-format off
 const FormatRow kFormats[] = {
-  // extension  type        reader          loader           completion           converted
+  // extension  type        reader          completion           converted
   //   dialog filter: rank, name, pattern
-  {".geom",     kTypeAOFF,  "AOFFReadObj",  LoadAOFFObject,  kCompleteLists,      false,
+  {".geom",     kTypeAOFF,  "AOFFReadObj",  kCompleteLists,      false,
      {1, "Geom Files (*.geom)", "*.geom*"}},
-  {".off",      kTypeOFF,   "PLReadObj",    LoadOFFObject,   kCompleteNormalsFit, false,
+  {".off",      kTypeOFF,   "PLReadObj",    kCompleteNormalsFit, false,
      {3, "Geomview Files (*.off)", "*.off*"}},
-  {".byu",      kTypeBYU,   "BYUReadObj",   LoadBYUObject,   kCompleteNormalsFit, false,
+  {".byu",      kTypeBYU,   "BYUReadObj",   kCompleteNormalsFit, false,
      {2, "Movie Files (*.byu)", "*.byu*"}},
-  {".ply",      kTypePLY,   "PLYReadObj",   LoadPLYObject,   kCompleteNormalsFit, false,
+  {".ply",      kTypePLY,   "PLYReadObj",   kCompleteNormalsFit, false,
      {6, "Stanford Files (*.ply)", "*.ply*"}},
-  {".tpoly",    kTypeTPOLY, "TPOLYReadObj", LoadTPOLYObject, kCompleteNormalsFit, false,
+  {".tpoly",    kTypeTPOLY, "TPOLYReadObj", kCompleteNormalsFit, false,
      {5, "Tria Poly Files (*.tpoly)", "*.tpoly*"}},
-  {".stl",      kTypeSTL,   "STLReadObj",   LoadSTLObject,   kCompleteFit,        false,
+  {".stl",      kTypeSTL,   "STLReadObj",   kCompleteFit,        false,
      {4, "Lithography Files (*.stl)", "*.stl*"}},
-  {".obj",      kTypeOBJ,   "OBJReadObj",   LoadOBJObject,   kCompleteNormalsFit, false,
+  {".obj",      kTypeOBJ,   "OBJReadObj",   kCompleteNormalsFit, false,
      {10, "Wavefront Files (*.obj)", "*.obj*"}},
-  {".wrl",      kTypeVRML,  nullptr,        nullptr,         kCompleteLists,      true,
+  {".wrl",      kTypeVRML,  nullptr,        kCompleteLists,      true,
      {0, nullptr, nullptr}},
-  {".coor",     kTypeCOOR,  "COORReadObj",  LoadCOORObject,  kCompleteNormalsFit, false,
+  {".coor",     kTypeCOOR,  "COORReadObj",  kCompleteNormalsFit, false,
      {7, "Viewperf Files (*.coor)", "*.coo*"}},
-  {".3ds",      kType3DS,   "3DSReadObj",   Load3DSObject,   kCompleteNormalsFit, false,
+  {".3ds",      kType3DS,   "3DSReadObj",   kCompleteNormalsFit, false,
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
-  {".3mf",      kType3MF,   "3MFReadObj",   Load3MFObject,   kCompleteNormalsFit, false,
+  {".3mf",      kType3MF,   "3MFReadObj",   kCompleteNormalsFit, false,
      {9, "3MF Files (*.3mf)", "*.3mf*"}},
-  {".gltf",     kTypeGLTF,  "GLTFReadObj",  LoadGLTFObject,  kCompleteNormalsFit, false,
+  {".gltf",     kTypeGLTF,  "GLTFReadObj",  kCompleteNormalsFit, false,
      {11, "glTF Files (*.gltf, *.glb)", "*.gltf* *.glb*"}},
-  {".glb",      kTypeGLTF,  "GLTFReadObj",  LoadGLTFObject,  kCompleteNormalsFit, false,
+  {".glb",      kTypeGLTF,  "GLTFReadObj",  kCompleteNormalsFit, false,
      {0, nullptr, nullptr}},
 };
 // clang-format on
@@ -45,4 +45,10 @@ const FormatRow *FormatOfType(int type) {
   for (const FormatRow &row : kFormats)
     if (row.type == type) return &row;
   return nullptr;
+}
+
+int TypeFromName(const std::string &name) {
+  for (const FormatRow &row : kFormats)
+    if (name.find(row.extension) != std::string::npos) return row.type;
+  return 0;
 }

@@ -17,9 +17,9 @@
 #include "formats/3mf/zipPackage.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/object.h"
+#include "viewer/readers/formatTable.h"
 #include "viewer/readers/readGLTFObj.h"
 #include "viewer/shell/loadObj.h"
-#include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
 
 #include <algorithm>

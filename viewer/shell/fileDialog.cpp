@@ -21,6 +21,10 @@ std::vector<FileFilter> DialogFilters() {
   std::sort(ranked.begin(), ranked.end(),
             [](const DialogFilter &a, const DialogFilter &b) { return a.rank < b.rank; });
   std::vector<FileFilter> filters;
+  FileFilter objects{"All objects", {}};
+  for (const FormatRow &row : Formats())
+    if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
+  filters.push_back(objects);
   for (const DialogFilter &f : ranked) {
     // A format of two extensions lists both patterns, separated by a blank.
     FileFilter filter{f.name, {}};
@@ -32,10 +36,6 @@ std::vector<FileFilter> DialogFilters() {
     filters.push_back(filter);
   }
   filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
-  FileFilter objects{"All objects", {}};
-  for (const FormatRow &row : Formats())
-    if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
-  filters.push_back(objects);
   return filters;
 }
 

@@ -767,9 +767,21 @@ STLObjPtr STLReadObj() {
   return obj;
 }
 
+// Every facet meets another at each of its edges: the repair has then wound the closed surface
+// consistently and outward, and its fronts are known.
+static bool STLClosed(const STLObj &obj) {
+  if (!obj.neighbors_start || obj.stats.number_of_facets <= 0) return false;
+  for (int f = 0; f < obj.stats.number_of_facets; ++f)
+    for (int k = 0; k < 3; ++k)
+      if (obj.neighbors_start[f].neighbor[k] < 0) return false;
+  return true;
+}
+
 void LoadSTLObject() {
   STLObjPtr obj = STLReadObj();
+  const bool closed = STLClosed(*obj);
   STLFormatObj(*obj, *currentShape);
+  currentShape->part->fronts_known = closed ? 1 : 0;
   obj.reset();
   // The repair's many small blocks are free now but still held by the allocator; the vertex
   // lists that come next can have that memory.

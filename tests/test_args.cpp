@@ -42,7 +42,7 @@ TEST(Args, DialogListsAllObjectsThenTheFormatsInTheirOrderThenAllFiles) {
   }
   EXPECT_EQ(list,
             "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.obj* *.wrl* *.coor* *.3ds* "
-            "*.3mf*\n"
+            "*.3mf* *.gltf* *.glb*\n"
             "Geom Files (*.geom) *.geom*\n"
             "Movie Files (*.byu) *.byu*\n"
             "Geomview Files (*.off) *.off*\n"
@@ -53,6 +53,7 @@ TEST(Args, DialogListsAllObjectsThenTheFormatsInTheirOrderThenAllFiles) {
             "3D Studio Files (*.3ds) *.3ds*\n"
             "3MF Files (*.3mf) *.3mf*\n"
             "Wavefront Files (*.obj) *.obj*\n"
+            "glTF Files (*.gltf, *.glb) *.gltf* *.glb*\n"
             "All Files (*.*) *\n");
 }
 

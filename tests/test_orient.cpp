@@ -67,6 +67,9 @@ TEST(Orient, ClosedPiecesNeedEveryEdgeOnceEachWay) {
   line.facet_count = 7;
   Part nan = Cubes(1, true);
   nan.vertices[0] = Coord{NAN, 0, 0}; // its place unknown: welded to nothing, the face is open
+  Part negativeZero = Cubes(1, true);
+  for (Coord &c : negativeZero.vertices) // -0 is the place of 0 wherever it is written
+    if (c.x == 0 && (&c - negativeZero.vertices.data()) % 2 == 0) c.x = -0.0f;
   Case cases[] = {
       {"a cube", Cubes(1), true, 1},
       {"a cube of unshared faces", Cubes(1, true), true, 1},
@@ -76,6 +79,7 @@ TEST(Orient, ClosedPiecesNeedEveryEdgeOnceEachWay) {
       {"a face twice", std::move(doubled), false, 0},
       {"a two-vertex facet", std::move(line), false, 0},
       {"a vertex without a place", std::move(nan), false, 0},
+      {"-0 beside 0", std::move(negativeZero), true, 1},
       {"nothing", Part(), false, 0},
   };
   for (Case &c : cases) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 static const char *kModule = "orientObj";
@@ -15,33 +16,49 @@ namespace {
 std::vector<uint32_t> WeldedIndices(const Part &part) {
   const uint32_t n =
       static_cast<uint32_t>(std::min<std::size_t>(part.vertex_count, part.vertices.size()));
-  std::vector<uint32_t> order, id;
+  std::vector<uint32_t> id;
   ALLOC_ARRAY(id, n, "uint", kModule);
-  std::iota(id.begin(), id.end(), 0u);
-  ALLOC_OR_REPORT("uint", n, kModule, order.reserve(n));
+  // An open-addressed table of places, by their bits (a linear pass, where sorting the places
+  // cost a tenth of a large load); -0 is taken as 0, as they compare equal.
+  std::size_t size = 16;
+  while (size < std::size_t(n) * 2) size *= 2;
+  constexpr uint32_t kFree = 0xffffffffu;
+  std::vector<uint32_t> table;
+  ALLOC_OR_REPORT("uint", size, kModule, table.assign(size, kFree));
   const Coord *v = part.vertices.data();
-  // Only finite places are compared: a NaN would break the ordering.
-  for (uint32_t i = 0; i < n; ++i)
-    if (std::isfinite(v[i].x) && std::isfinite(v[i].y) && std::isfinite(v[i].z)) order.push_back(i);
-  auto less = [v](uint32_t a, uint32_t b) {
-    if (v[a].x != v[b].x) return v[a].x < v[b].x;
-    if (v[a].y != v[b].y) return v[a].y < v[b].y;
-    if (v[a].z != v[b].z) return v[a].z < v[b].z;
-    return a < b;
+  auto bits = [](float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u == 0x80000000u ? 0u : u;
   };
-  std::sort(order.begin(), order.end(), less);
-  for (std::size_t k = 1; k < order.size(); ++k) {
-    const Coord &p = v[order[k - 1]], &q = v[order[k]];
-    if (p.x == q.x && p.y == q.y && p.z == q.z) id[order[k]] = id[order[k - 1]];
+  for (uint32_t i = 0; i < n; ++i) {
+    id[i] = i;
+    // Only finite places are welded: a NaN equals nothing, not even itself.
+    if (!std::isfinite(v[i].x) || !std::isfinite(v[i].y) || !std::isfinite(v[i].z)) continue;
+    const uint64_t h = (uint64_t(bits(v[i].x)) * 0x9e3779b97f4a7c15ull) ^
+                       (uint64_t(bits(v[i].y)) * 0xc2b2ae3d27d4eb4full) ^
+                       (uint64_t(bits(v[i].z)) * 0x165667b19e3779f9ull);
+    for (std::size_t slot = (h ^ (h >> 29)) & (size - 1);; slot = (slot + 1) & (size - 1)) {
+      const uint32_t j = table[slot];
+      if (j == kFree) {
+        table[slot] = i;
+        break;
+      }
+      if (v[j].x == v[i].x && v[j].y == v[i].y && v[j].z == v[i].z) {
+        id[i] = j; // the first index met at a place is its lowest
+        break;
+      }
+    }
   }
   return id;
 }
 
 struct HalfEdge {
-  uint64_t key; // from << 32 | to, welded
-  uint32_t facet;
+  uint64_t key;   // lower << 32 | higher welded vertex: both ways of an edge share it
+  uint32_t facet; // the top bit says the edge runs from the higher vertex to the lower
   bool operator<(const HalfEdge &o) const { return key < o.key; }
 };
+constexpr uint32_t kDownward = 0x80000000u;
 
 uint32_t Root(std::vector<uint32_t> &parent, uint32_t f) {
   while (parent[f] != f) {
@@ -57,36 +74,53 @@ bool ClosedPieces(const Part &part, std::vector<uint32_t> &piece, uint32_t &piec
   pieces = 0;
   piece.clear();
   const uint32_t facets = part.facet_count;
-  if (facets == 0 || part.facets.size() < facets) return false;
+  // The top bit of a half-edge's facet number carries its direction.
+  if (facets == 0 || facets >= kDownward || part.facets.size() < facets) return false;
   std::vector<uint32_t> id = WeldedIndices(part);
-  std::size_t total = 0;
-  for (uint32_t f = 0; f < facets; ++f) {
+  for (uint32_t f = 0; f < facets; ++f)
     if (part.facets[f].count < 3) return false;
-    total += part.facets[f].count;
-  }
-  std::vector<HalfEdge> edges;
-  ALLOC_OR_REPORT("HalfEdge", total, kModule, edges.reserve(total));
-  for (uint32_t f = 0; f < facets; ++f) {
-    const uint32_t *idx = part.facetVertices(f);
-    const uint32_t n = part.facets[f].count;
-    for (uint32_t k = 0; k < n; ++k) {
-      uint32_t a = idx[k], b = idx[k + 1 < n ? k + 1 : 0];
-      if (a >= id.size() || b >= id.size()) return false;
-      a = id[a], b = id[b];
-      // An edge drawn to a point has no side to match.
-      if (a != b) edges.push_back(HalfEdge{uint64_t(a) << 32 | b, f});
+  // Each edge is keyed by its lower welded vertex, whichever way it runs, and bucketed by that
+  // vertex (a counting sort: linear, where one sort of every edge cost most of a large load);
+  // inside a bucket the few edges are sorted by their higher vertex.
+  const std::size_t places = id.size();
+  std::vector<std::size_t> start;
+  ALLOC_ARRAY(start, places + 1, "size_t", kModule);
+  auto each = [&](auto &&visit) {
+    for (uint32_t f = 0; f < facets; ++f) {
+      const uint32_t *idx = part.facetVertices(f);
+      const uint32_t n = part.facets[f].count;
+      for (uint32_t k = 0; k < n; ++k) {
+        uint32_t a = idx[k], b = idx[k + 1 < n ? k + 1 : 0];
+        if (a >= places || b >= places) return false;
+        a = id[a], b = id[b];
+        // An edge drawn to a point has no side to match.
+        if (a < b) visit(a, HalfEdge{uint64_t(a) << 32 | b, f});
+        if (a > b) visit(b, HalfEdge{uint64_t(b) << 32 | a, f | kDownward});
+      }
     }
+    return true;
+  };
+  std::size_t count = 0;
+  if (!each([&](uint32_t low, const HalfEdge &) { ++start[low + 1], ++count; })) return false;
+  for (std::size_t v = 0; v < places; ++v) start[v + 1] += start[v];
+  std::vector<HalfEdge> edges;
+  ALLOC_OR_REPORT("HalfEdge", count, kModule, edges.resize(count));
+  {
+    std::vector<std::size_t> next(start.begin(), start.end() - 1);
+    each([&](uint32_t low, const HalfEdge &e) { edges[next[low]++] = e; });
   }
-  std::sort(edges.begin(), edges.end());
+  for (std::size_t v = 0; v < places; ++v)
+    if (start[v + 1] - start[v] > 1)
+      std::sort(edges.begin() + start[v], edges.begin() + start[v + 1]);
   std::vector<uint32_t> parent;
   ALLOC_ARRAY(parent, facets, "uint", kModule);
   std::iota(parent.begin(), parent.end(), 0u);
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    if (i + 1 < edges.size() && edges[i + 1].key == edges[i].key) return false;
-    uint64_t back = (edges[i].key << 32) | (edges[i].key >> 32);
-    auto it = std::lower_bound(edges.begin(), edges.end(), HalfEdge{back, 0});
-    if (it == edges.end() || it->key != back) return false;
-    uint32_t r = Root(parent, edges[i].facet), s = Root(parent, it->facet);
+  if (edges.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < edges.size(); i += 2) {
+    const HalfEdge &e = edges[i], &t = edges[i + 1];
+    if (t.key != e.key || ((e.facet ^ t.facet) & kDownward) == 0) return false;
+    if (i + 2 < edges.size() && edges[i + 2].key == e.key) return false;
+    uint32_t r = Root(parent, e.facet & ~kDownward), s = Root(parent, t.facet & ~kDownward);
     if (r != s) parent[std::max(r, s)] = std::min(r, s);
   }
   ALLOC_ARRAY(piece, facets, "uint", kModule);

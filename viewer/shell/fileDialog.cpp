@@ -25,7 +25,16 @@ std::vector<FileFilter> DialogFilters() {
   for (const FormatRow &row : Formats())
     if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
   filters.push_back(objects);
-  for (const DialogFilter &f : ranked) filters.push_back(FileFilter{f.name, {f.pattern}});
+  for (const DialogFilter &f : ranked) {
+    // A format of two extensions lists both patterns, separated by a blank.
+    FileFilter filter{f.name, {}};
+    std::string all = f.pattern;
+    for (std::size_t at = 0, end; at < all.size(); at = end + 1) {
+      end = std::min(all.find(' ', at), all.size());
+      if (end > at) filter.patterns.push_back(all.substr(at, end - at));
+    }
+    filters.push_back(filter);
+  }
   filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
   return filters;
 }

@@ -21,6 +21,7 @@
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/object.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/readers/readGLTFObj.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/shell/shell.h"
 #include "viewer/shell/sniffFormat.h"

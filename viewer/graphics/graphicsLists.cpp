@@ -500,7 +500,7 @@ void RebuildWithNormals(int16_t show) {
                  currentShape->show_edges != 0 ? edge_id : 0);
 }
 
-void ReleaseGraphics() {
+void ReleaseLists() {
   if (DrawingOpen()) {
     int *lists[] = {&object_list, &edge_list, &normal_list, &shadow_list, &ground_list};
     for (int *l : lists)
@@ -514,5 +514,4 @@ void ReleaseGraphics() {
   edgeComposite = normalComposite = 0;
   shadowPending = edgePending = normalPending = objectPending = false;
   ground_list = shadow_list = edge_list = normal_list = object_list = 0;
-  DestroyWindowIfOpen();
 }

@@ -35,6 +35,8 @@ void ViewPlanes(const ViewParams &view, double &nearPlane, double &farPlane);
 
 // The window size the scene is composed for: there the frustum window is used as it is.
 constexpr int kDesignWidth = 560, kDesignHeight = 525;
+// The screen it was composed on: a new window takes the same share of its own screen.
+constexpr int kDesignScreenWidth = 1024, kDesignScreenHeight = 768;
 // The frustum window (xmin, ymin, xmax, ymax) for a window of `width` x `height` pixels. A window
 // shaped otherwise than the design size widens it about its centre along the side that grew
 // relatively longer, so the picture keeps the proportions it has at the design size and the

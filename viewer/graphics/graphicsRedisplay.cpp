@@ -56,12 +56,9 @@ void Redisplay() {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   if (show_ground == 1) {
     // The ground is always seen from the default view, whatever the pan.
-    ViewParams kept = s.view;
-    SetDefaultView();
-    ApplyView(s.view);
+    ApplyView(DefaultView());
     glShadeModel(GL_SMOOTH);
     glCallList(ground_id);
-    s.view = kept;
     ApplyView(s.view);
   }
   glPushMatrix();

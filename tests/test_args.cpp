@@ -66,7 +66,14 @@ TEST(Args, TypeBySubstringInTableOrder) {
   EXPECT_EQ(TypeFromName("set.coor"), 19);
   EXPECT_EQ(TypeFromName("ship.3ds"), 7);
   EXPECT_EQ(TypeFromName("part.stl"), 5);
-  EXPECT_EQ(TypeFromName("hand.GEOM"), 0);
+  // Letter case does not matter.
+  EXPECT_EQ(TypeFromName("Granate.3DS"), 7);
+  EXPECT_EQ(TypeFromName("PART.STL.gz"), 5);
+  EXPECT_EQ(TypeFromName("Robot.Wrl"), 18);
+  EXPECT_EQ(TypeFromName("SCAN.PLY"), 6);
+  EXPECT_EQ(TypeFromName("A.OFFSET.PLY"), 2);
+  EXPECT_EQ(TypeFromName("hand.GEOM"), 1);
+  EXPECT_EQ(TypeFromName("hand.gem"), 0);
   EXPECT_EQ(TypeFromName("geom"), 0);
 }
 

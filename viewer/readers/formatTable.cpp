@@ -1,5 +1,7 @@
 #include "viewer/readers/formatTable.h"
 
+#include <cctype>
+
 // The extensions are searched in this order. VRML worlds are converted into AOFF geometry. The
 // dialog's list ends with "All Files" and "All objects", which also reach the formats that have no
 // entry of their own.
@@ -44,7 +46,10 @@ const FormatRow *FormatOfType(int type) {
 }
 
 int TypeFromName(const std::string &name) {
+  // Letter case does not matter: files from systems that ignore it arrive as "PART.STL".
+  std::string lower(name);
+  for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (const FormatRow &row : kFormats)
-    if (name.find(row.extension) != std::string::npos) return row.type;
+    if (lower.find(row.extension) != std::string::npos) return row.type;
   return 0;
 }

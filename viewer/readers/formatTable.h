@@ -59,7 +59,8 @@ FormatRange Formats();
 
 // The row of a type code, or null.
 const FormatRow *FormatOfType(int type);
-// The type code of a name by its extension (substring search in table order); 0 for none.
+// The type code of a name by its extension (substring search in table order, any letter case);
+// 0 for none.
 int TypeFromName(const std::string &name);
 
 // The loaders of the readers here (the shell's table of loaders runs them): each finds objName

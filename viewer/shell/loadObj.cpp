@@ -3,6 +3,7 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/shell/formatLoaders.h"
 #include "viewer/model/shape.h"
@@ -14,7 +15,10 @@
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
-  std::string fullPath = GetObjPath() + "/" + objName;
+  // The folder of OBJ_PATH that holds the object becomes its own folder.
+  std::string folder;
+  if (ObjectFolderOf(objName, folder) != 1) folder = GetObjPath();
+  std::string fullPath = folder + "/" + objName;
   if (verbose) {
     std::printf("FileName = %s\n", objName.c_str());
     std::printf("filename = %s\n", fullPath.c_str());

@@ -31,6 +31,10 @@ const FormatRow kFormats[] = {
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
   {".3mf",      kType3MF,   "3MFReadObj",   kCompleteNormalsFit, false,
      {9, "3MF Files (*.3mf)", "*.3mf*"}},
+  {".gltf",     kTypeGLTF,  "GLTFReadObj",  kCompleteNormalsFit, false,
+     {11, "glTF Files (*.gltf, *.glb)", "*.gltf* *.glb*"}},
+  {".glb",      kTypeGLTF,  "GLTFReadObj",  kCompleteNormalsFit, false,
+     {0, nullptr, nullptr}},
 };
 // clang-format on
 const std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];

@@ -3,6 +3,7 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
+#include "viewer/model/orientObj.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/shell/formatLoaders.h"
@@ -94,8 +95,8 @@ void BuildShape(int type) {
   if (row->completion == kCompleteLists) {
     BuildVertexFacetLists(part);
   } else {
-    // The vertex facet lists read only the facets, the normals and the fit write other arrays:
-    // on a million-facet object they run side by side. The readers have checked every index.
+    // The vertex facet lists and the orientation read only the facets: on a million-facet object
+    // they run side by side. The readers have checked every index.
     std::future<void> lists;
     try {
       lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
@@ -103,6 +104,11 @@ void BuildShape(int type) {
       BuildVertexFacetLists(part); // no thread to be had: one after the other
     }
     if (row->completion == kCompleteNormalsFit) {
+      // The file does not say which side of a facet is its front: a closed surface is turned
+      // outward before its normals follow the facets (the STL repair does this for STL).
+      Orientation orientation = PlanOrientation(part);
+      if (lists.valid()) lists.get();
+      ApplyOrientation(part, orientation);
       ComputeFacetNormals(part);
       ComputeVertexNormals(part);
     }

@@ -18,6 +18,7 @@
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/object.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/readers/readGLTFObj.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/shell/shell.h"
 #include "viewer/shell/sniffFormat.h"
@@ -196,6 +197,8 @@ private:
     setenv("TMPDIR", scratch.c_str(), 1);
     setenv("TMP_PATH", scratch.c_str(), 1);
     CopyObjectFiles(object, name, dir);
+    // A glTF file may name buffers of other stems: they are read where the object is.
+    gltfBufferFolder = object.substr(0, object.rfind('/') + 1);
     objName = dir + "/" + name;
     objFolder.named = true;
     SplitObjPath();

@@ -8,8 +8,6 @@
 #include "viewer/shell/shell.h"
 
 #include <cstdio>
-#include <future>
-#include <system_error>
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
@@ -79,30 +77,29 @@ void SplitObjPath() {
   SetObjectFolder(dir);
 }
 
+static bool listsPending = false;
+
+void CompleteShownShape() {
+  if (!listsPending || !currentShape) return;
+  listsPending = false;
+  BuildVertexFacetLists(*currentShape->part);
+}
+
 void BuildShape(int type) {
   CreateShape(static_cast<int16_t>(type));
   Part &part = *currentShape->part;
   const FormatRow *row = FormatOfType(type);
   if (!row || !row->load) fatal(1, "File %s extension is not supported\n", objName.c_str());
   row->load();
-  if (row->completion == kCompleteLists) {
-    BuildVertexFacetLists(part);
-  } else {
-    // The vertex facet lists read only the facets, the normals and the fit write other arrays:
-    // on a million-facet object they run side by side. The readers have checked every index.
-    std::future<void> lists;
-    try {
-      lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
-    } catch (const std::system_error &) {
-      BuildVertexFacetLists(part); // no thread to be had: one after the other
-    }
+  if (row->completion != kCompleteLists) {
     if (row->completion == kCompleteNormalsFit) {
       ComputeFacetNormals(part);
       ComputeVertexNormals(part);
     }
     FitObject(part);
-    if (lists.valid()) lists.get();
   }
+  // No frame reads the vertex-to-facet lists: they wait until the first one is on the screen.
+  listsPending = true;
   InitRenderSettings();
   if (!runOptions.info) SetupGraphics();
 }

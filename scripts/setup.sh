@@ -7,6 +7,7 @@ packages=(
   libgl1-mesa-dev libgl1-mesa-dri libglu1-mesa-dev freeglut3-dev libpng-dev libgtk-3-dev
   libegl-dev libegl1-mesa-dev libx11-dev
   zlib1g-dev libadmesh-dev admesh
+  libzip-dev
   gzip ncompress
   xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl

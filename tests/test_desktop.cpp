@@ -92,7 +92,7 @@ std::vector<std::string> ExecCommand(const std::string &exec, const std::string 
   return words;
 }
 
-const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds"};
+const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds", "model/3mf"};
 
 // One small object of each kind, with the type a desktop should give it.
 struct SampleFile {
@@ -121,6 +121,7 @@ std::vector<SampleFile> SampleFiles() {
       {"tri.stl", "solid tri\nendsolid tri\n", "model/stl"},
       {"scene.wrl", "#VRML V2.0 utf8\n", "model/vrml"},
       {"box.3ds", std::string("MM\x06\0\0\0", 6), "image/x-3ds"},
+      {"tetra.3mf", ReadFile(SourcePath("tests/data/3mf/tetra_no_rels.3mf")), "model/3mf"},
   };
 }
 
@@ -189,7 +190,7 @@ TEST(Desktop, EntryValidatesAndOffersEveryType) {
   EXPECT_EQ(r.status, 0) << Why(r);
   EXPECT_EQ(r.out + r.err, "") << "no warnings or hints";
 
-  // The entry offers exactly the package's types and the database's three.
+  // The entry offers exactly the package's types and the database's four.
   std::string xml = ReadFile(SourcePath("desktop/mirandel.xml"));
   std::set<std::string> defined(std::begin(kDatabaseTypes), std::end(kDatabaseTypes));
   std::regex typeRe("<mime-type type=\"([^\"]+)\"");

@@ -27,6 +27,8 @@ const FormatRow kFormats[] = {
      {7, "Viewperf Files (*.coor)", "*.coo*"}},
   {".3ds",      kType3DS,   "3DSReadObj",   Load3DSObject,   kCompleteNormalsFit, false,
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
+  {".3mf",      kType3MF,   "3MFReadObj",   Load3MFObject,   kCompleteNormalsFit, false,
+     {9, "3MF Files (*.3mf)", "*.3mf*"}},
 };
 // clang-format on
 const std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];

@@ -18,6 +18,7 @@ enum ObjTypeCode {
   kTypeTPOLY = 17,
   kTypeVRML = 18,
   kTypeCOOR = 19,
+  kType3MF = 23,
 };
 
 // What the load pipeline completes once a format's conversion has filled the Part; the vertex
@@ -69,3 +70,4 @@ void LoadPLYObject();   // readPLYObj
 void Load3DSObject();   // read3DSObj
 void LoadTPOLYObject(); // readTPOLYObj
 void LoadCOORObject();  // readCOORObj
+void Load3MFObject();   // read3MFObj: the package, its build placed into one Part

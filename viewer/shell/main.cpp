@@ -149,6 +149,7 @@ const HelpRow kHelp[] = {
     {nullptr, "       %s [--size N] --thumbnail object picture.png"},
     {nullptr, "       %s --help | --version"},
     {nullptr, "Shows one 3D polygonal object in a window; without -in, a dialog asks for it."},
+    {nullptr, "%objects"},
     {nullptr, ""},
     {nullptr, "Options:"},
     {"-in object", "the object: a name along OBJ_PATH, or a full path"},
@@ -185,7 +186,19 @@ const HelpRow kHelp[] = {
 static void PrintHelp(const char *program) {
   const int column = 24; // where the texts of the rows begin
   for (const HelpRow &row : kHelp) {
-    if (!row.term) {
+    if (!row.term && std::strcmp(row.text, "%objects") == 0) {
+      // The formats as the table has them, wrapped within 80 columns.
+      std::string line = "Objects:";
+      for (const FormatRow &f : Formats()) {
+        if (!f.load && !f.converted) continue;
+        if (line.size() + 1 + std::strlen(f.extension) > 78) {
+          std::printf("%s\n", line.c_str());
+          line = "        ";
+        }
+        line = line + " " + f.extension;
+      }
+      std::printf("%s\n         any of them also gzip- or compress-compressed\n", line.c_str());
+    } else if (!row.term) {
       std::string line = row.text;
       std::size_t at = line.find("%s");
       if (at != std::string::npos) line.replace(at, 2, program);

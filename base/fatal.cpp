@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <sys/mman.h>
 
 static std::string vformat(const char *fmt, va_list ap) {
   va_list copy;
@@ -64,4 +65,11 @@ void allocFailed(const char *type, long long count, int line, const char *module
 void reallocFailed(const char *type, long long count, int line, const char *module) {
   fatal(1, "Memory re-allocation for %s (%lld bytes) failed on line %d in %s\n", type, count, line,
         module);
+}
+
+void AdviseHugePages(const void *p, std::size_t bytes) {
+  const std::uintptr_t huge = std::uintptr_t(2) << 20;
+  std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(p) + huge - 1) & ~(huge - 1);
+  std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(huge - 1);
+  if (last > first) madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
 }

@@ -10,6 +10,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+bool ObjectFileExists(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 bool FileExistsAt(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;

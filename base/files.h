@@ -17,6 +17,9 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// True when `path` names something that exists and is not a folder: what an object's name may be.
+bool ObjectFileExists(const std::string &path);
+
 // True when `path` names something that exists, of whatever kind.
 bool FileExistsAt(const std::string &path);
 // Opens `path` for reading (binary) when it is a regular file, with its status in `st`; null for

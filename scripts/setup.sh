@@ -8,6 +8,7 @@ packages=(
   libegl-dev libegl1-mesa-dev libx11-dev
   zlib1g-dev libadmesh-dev admesh
   libzip-dev
+  libtinyobjloader-dev
   gzip ncompress
   xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl

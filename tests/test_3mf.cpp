@@ -272,6 +272,20 @@ TEST(ThreeMF, ModelFaultsEndWithAMessage) {
   }
   std::string message = FatalMessage([&] { Place(Model(chain, "<item objectid=\"40\"/>")); });
   EXPECT_NE(message.find("more than memory allows"), std::string::npos) << message;
+  // A long chain of components is refused before placing it recurses that deep.
+  chain = tetra;
+  for (int id = 2; id <= 100; ++id)
+    chain += "<object id=\"" + std::to_string(id) + "\"><components><component objectid=\"" +
+             std::to_string(id - 1) + "\"/></components></object>";
+  message = FatalMessage([&] { Place(Model(chain, "<item objectid=\"100\"/>")); });
+  EXPECT_NE(message.find("components nest deeper than 64 levels"), std::string::npos) << message;
+  // So is a root that declares namespaces by the thousand.
+  std::string many;
+  for (int i = 0; i < 1000; ++i)
+    many += " xmlns:n" + std::to_string(i) + "=\"urn:" + std::to_string(i) + "\"";
+  std::string xml = Model(tetra, item);
+  message = FatalMessage([&] { Place(xml.insert(xml.find("<model") + 6, many)); });
+  EXPECT_NE(message.find("namespace declarations in force"), std::string::npos) << message;
 }
 
 TEST(ThreeMF, ItemsAndComponentsArePlacedWithTheirTransforms) {

@@ -2,6 +2,7 @@
 #include "base/fatal.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/shell/loadObj.h"
+#include "viewer/shell/fileDialog.h"
 #include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
 #include "support.h"
@@ -31,7 +32,7 @@ struct SavedEnv {
 } // namespace
 
 // "All objects" comes last: every extension that has a reader or a converter, found anywhere in
-// the name as the command line finds it (".obj" has neither).
+// the name as the command line finds it.
 TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
   std::string list;
   for (const FileFilter &f : DialogFilters()) {
@@ -48,8 +49,11 @@ TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
             "Stanford Files (*.ply) *.ply*\n"
             "Viewperf Files (*.coor) *.coo*\n"
             "3D Studio Files (*.3ds) *.3ds*\n"
+            "3MF Files (*.3mf) *.3mf*\n"
+            "Wavefront Files (*.obj) *.obj*\n"
             "All Files (*.*) *\n"
-            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.wrl* *.coor* *.3ds*\n");
+            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.obj* *.wrl* *.coor* *.3ds* "
+            "*.3mf*\n");
 }
 
 TEST(Args, TypeBySubstringInTableOrder) {

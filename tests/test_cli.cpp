@@ -94,6 +94,7 @@ TEST(CommandLine, HelpAndVersionNeedNothingElse) {
         "--help", "--version", "OBJ_PATH", "HOME", "COMPRESS_PATH", "TMP_PATH", "COPY_COMMAND",
         "REMOVE_COMMAND", "WRL2GEOM_COMMAND", "MIRANDEL_NO_DIALOG"})
     EXPECT_EQ(terms.count(term), 1u) << term << " missing from\n" << r.out;
+  EXPECT_NE(r.out.find(" .obj "), std::string::npos) << r.out;
   // Terms too long for the column stand on a line of their own, their text below.
   for (const char *term :
        {"--thumbnail", "MIRANDEL_THUMBNAIL_SECONDS", "MIRANDEL_THUMBNAIL_MEGABYTES"})
@@ -116,10 +117,10 @@ TEST(CommandLine, MissingAndUnsupportedObjects) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File hand.GEOM extension is not supported\n");
 
-  // ".obj" is recognised but has no reader.
+  // An OBJ object goes to its reader, which finds nothing to show in it.
   r = RunMirandel({"-in", "model.obj"}, env);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "File model.obj extension is not supported\n");
+  EXPECT_EQ(r.err, "OBJReadObj: model.obj holds no vertices\n");
 
   // A directory of the object's name is not an object.
   r = RunMirandel({"-in", ""}, env);

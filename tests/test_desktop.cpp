@@ -92,7 +92,8 @@ std::vector<std::string> ExecCommand(const std::string &exec, const std::string 
   return words;
 }
 
-const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds", "model/3mf"};
+const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds", "model/3mf",
+                                   "model/obj"};
 
 // One small object of each kind, with the type a desktop should give it.
 struct SampleFile {
@@ -122,6 +123,7 @@ std::vector<SampleFile> SampleFiles() {
       {"scene.wrl", "#VRML V2.0 utf8\n", "model/vrml"},
       {"box.3ds", std::string("MM\x06\0\0\0", 6), "image/x-3ds"},
       {"tetra.3mf", ReadFile(SourcePath("tests/data/3mf/tetra_no_rels.3mf")), "model/3mf"},
+      {"tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "model/obj"},
   };
 }
 
@@ -148,7 +150,7 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
     rows.push_back({s.name, s.type});
   }
   // Compressed objects get the compressed type of their format; other archives stay archives.
-  for (const char *name : {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds"}) {
+  for (const char *name : {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "tri.obj"}) {
     std::string f = files.file(name);
     ASSERT_EQ(RunProgram({"sh", "-c", "gzip -c \"$1\" >\"$1.gz\" && compress -c \"$1\" >\"$1.Z\"",
                           "sh", f})
@@ -161,7 +163,9 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
                            {"cube.geom.Z", "model/x-aoff-compress"},
                            {"tri.stl.gz", "model/x-stl-gzip"},
                            {"scene.wrl.Z", "model/x-vrml-compress"},
-                           {"box.3ds.gz", "model/x-3ds-gzip"}});
+                           {"box.3ds.gz", "model/x-3ds-gzip"},
+                           {"tri.obj.gz", "model/x-obj-gzip"},
+                           {"tri.obj.Z", "model/x-obj-compress"}});
   ASSERT_EQ(RunProgram({"cp", files.file("tri.off.gz"), files.file("notes.gz")}).status, 0);
   rows.push_back({"notes.gz", "application/gzip"});
 
@@ -169,9 +173,10 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
   // the database through File::MimeInfo.
   for (const char *desktop : {"GNOME", ""}) {
     for (const Row &row : rows) {
-      bool database3ds = row.type == std::string("image/x-3ds");
-      // On a generic desktop the database's two "*.3ds" types tie, and it names the other one.
-      if (database3ds && desktop[0] == 0) continue;
+      bool tie = row.type == std::string("image/x-3ds") || row.type == std::string("model/obj");
+      // On a generic desktop the database's two "*.3ds" types tie, as do its two "*.obj" ones,
+      // and it names the other one.
+      if (tie && desktop[0] == 0) continue;
       Env queryEnv = env;
       for (const char *var : {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION",
                               "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
@@ -190,7 +195,7 @@ TEST(Desktop, EntryValidatesAndOffersEveryType) {
   EXPECT_EQ(r.status, 0) << Why(r);
   EXPECT_EQ(r.out + r.err, "") << "no warnings or hints";
 
-  // The entry offers exactly the package's types and the database's four.
+  // The entry offers exactly the package's types and the database's own.
   std::string xml = ReadFile(SourcePath("desktop/mirandel.xml"));
   std::set<std::string> defined(std::begin(kDatabaseTypes), std::end(kDatabaseTypes));
   std::regex typeRe("<mime-type type=\"([^\"]+)\"");

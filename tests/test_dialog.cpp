@@ -125,14 +125,14 @@ TEST(Dialog, CancelLeavesAnEmptyNameThatDoesNotExist) {
 }
 
 // "All objects", last in the list, lists the objects among the other files, compressed ones too:
-// in a folder of a text file, a ".obj" (recognised, but no reader) and a compressed OFF object,
+// in a folder of a text file, a material library (no object) and a compressed OFF object,
 // the first name it lists is the object.
 TEST(Dialog, AllObjectsListsObjectsOnly) {
   XServer x(1280, 1024); // the whole dialog on the screen
   ASSERT_TRUE(x.ok());
   TempDir start;
   start.write("a-notes.txt", "x");
-  start.write("a.obj", "x");
+  start.write("a.mtl", "x");
   start.write("b.off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
   ASSERT_EQ(RunProgram({"gzip", start.file("b.off")}).status, 0);
   Child viewer({MirandelBin(), "--info"}, DialogEnv(x, start.path()));

@@ -6,8 +6,10 @@
 
 namespace {
 
-RunResult CheckLayers(const std::string &tree) {
-  return RunProgram({SourcePath("scripts/check-layers.sh"), tree});
+RunResult CheckLayers(const std::string &tree, const std::string &build = "") {
+  std::vector<std::string> argv = {SourcePath("scripts/check-layers.sh"), tree};
+  if (!build.empty()) argv.push_back(build);
+  return RunProgram(argv);
 }
 
 // A tree holding `file` (with its folders) whose one line is `line`.
@@ -18,10 +20,23 @@ void Put(const TempDir &tree, const std::string &file, const std::string &line) 
   tree.write(file, line + "\n");
 }
 
+// `source` of the tree holding `code`, compiled where CMake puts its object in `build`:
+// build/<first folder>/CMakeFiles/<target>.dir/<the rest>.o.
+void Compile(const TempDir &tree, const TempDir &build, const std::string &source,
+             const std::string &code) {
+  Put(tree, source, code);
+  const std::size_t slash = source.find('/');
+  const std::string object =
+      source.substr(0, slash) + "/CMakeFiles/part.dir/" + source.substr(slash + 1) + ".o";
+  Put(build, object, "");
+  RunResult r = RunProgram({"c++", "-c", "-x", "c++", tree.file(source), "-o", build.file(object)});
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
 } // namespace
 
 TEST(Layers, ThisTreeGoesOneWayDown) {
-  RunResult r = CheckLayers(SourcePath(""));
+  RunResult r = CheckLayers(SourcePath(""), MIRANDEL_BIN_DIR);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
 }
@@ -61,5 +76,31 @@ TEST(Layers, AnIncludeUpwardOrSidewaysIsNamed) {
     if (!c.ok) {
       EXPECT_NE(r.err.find(std::string(c.file).substr(0, 12)), std::string::npos) << r.err;
     }
+  }
+}
+
+TEST(Layers, ALinkUpwardIsNamedThoughNoIncludeClimbs) {
+  // Each case: a caller that declares the function itself, and the folder that defines it.
+  struct Case {
+    const char *caller, *definer;
+    bool ok;
+  } cases[] = {
+      {"viewer/readers/formatTable.cpp", "viewer/aoff/readAOFFObj.cpp", false},
+      {"base/files.cpp", "viewer/shell/main.cpp", false},
+      {"formats/ply/plyfile.cpp", "tools/wrl2geom/vrmlParse.cpp", false},
+      {"viewer/shell/loadObj.cpp", "viewer/aoff/readAOFFObj.cpp", true},
+      {"viewer/aoff/getAOFF.cpp", "base/files.cpp", true},
+      {"viewer/model/object.cpp", "viewer/model/shape.cpp", true},
+  };
+  for (const Case &c : cases) {
+    TempDir tree, build;
+    Compile(tree, build, c.caller, "void Elsewhere();\nvoid Caller() { Elsewhere(); }");
+    Compile(tree, build, c.definer, "void Elsewhere() {}");
+    EXPECT_EQ(CheckLayers(tree.path()).status, 0) << "the includes alone say nothing";
+    RunResult r = CheckLayers(tree.path(), build.path());
+    EXPECT_EQ(r.status == 0, c.ok) << c.caller << " -> " << c.definer << "\n" << r.err;
+    if (!c.ok)
+      EXPECT_NE(r.err.find(std::string(c.caller) + ": needs Elsewhere()"), std::string::npos)
+          << r.err;
   }
 }

@@ -1,6 +1,7 @@
 #include "formats/3mf/model3mf.h"
 
 #include "base/fatal.h"
+#include "base/scanText.h"
 #include "formats/3mf/xmlScan.h"
 #include "formats/3mf/zipPackage.h"
 
@@ -45,26 +46,25 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// A value as a message quotes it: long ones cut short.
+std::string Shown(const std::string &value) {
+  return value.size() <= 40 ? value : value.substr(0, 40) + "...";
+}
+
 [[noreturn]] void Fail(const ModelReader &r, const XmlAttr &a, const char *what) {
   long line = 1 + std::count(r.s.begin, a.value.begin, '\n');
   fatal(1, "3MFReadObj: %s: the attribute %s=\"%s\" of <%s> at line %ld %s\n", r.s.where.c_str(),
-        a.qname.str().c_str(), Value(a).str().c_str(), r.e.qname.str().c_str(), line, what);
+        a.qname.str().c_str(), Shown(Value(a).str()).c_str(), r.e.qname.str().c_str(), line, what);
 }
 
 // A number as 3MF writes it: an optional sign, digits with an optional fraction and exponent.
 // Reads from *p and leaves *p after it; false when none stands there.
 bool ReadFloat(const char *&p, const char *end, float &out) {
   while (p < end && IsBlank(*p)) ++p;
-  if (p < end && *p == '+') ++p;
-  std::from_chars_result r = std::from_chars(p, end, out, std::chars_format::general);
-  if (r.ec == std::errc::result_out_of_range) {
-    // Below the smallest float it is zero for a viewer; above the largest it is refused below.
-    double d = 0;
-    r = std::from_chars(p, end, d, std::chars_format::general);
-    out = static_cast<float>(d);
-  }
-  if (r.ec != std::errc() || !std::isfinite(out)) return false;
-  p = r.ptr;
+  // Below the smallest float it is zero for a viewer; above the largest it is refused.
+  const char *stop = ParseFloat(p, end, out);
+  if (stop == p || !std::isfinite(out)) return false;
+  p = stop;
   return true;
 }
 

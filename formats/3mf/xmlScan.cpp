@@ -273,6 +273,9 @@ static void ReadStartTag(XmlScanner &s, XmlElement &e) {
     } else {
       continue;
     }
+    if (s.bindings.size() > kXmlMaxBindings)
+      XmlFail(s, q.begin,
+              "more than " + std::to_string(kXmlMaxBindings) + " namespace declarations in force");
     a.ns = kNsXmlns;
     a.local = q;
   }

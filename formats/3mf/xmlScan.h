@@ -71,6 +71,9 @@ enum XmlEvent { kXmlStart, kXmlEnd };
 
 // Elements may not nest deeper than this: 3MF needs six levels, a hostile file millions.
 constexpr std::size_t kXmlMaxDepth = 256;
+// Nor may more namespace declarations be in force at once: each element's prefix is looked up
+// among them, and a few thousand would make every element of a large mesh slow.
+constexpr std::size_t kXmlMaxBindings = 128;
 
 // Starts at the document's beginning: an optional UTF-8 byte-order mark and XML declaration,
 // whose encoding, when given, must be UTF-8.

@@ -2,11 +2,11 @@
 
 #include "base/fatal.h"
 #include "base/files.h"
+#include "base/scanText.h"
 
 #include <cctype>
 #include <cfloat>
 #include <cmath>
-#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -137,93 +137,40 @@ void StoreNumber(uint8_t *p, char letter, long long i, double d) {
   }
 }
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 // Whitespace-separated numbers and words of a text data file. Every item must end at white
 // space or at the end of the file: a value that does not parse is refused, not read as zero.
-struct Scanner {
-  const char *p;
-  const char *end;
-
-  void Skip() {
-    while (p < end && IsSpace(*p)) ++p;
-  }
-  bool AtBoundary() const { return p == end || IsSpace(*p); }
-  bool StartsNumber() {
-    Skip();
-    const char *q = p;
-    if (q < end && (*q == '+' || *q == '-')) ++q;
-    return q < end && IsDigit(*q);
-  }
-  bool Int(long long &v) {
-    Skip();
-    const char *q = p;
-    bool negative = false;
-    if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
-    if (q == end || !IsDigit(*q)) return false;
-    long long x = 0;
-    while (q < end && IsDigit(*q)) {
-      x = x * 10 + (*q++ - '0');
-      if (x > (1LL << 40)) return false;
-    }
-    p = q;
-    if (!AtBoundary()) return false;
-    v = negative ? -x : x;
-    return true;
-  }
-  bool Double(double &v) {
-    Skip();
-    if (PlainDecimal(v)) return true;
-    const char *q = p;
-    if (q < end && *q == '+') ++q;
-    auto r = std::from_chars(q, end, v);
-    if (r.ec != std::errc()) return false;
-    p = r.ptr;
-    return AtBoundary();
-  }
-  // Numbers as "%f" writes them (digits, a point, digits): with at most 15 digits the digits
-  // form an exact integer and one division by an exact power of ten rounds correctly, so this
-  // gives the same double as the general parser, several times faster.
-  bool PlainDecimal(double &v) {
-    static const double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    const char *q = p;
-    bool negative = false;
-    if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
-    long long m = 0;
-    int digits = 0, decimals = 0;
-    bool point = false;
-    for (; q < end; ++q) {
-      if (IsDigit(*q)) {
-        if (++digits > 15) return false;
-        m = m * 10 + (*q - '0');
-        decimals += point;
-      } else if (*q == '.' && !point) {
-        point = true;
-      } else {
-        break;
-      }
-    }
-    if (digits == 0 || (q < end && !IsSpace(*q))) return false;
-    double d = double(m) / kPow10[decimals];
-    v = negative ? -d : d;
-    p = q;
-    return true;
-  }
-  bool Word(std::string &w, std::size_t max) {
-    Skip();
-    const char *q = p;
-    while (p < end && !IsSpace(*p)) ++p;
-    if (p == q || std::size_t(p - q) > max) return false;
-    w.assign(q, p);
-    return true;
-  }
-};
+bool AtItemEnd(const TextCursor &c) {
+  return c.p == c.end || IsTextSpace(*c.p);
+}
+bool StartsNumber(TextCursor &c) {
+  ScanSpace(c);
+  const char *q = c.p;
+  if (q < c.end && (*q == '+' || *q == '-')) ++q;
+  return q < c.end && IsTextDigit(*q);
+}
+// Integers beyond 2^40 are no count, index or field a data file can mean.
+bool ItemInt(TextCursor &c, long long &v) {
+  const long long kLimit = 1LL << 40;
+  long long x;
+  if (ScanInt(c, x) != kScanRead || x > kLimit || x < -kLimit || !AtItemEnd(c)) return false;
+  v = x;
+  return true;
+}
+// Values beyond the range of a double are refused rather than read as an infinity or zero.
+bool ItemDouble(TextCursor &c, double &v) {
+  ScanSpace(c);
+  bool outOfRange = false;
+  const char *stop = ParseDouble(c.p, c.end, v, &outOfRange);
+  if (stop == c.p || outOfRange) return false;
+  c.p = stop;
+  return AtItemEnd(c);
+}
+bool ItemWord(TextCursor &c, std::string &w, std::size_t max) {
+  std::string_view word;
+  if (ScanWord(c, word) != kScanRead || word.size() > max) return false;
+  w.assign(word);
+  return true;
+}
 
 struct ReaderInfo {
   const char *name;
@@ -299,13 +246,13 @@ public:
       if (!ok) return Truncated();
       n = int32_t(a), m = int32_t(b), t = int32_t(c);
     } else {
-      sc_ = Scanner{data_.data(), data_.data() + data_.size()};
+      sc_ = CursorOver(data_.data(), data_.data() + data_.size());
       std::string word;
-      if (kind_ == kAOFFIndexedPoly && !sc_.StartsNumber() && !sc_.Word(word, SIZE_MAX))
+      if (kind_ == kAOFFIndexedPoly && !StartsNumber(sc_) && !ItemWord(sc_, word, SIZE_MAX))
         return Truncated();
-      bool ok = sc_.Int(n);
-      if (ok && kind_ != kAOFFGeneric) ok = sc_.Int(m);
-      if (ok && kind_ == kAOFFIndexedPoly) ok = sc_.Int(t);
+      bool ok = ItemInt(sc_, n);
+      if (ok && kind_ != kAOFFGeneric) ok = ItemInt(sc_, m);
+      if (ok && kind_ == kAOFFIndexedPoly) ok = ItemInt(sc_, t);
       if (!ok) return Truncated();
     }
     if (!ComputeRecordLayout(prop_.format, v_.layout)) {
@@ -422,13 +369,13 @@ private:
         double d = 0;
         if (letter == 's') {
           std::string w;
-          if (!sc_.Word(w, kMaxDataWord) || !AddText(rec + L.offsets[k], std::move(w)))
+          if (!ItemWord(sc_, w, kMaxDataWord) || !AddText(rec + L.offsets[k], std::move(w)))
             return false;
           continue;
         }
         if (letter == 'f' || letter == 'd') {
-          if (!sc_.Double(d)) return false;
-        } else if (!sc_.Int(i)) {
+          if (!ItemDouble(sc_, d)) return false;
+        } else if (!ItemInt(sc_, i)) {
           return false;
         }
         StoreNumber(rec + L.offsets[k], letter, i, d);
@@ -463,7 +410,7 @@ private:
 
   bool Index(int32_t &x) {
     long long v;
-    if (!sc_.Int(v) || v < INT32_MIN || v > INT32_MAX) return false;
+    if (!ItemInt(sc_, v) || v < INT32_MIN || v > INT32_MAX) return false;
     x = int32_t(v);
     return true;
   }
@@ -476,7 +423,7 @@ private:
   const std::string &path_;
   bool binary_ = false;
   Cursor cur_{nullptr, nullptr};
-  Scanner sc_{nullptr, nullptr};
+  TextCursor sc_;
 };
 
 // The last indexed_poly file read. Loading a ".geom" object reads its geometry up to three
@@ -605,18 +552,16 @@ bool ReadDefaultValues(AOFFProp &prop, const std::string &rest) {
     std::size_t start = i;
     while (i < rest.size() && !sep(rest[i])) ++i;
     const char *b = rest.data() + start, *e = rest.data() + i;
-    if (b < e && *b == '+') ++b;
     if (c == 'f' || c == 'd') {
+      // A default beyond the range of a double is taken as zero.
       double d = 0;
-      if (std::from_chars(b, e, d).ec != std::errc()) d = 0;
+      bool outOfRange = false;
+      ParseDouble(b, e, d, &outOfRange);
+      if (outOfRange) d = 0;
       StoreNumber(p, c, 0, d);
     } else {
       long long n = 0;
-      auto r = std::from_chars(b, e, n);
-      if (r.ec == std::errc::result_out_of_range)
-        n = (b < e && *b == '-') ? LLONG_MIN : LLONG_MAX;
-      else if (r.ec != std::errc())
-        n = 0;
+      ParseInteger(b, e, n);
       StoreNumber(p, c, n, 0);
     }
   }

@@ -1,10 +1,10 @@
 #include "formats/ply/plyfile.h"
 
 #include "base/fatal.h"
+#include "base/scanText.h"
 
 #include <algorithm>
 #include <cfloat>
-#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
@@ -240,52 +240,18 @@ PlyValue getBinaryItem(PlyInput &in, int type, bool swap) {
 // The decimal integer at the start of [p, e), held to [lo, hi]; *stop is where it ends.
 long long parseInteger(const char *p, const char *e, long long lo, long long hi,
                        const char **stop = nullptr) {
-  bool negative = false;
-  if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  const char *digits = p;
-  unsigned long long v = 0;
-  while (p < e && static_cast<unsigned char>(*p - '0') < 10) {
-    v = v * 10 + static_cast<unsigned>(*p - '0');
-    ++p;
-  }
-  if (stop) *stop = p;
-  bool huge = false;
-  if (p - digits > 18) { // may have wrapped: count again, stopping once beyond any limit
-    v = 0;
-    for (const char *q = digits; q < p && !huge; ++q) {
-      if (v > 100000000000000000ULL)
-        huge = true;
-      else
-        v = v * 10 + static_cast<unsigned>(*q - '0');
-    }
-  }
-  long long s = negative ? -static_cast<long long>(v) : static_cast<long long>(v);
-  if (huge) s = negative ? lo : hi;
-  return std::min(hi, std::max(lo, s));
+  long long v;
+  const char *end = ParseInteger(p, e, v);
+  if (stop) *stop = end;
+  return std::min(hi, std::max(lo, v));
 }
 
-// As C reads a decimal number, correctly rounded: the longest leading run that is a number (0 when
-// there is none); *stop is where it ends.
+// As C reads a number, correctly rounded: the longest leading run that is a number (0 when there
+// is none); *stop is where it ends.
 double parseDouble(const char *p, const char *e, const char **stop = nullptr) {
-  if (stop) *stop = p;
-  if (p < e && *p == '+' && p + 1 < e && *(p + 1) != '-' && *(p + 1) != '+') ++p;
-  double d = 0;
-  auto r = std::from_chars(p, e, d);
-  if (stop && r.ec != std::errc::invalid_argument) *stop = r.ptr;
-  if (r.ec == std::errc::result_out_of_range) {
-    long double ld = 0;
-    auto r2 = std::from_chars(p, e, ld);
-    if (r2.ec == std::errc()) {
-      if (std::fabs(ld) > static_cast<long double>(DBL_MAX)) return ld < 0 ? -HUGE_VAL : HUGE_VAL;
-      return static_cast<double>(ld);
-    }
-    bool negative = *p == '-';
-    const char *x = std::find_if(p, r.ptr, [](char c) { return c == 'e' || c == 'E'; });
-    bool tiny = x + 1 < r.ptr && x[1] == '-';
-    if (tiny) return negative ? -0.0 : 0.0;
-    return negative ? -HUGE_VAL : HUGE_VAL;
-  }
-  if (r.ec != std::errc()) return 0;
+  double d;
+  const char *end = ParseDouble(p, e, d);
+  if (stop) *stop = end;
   return d;
 }
 

@@ -2,6 +2,8 @@
 
 #include "wrl2geom.h"
 
+#include "base/scanText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -34,60 +36,6 @@ bool IsSpace(char c) {
 bool IsDelimiter(char c) {
   return IsSpace(c) || c == '{' || c == '}' || c == '[' || c == ']' || c == '(' || c == ')' ||
          c == '"' || c == '#';
-}
-
-// Exact powers of ten: a decimal with at most 15 significant digits and a small exponent then
-// converts with one correctly rounded multiplication or division.
-const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-bool FastNumber(const char *s, const char *end, double &out) {
-  bool neg = false;
-  if (s < end && (*s == '+' || *s == '-')) neg = *s++ == '-';
-  uint64_t mant = 0;
-  int digits = 0, scale = 0;
-  bool any = false;
-  while (s < end && *s >= '0' && *s <= '9') {
-    if (digits < 15) {
-      mant = mant * 10 + uint64_t(*s - '0');
-      if (mant) ++digits;
-    } else {
-      ++scale;
-    }
-    any = true;
-    ++s;
-  }
-  if (s < end && *s == '.') {
-    ++s;
-    while (s < end && *s >= '0' && *s <= '9') {
-      if (digits < 15) {
-        mant = mant * 10 + uint64_t(*s - '0');
-        if (mant) ++digits;
-        --scale;
-      }
-      any = true;
-      ++s;
-    }
-  }
-  if (!any) return false;
-  if (s < end && (*s == 'e' || *s == 'E')) {
-    ++s;
-    bool eneg = false;
-    if (s < end && (*s == '+' || *s == '-')) eneg = *s++ == '-';
-    if (s == end || *s < '0' || *s > '9') return false;
-    int e = 0;
-    while (s < end && *s >= '0' && *s <= '9') {
-      if (e < 10000) e = e * 10 + (*s - '0');
-      ++s;
-    }
-    scale += eneg ? -e : e;
-  }
-  if (s != end) return false;
-  if (digits >= 15 || scale > 22 || scale < -22) return false;
-  double v = double(mant);
-  v = scale >= 0 ? v * kPow10[scale] : v / kPow10[-scale];
-  out = neg ? -v : v;
-  return true;
 }
 
 class Parser {
@@ -207,12 +155,7 @@ private:
     // the ones the converter reads say so, the others (an unquoted file name) are passed over.
     if ((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.') {
       t.kind = Tok::Number;
-      if (!FastNumber(t.text, p_, t.num)) {
-        std::string s = t.str();
-        char *stop = nullptr;
-        t.num = std::strtod(s.c_str(), &stop);
-        if (stop != s.c_str() + s.size() || !std::isfinite(t.num)) t.kind = Tok::Word;
-      }
+      if (ParseDouble(t.text, p_, t.num) != p_ || !std::isfinite(t.num)) t.kind = Tok::Word;
       if (t.kind == Tok::Number) return t;
       t.numberLike = true;
     }

@@ -30,6 +30,9 @@ void AOFFFormatObj(const ObjDesc &desc, Shape &shape);
 void AOFFGeometryToPart(const AOFFValue &geometry, int offset, const std::string &file,
                         const char *module, Part &part);
 
+// The AOFF loader: header preparation, normal files, header, conversion (see formatTable.h).
+void LoadAOFFObject();
+
 // Header preparation for a ".geom" object, run in OBJ_PATH before the header is read.
 void getAOFF(std::string &name); // creates stem.aoff if missing; name becomes stem.aoff
 void processObj(const std::string &name);

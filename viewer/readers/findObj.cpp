@@ -52,7 +52,7 @@ void ResetSearchDirs() {
   for (SearchDirs &d : ReaderDirs()) d = SearchDirs();
 }
 
-FoundFile FindObjectFile(int type, const std::string &name) {
+FoundFile SearchObjectFile(int type, const std::string &name) {
   const FormatRow *row = FormatOfType(type);
   if (!row || !row->reader) fatal(1, "No reader searches for objects of type %d\n", type);
   SearchDirs &list = ReaderDirs()[static_cast<std::size_t>(row - kFormats)];
@@ -84,7 +84,13 @@ FoundFile FindObjectFile(int type, const std::string &name) {
       return found;
     }
   }
-  fatal(1, "%s: %s not found\n", row->reader, name.c_str());
+  return found;
+}
+
+FoundFile FindObjectFile(int type, const std::string &name) {
+  FoundFile found = SearchObjectFile(type, name);
+  if (!found.file) fatal(1, "%s: %s not found\n", FormatOfType(type)->reader, name.c_str());
+  return found;
 }
 
 ObjectFile ReadObjectFile(int type, const std::string &name, const char *module) {

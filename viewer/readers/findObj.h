@@ -36,6 +36,8 @@ std::string ExpandHome(const std::string &entry);
 // name the reader as the table of formats does: "<reader>: too many (> 10) directories in
 // OBJ_PATH\n", "<reader>: <name> not found\n".
 FoundFile FindObjectFile(int type, const std::string &name);
+// The same search for a file the object may lack (a side file): no file when it is not found.
+FoundFile SearchObjectFile(int type, const std::string &name);
 // The found file's whole contents, for readers that parse it in memory.
 struct ObjectFile {
   std::string path; // as FoundFile

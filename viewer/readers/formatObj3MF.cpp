@@ -7,6 +7,9 @@
 
 static const char *const kModule = "formatObj";
 
+// Components nest no deeper: placing them recurses, and 3MF writers nest a few levels.
+static const int kMaxComponentDepth = 64;
+
 // Facets the file leaves uncoloured among coloured ones.
 static const ColorRGB kUncoloured{0.8f, 0.8f, 0.8f};
 
@@ -55,19 +58,24 @@ struct Expander {
     return {m, it->second};
   }
 
-  Count Counted(const M3Model &m, std::size_t o) {
+  // Counting runs over every object the build reaches before anything is placed, so the depth
+  // and the cycles are checked here once.
+  Count Counted(const M3Model &m, std::size_t o, int depth = 0) {
     const std::size_t mi = ModelIndex(m);
     if (state[mi][o] == 2) return counts[mi][o];
     const M3Object &object = m.objects[o];
     if (state[mi][o] == 1)
       fatal(1, "3MFReadObj: %s: object %u of part %s contains itself through its components\n",
             file.c_str(), object.id, m.part.c_str());
+    if (depth > kMaxComponentDepth)
+      fatal(1, "3MFReadObj: %s: components nest deeper than %d levels at object %u of part %s\n",
+            file.c_str(), kMaxComponentDepth, object.id, m.part.c_str());
     state[mi][o] = 1;
     Count c{object.vertices.size(), object.triangles.size()};
     std::string who = "a component of object " + std::to_string(object.id);
     for (const M3Component &comp : object.components) {
       auto [cm, co] = Object(m, comp.path, comp.objectid, who.c_str());
-      Count inner = Counted(*cm, co);
+      Count inner = Counted(*cm, co, depth + 1);
       // Shared objects multiply: saturate rather than wrap, the total is refused anyway.
       c.vertices = std::min<uint64_t>(c.vertices + inner.vertices, UINT64_MAX / 4);
       c.triangles = std::min<uint64_t>(c.triangles + inner.triangles, UINT64_MAX / 4);

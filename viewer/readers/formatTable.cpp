@@ -1,33 +1,33 @@
 #include "viewer/readers/formatTable.h"
 
-// The extensions are searched in this order. ".obj" is recognised by name but has no reader;
-// VRML worlds are converted into AOFF geometry. The dialog's list ends with "All Files" and
-// "All objects", which also reach the formats that have no entry of their own.
+// The extensions are searched in this order. VRML worlds are converted into AOFF geometry. The
+// dialog's list ends with "All Files" and "All objects", which also reach the formats that have no
+// entry of their own.
 // clang-format off
 const FormatRow kFormats[] = {
-  // extension  type        reader          loader           completion           converted
+  // extension  type        reader          completion           converted
   //   dialog filter: rank, name, pattern
-  {".geom",     kTypeAOFF,  "AOFFReadObj",  LoadAOFFObject,  kCompleteLists,      false,
+  {".geom",     kTypeAOFF,  "AOFFReadObj",  kCompleteLists,      false,
      {1, "Geom Files (*.geom)", "*.geom*"}},
-  {".off",      kTypeOFF,   "PLReadObj",    LoadOFFObject,   kCompleteNormalsFit, false,
+  {".off",      kTypeOFF,   "PLReadObj",    kCompleteNormalsFit, false,
      {3, "Geomview Files (*.off)", "*.off*"}},
-  {".byu",      kTypeBYU,   "BYUReadObj",   LoadBYUObject,   kCompleteNormalsFit, false,
+  {".byu",      kTypeBYU,   "BYUReadObj",   kCompleteNormalsFit, false,
      {2, "Movie Files (*.byu)", "*.byu*"}},
-  {".ply",      kTypePLY,   "PLYReadObj",   LoadPLYObject,   kCompleteNormalsFit, false,
+  {".ply",      kTypePLY,   "PLYReadObj",   kCompleteNormalsFit, false,
      {6, "Stanford Files (*.ply)", "*.ply*"}},
-  {".tpoly",    kTypeTPOLY, "TPOLYReadObj", LoadTPOLYObject, kCompleteNormalsFit, false,
+  {".tpoly",    kTypeTPOLY, "TPOLYReadObj", kCompleteNormalsFit, false,
      {5, "Tria Poly Files (*.tpoly)", "*.tpoly*"}},
-  {".stl",      kTypeSTL,   "STLReadObj",   LoadSTLObject,   kCompleteFit,        false,
+  {".stl",      kTypeSTL,   "STLReadObj",   kCompleteFit,        false,
      {4, "Lithography Files (*.stl)", "*.stl*"}},
-  {".obj",      kTypeOBJ,   nullptr,        nullptr,         kCompleteNormalsFit, false,
+  {".obj",      kTypeOBJ,   "OBJReadObj",   kCompleteNormalsFit, false,
+     {10, "Wavefront Files (*.obj)", "*.obj*"}},
+  {".wrl",      kTypeVRML,  nullptr,        kCompleteLists,      true,
      {0, nullptr, nullptr}},
-  {".wrl",      kTypeVRML,  nullptr,        nullptr,         kCompleteLists,      true,
-     {0, nullptr, nullptr}},
-  {".coor",     kTypeCOOR,  "COORReadObj",  LoadCOORObject,  kCompleteNormalsFit, false,
+  {".coor",     kTypeCOOR,  "COORReadObj",  kCompleteNormalsFit, false,
      {7, "Viewperf Files (*.coor)", "*.coo*"}},
-  {".3ds",      kType3DS,   "3DSReadObj",   Load3DSObject,   kCompleteNormalsFit, false,
+  {".3ds",      kType3DS,   "3DSReadObj",   kCompleteNormalsFit, false,
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
-  {".3mf",      kType3MF,   "3MFReadObj",   Load3MFObject,   kCompleteNormalsFit, false,
+  {".3mf",      kType3MF,   "3MFReadObj",   kCompleteNormalsFit, false,
      {9, "3MF Files (*.3mf)", "*.3mf*"}},
 };
 // clang-format on
@@ -41,4 +41,10 @@ const FormatRow *FormatOfType(int type) {
   for (const FormatRow &row : kFormats)
     if (row.type == type) return &row;
   return nullptr;
+}
+
+int TypeFromName(const std::string &name) {
+  for (const FormatRow &row : kFormats)
+    if (name.find(row.extension) != std::string::npos) return row.type;
+  return 0;
 }

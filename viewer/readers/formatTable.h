@@ -1,10 +1,12 @@
 // The formats the viewer reads, one row each. The command line picks the row by the object name's
-// extension, the load pipeline runs its loader and completes what the format leaves open, the
-// object search names its reader in messages, and the file dialog lists its filter. Adding a
-// format is one row in formatTable.cpp plus its reader's files.
+// extension, the load pipeline completes what the format leaves open, the object search names its
+// reader in messages, and the file dialog lists its filter. Adding a format is one row in
+// formatTable.cpp, its loader in the shell's table of loaders (shell/formatLoaders.cpp), and its
+// reader's files.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Type codes of objects.
 enum ObjTypeCode {
@@ -40,9 +42,6 @@ struct FormatRow {
   const char *extension; // found anywhere in the name, rows in table order: "hand.off.gz" is OFF
   int type;              // the type code
   const char *reader;    // the reader's name in the object search's messages; null: no reader
-  // Finds objName through the object search, reads it into the reader's record, converts the
-  // record into the current Shape's Part and releases it. Null: no loader of its own.
-  void (*load)();
   Completion completion;
   bool converted; // first turned into a ".geom" object by the external converter
   DialogFilter filter;
@@ -60,9 +59,12 @@ FormatRange Formats();
 
 // The row of a type code, or null.
 const FormatRow *FormatOfType(int type);
+// The type code of a name by its extension (substring search in table order); 0 for none.
+int TypeFromName(const std::string &name);
 
-// The loaders of the rows.
-void LoadAOFFObject();  // readAOFFObj: header preparation, normal files, header, conversion
+// The loaders of the readers here (the shell's table of loaders runs them): each finds objName
+// through the object search, reads it into the reader's record, converts the record into the
+// current Shape's Part and releases it.
 void LoadOFFObject();   // readPLObj
 void LoadBYUObject();   // readBYUObj
 void LoadSTLObject();   // readSTLObj
@@ -71,3 +73,4 @@ void Load3DSObject();   // read3DSObj
 void LoadTPOLYObject(); // readTPOLYObj
 void LoadCOORObject();  // readCOORObj
 void Load3MFObject();   // read3MFObj: the package, its build placed into one Part
+void LoadOBJObject();   // readOBJObj

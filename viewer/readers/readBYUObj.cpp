@@ -4,8 +4,8 @@
 #include "viewer/readers/formatTable.h"
 
 #include "base/fatal.h"
+#include "base/scanText.h"
 #include "viewer/readers/findObj.h"
-#include "viewer/readers/scanText.h"
 #include "viewer/model/object.h"
 
 #include <algorithm>
@@ -21,11 +21,11 @@ std::unique_ptr<Part> BYUReadObj() {
   const char *path = object.path.c_str();
 
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);
-  TextScanner in(data.data(), data.data() + data.size());
+  TextCursor in = CursorOver(data.data(), data.data() + data.size());
 
   long long counts[4];
   for (long long &c : counts)
-    if (in.ReadInt(c) != TextScanner::kRead)
+    if (ScanInt(in, c) != kScanRead)
       fatal(1, "BYUReadObj: %s: the header does not hold four counts\n", path);
   const long long partCount = counts[0], vertexCount = counts[1], polygonCount = counts[2];
   if (vertexCount < 0 || polygonCount < 0)
@@ -35,22 +35,22 @@ std::unique_ptr<Part> BYUReadObj() {
   // The part table only says which polygons form which part; all of them form one object here.
   for (long long i = 0; i < partCount; ++i) {
     long long first, last;
-    if (in.ReadInt(first) != TextScanner::kRead || in.ReadInt(last) != TextScanner::kRead) break;
+    if (ScanInt(in, first) != kScanRead || ScanInt(in, last) != kScanRead) break;
   }
 
   // Every coordinate takes at least one character, so a count beyond a third of what is left
   // cannot be true; refusing it here keeps a lying header from sizing the array.
-  if (vertexCount > static_cast<long long>(in.Remaining() / 3) || vertexCount > UINT32_MAX)
+  if (vertexCount > static_cast<long long>(CursorRemaining(in) / 3) || vertexCount > UINT32_MAX)
     fatal(1, "BYUReadObj: %s: the file ends before its %lld vertices\n", path, vertexCount);
   part->vertex_count = static_cast<uint32_t>(vertexCount);
   ALLOC_ARRAY(part->vertices, part->vertex_count, "Coord", kModule);
   for (Coord &v : part->vertices) {
     float *xyz[3] = {&v.x, &v.y, &v.z};
     for (float *f : xyz) {
-      TextScanner::Result r = in.ReadFloat(*f);
-      if (r == TextScanner::kEnd)
+      ScanResult r = ScanFloat(in, *f);
+      if (r == kScanEnd)
         fatal(1, "BYUReadObj: %s: the file ends before its %lld vertices\n", path, vertexCount);
-      if (r == TextScanner::kNoMatch)
+      if (r == kScanNoMatch)
         fatal(1, "BYUReadObj: %s: vertex %lld is not three numbers\n", path,
               static_cast<long long>(&v - part->vertices.data()) + 1);
     }
@@ -58,7 +58,7 @@ std::unique_ptr<Part> BYUReadObj() {
 
   // A polygon needs at least two characters per vertex number; the reserve follows what the file
   // can hold, not what the header claims.
-  std::size_t room = in.Remaining() / 2 + 1;
+  std::size_t room = CursorRemaining(in) / 2 + 1;
   std::size_t facetGuess = std::min<std::size_t>(static_cast<std::size_t>(polygonCount), room);
   ALLOC_OR_REPORT("FacetList", facetGuess, kModule, part->facets.reserve(facetGuess));
   std::vector<uint32_t> &pool = part->facet_vertex_pool;
@@ -72,7 +72,7 @@ std::unique_ptr<Part> BYUReadObj() {
     std::size_t first = pool.size();
     for (;;) {
       long long number;
-      if (in.ReadInt(number) != TextScanner::kRead) {
+      if (ScanInt(in, number) != kScanRead) {
         more = false;
         break;
       }

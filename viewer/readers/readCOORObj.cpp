@@ -5,8 +5,8 @@
 #include "viewer/readers/formatTable.h"
 
 #include "base/fatal.h"
+#include "base/scanText.h"
 #include "viewer/readers/findObj.h"
-#include "viewer/readers/scanText.h"
 #include "viewer/model/object.h"
 
 #include <cstdint>
@@ -26,13 +26,13 @@ static const ColorRGB kMissingColor = {1.0f, 0.2f, 0.5f};
 // The ",x,y,z" after a vertex number: the commas follow the numbers directly, the numbers may
 // have white space before them. -1 when the input ends before the first number is converted,
 // otherwise the count of numbers converted.
-static int ReadCoordTail(TextScanner &in, Coord *c) {
+static int ReadCoordTail(TextCursor &in, Coord *c) {
   float value[3];
   for (int i = 0; i < 3; ++i) {
-    if (!in.Match(',')) return (i == 0 && in.Remaining() == 0) ? -1 : i;
-    TextScanner::Result r = in.ReadFloat(value[i]);
-    if (r == TextScanner::kEnd) return i == 0 ? -1 : i;
-    if (r == TextScanner::kNoMatch) return i;
+    if (!ScanChar(in, ',')) return (i == 0 && CursorRemaining(in) == 0) ? -1 : i;
+    ScanResult r = ScanFloat(in, value[i]);
+    if (r == kScanEnd) return i == 0 ? -1 : i;
+    if (r == kScanNoMatch) return i;
   }
   if (c) *c = Coord{value[0], value[1], value[2]};
   return 3;
@@ -52,13 +52,13 @@ static FilePtr OpenSideFile(const std::string &objectPath, const char *extension
 }
 
 static void ReadVertices(Part &part, const std::vector<char> &data) {
-  TextScanner in(data.data(), data.data() + data.size());
+  TextCursor in = CursorOver(data.data(), data.data() + data.size());
   uint64_t count = 0;
   for (;;) {
     long long number;
-    TextScanner::Result r = in.ReadInt(number);
-    if (r == TextScanner::kEnd) break;
-    if (r == TextScanner::kNoMatch) fatal(1, "COORReadObj: unexpected more input\n");
+    ScanResult r = ScanInt(in, number);
+    if (r == kScanEnd) break;
+    if (r == kScanNoMatch) fatal(1, "COORReadObj: unexpected more input\n");
     int got = ReadCoordTail(in, nullptr);
     if (got < 0) fatal(1, "COORReadObj: unexpected end of input\n");
     if (got < 3) fatal(1, "COORReadObj: read error getting polygon input\n");
@@ -67,11 +67,11 @@ static void ReadVertices(Part &part, const std::vector<char> &data) {
   if (count > UINT32_MAX) fatal(1, "COORReadObj: too many vertices\n");
   part.vertex_count = static_cast<uint32_t>(count);
   ALLOC_ARRAY(part.vertices, part.vertex_count, "Coord", kModule);
-  in.Rewind();
+  in.p = in.begin;
   // The vertex number is only a label: vertices are numbered by their place in the file.
   for (Coord &c : part.vertices) {
     long long number;
-    in.ReadInt(number);
+    ScanInt(in, number);
     ReadCoordTail(in, &c);
   }
 }
@@ -80,13 +80,13 @@ static void ReadVertices(Part &part, const std::vector<char> &data) {
 // in order of first appearance. A record without vertex numbers is no polygon and is skipped.
 static void ReadPolygons(Part &part, const std::vector<char> &data, const std::string &path,
                          std::vector<uint32_t> &facetName, std::vector<std::string_view> &names) {
-  TextScanner in(data.data(), data.data() + data.size());
+  TextCursor in = CursorOver(data.data(), data.data() + data.size());
   uint64_t polygons = 0, numbers = 0;
   std::string_view word;
-  while (in.ReadWord(word) == TextScanner::kRead) {
+  while (ScanWord(in, word) == kScanRead) {
     long long number;
     uint64_t n = 0;
-    while (in.ReadInt(number) == TextScanner::kRead) ++n;
+    while (ScanInt(in, number) == kScanRead) ++n;
     if (n > 0) ++polygons;
     numbers += n;
   }
@@ -98,12 +98,12 @@ static void ReadPolygons(Part &part, const std::vector<char> &data, const std::s
   ALLOC_ARRAY(facetName, part.facet_count, "char *", kModule);
 
   std::unordered_map<std::string_view, uint32_t> known;
-  in.Rewind();
+  in.p = in.begin;
   uint32_t k = 0, next = 0;
-  while (k < part.facet_count && in.ReadWord(word) == TextScanner::kRead) {
+  while (k < part.facet_count && ScanWord(in, word) == kScanRead) {
     uint32_t first = next;
     long long number;
-    while (in.ReadInt(number) == TextScanner::kRead) {
+    while (ScanInt(in, number) == kScanRead) {
       if (number < 1 || number > part.vertex_count)
         fatal(1, "COORReadObj: %s: polygon %u uses vertex number %lld, outside 1 to %u\n",
               path.c_str(), k + 1, number, part.vertex_count);
@@ -123,10 +123,10 @@ static void ReadPolygons(Part &part, const std::vector<char> &data, const std::s
 
 static void ReadNormals(Part &part, const std::vector<char> &data) {
   ALLOC_ARRAY(part.vertex_normals, part.vertex_count, "Vector", kModule);
-  TextScanner in(data.data(), data.data() + data.size());
+  TextCursor in = CursorOver(data.data(), data.data() + data.size());
   for (Vector &n : part.vertex_normals) {
-    if (in.ReadFloat(n.x) != TextScanner::kRead || in.ReadFloat(n.y) != TextScanner::kRead ||
-        in.ReadFloat(n.z) != TextScanner::kRead)
+    if (ScanFloat(in, n.x) != kScanRead || ScanFloat(in, n.y) != kScanRead ||
+        ScanFloat(in, n.z) != kScanRead)
       fatal(1, "COORReadObj: read error in .vnorm file\n");
   }
 }

@@ -1,6 +1,7 @@
 #include "viewer/readers/readPLObj.h"
 
 #include "base/fatal.h"
+#include "base/scanText.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/model/object.h"
@@ -13,9 +14,11 @@
 
 static const char *kModule = "readPLObj";
 
-// Powers of ten that the number readers take directly; larger ones come from PLPow10.
-static const float kPow10Table[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                      1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+// Powers of ten up to 10^10, exact in a float, that the number readers take directly; larger ones
+// come from PLPow10.
+static inline float SmallPow10(unsigned n) {
+  return static_cast<float>(kPowersOfTen[n]);
+}
 
 // Set when a "PolyList" message has gone out: those messages end without a newline.
 static bool plMessageWritten = false;
@@ -24,20 +27,20 @@ float PLPow10(int n) {
   unsigned a = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
   float v;
   if (a < 8) {
-    v = kPow10Table[a];
+    v = SmallPow10(a);
   } else {
     float base = 1e8f, power = 1.0f;
     for (unsigned k = a / 8; k != 0; k >>= 1) {
       if (k & 1) power *= base;
       base *= base;
     }
-    v = kPow10Table[a % 8] * power;
+    v = SmallPow10(a % 8) * power;
   }
   return n < 0 ? 1.0f / v : v;
 }
 
 static inline float Pow10Of(int n) {
-  return n <= 10 ? kPow10Table[n] : PLPow10(n);
+  return n <= 10 ? SmallPow10(static_cast<unsigned>(n)) : PLPow10(n);
 }
 
 static inline bool IsDigit(int c) {

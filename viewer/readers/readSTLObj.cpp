@@ -3,13 +3,13 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "base/fillArray.h"
+#include "base/scanText.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/model/object.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,47 +56,6 @@ void STLObjRelease::operator()(STLObj *obj) const {
 
 namespace {
 
-// Character classes of the text reader: bytes that separate words as the C library's formatted
-// reads see them, and bytes that end a word (those, NUL bytes and the DOS end-of-file mark, which
-// pad the end of some files).
-enum : unsigned char { kBlank = 1, kEndsWord = 2 };
-struct CharClasses {
-  unsigned char of[256] = {};
-  CharClasses() {
-    for (unsigned char c : {' ', '\t', '\r', '\n', '\f', '\v'}) of[c] = kBlank | kEndsWord;
-    of[0] = of[0x1a] = kEndsWord;
-  }
-};
-const CharClasses kClasses;
-inline bool Blank(char c) {
-  return kClasses.of[static_cast<unsigned char>(c)] & kBlank;
-}
-inline bool EndsWord(char c) {
-  return kClasses.of[static_cast<unsigned char>(c)] & kEndsWord;
-}
-
-const float kPowersOfTen[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-
-// A whole word as a single-precision number, rounded as the C library's reading gives it (to
-// nearest, overflow to an infinity, underflow to a subnormal or zero); false when the word is no
-// number. Decimals go to the standard library's conversion, which rounds them correctly; the C
-// library takes the rest (infinities, NaNs, hexadecimal numbers, overflow and underflow).
-bool ParseFloat(std::string_view w, float &out) {
-  if (w.empty()) return false;
-  const bool plus = w[0] == '+';
-  const char *first = w.data() + plus, *last = w.data() + w.size();
-  const char *digits = first < last && *first == '-' && !plus ? first + 1 : first;
-  const char lead = digits < last ? *digits : '\0';
-  if (lead == '.' || static_cast<unsigned>(lead - '0') < 10) {
-    auto r = std::from_chars(first, last, out, std::chars_format::general);
-    if (r.ec == std::errc() && r.ptr == last) return true;
-  }
-  const std::string word(w);
-  char *stop = nullptr;
-  out = std::strtof(word.c_str(), &stop);
-  return stop == word.c_str() + word.size();
-}
-
 // A word-by-word walk over text held in [p, end). The text may be read a block at a time: then
 // `end` is only the end of what has been read so far, and a step that runs into it sets needMore
 // and must be taken again once more text is there.
@@ -115,19 +74,19 @@ struct TextWalk {
     return true;
   }
   void SkipBlanks() {
-    while (p < end && Blank(*p)) ++p;
+    while (p < end && IsTextSpace(*p)) ++p;
   }
   // Only blanks, NUL bytes and end-of-file marks are left.
   bool OnlyPaddingLeft() {
     for (const char *q = p; q < end; ++q)
-      if (!EndsWord(*q)) return false;
+      if (!EndsTextWord(*q)) return false;
     return !Short(end);
   }
   // The next word, or an empty one at the end.
   std::string_view Word() {
     SkipBlanks();
     const char *start = p;
-    while (p < end && !EndsWord(*p)) ++p;
+    while (p < end && !EndsTextWord(*p)) ++p;
     Short(p);
     return {start, static_cast<std::size_t>(p - start)};
   }
@@ -147,69 +106,24 @@ struct TextWalk {
     SkipBlanks();
     const std::size_t n = N - 1;
     if (static_cast<std::size_t>(end - p) > n && std::memcmp(p, keyword, n) == 0 &&
-        EndsWord(p[n])) {
+        EndsTextWord(p[n])) {
       p += n;
       return true;
     }
     return Is(Word(), keyword);
   }
-  // A number. Most are short decimals: one of at most 24 bits of digits and a power of ten up to
-  // 1e10 is exact in single precision on both sides, so one multiplication or division rounds it
-  // correctly. Anything else is read as a word by ParseFloat.
+  // A number, which must be the whole of its word.
   bool Number(float &out) {
     SkipBlanks();
-    const char *q = p;
-    const bool negative = q < end && *q == '-';
-    if (q < end && (*q == '-' || *q == '+')) ++q;
-    uint64_t mantissa = 0;
-    int exponent = 0, significant = 0;
-    bool digits = false;
-    for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q, digits = true) {
-      if (significant < 19) {
-        mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
-        significant += mantissa != 0;
-      } else {
-        significant = 99;
-      }
+    const char *stop = ParseFloat(p, end, out);
+    if (stop > p && stop < end && EndsTextWord(*stop)) {
+      p = stop;
+      return true;
     }
-    if (q < end && *q == '.') {
-      for (++q; q < end && static_cast<unsigned>(*q - '0') < 10; ++q, digits = true) {
-        if (significant < 19) {
-          mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
-          significant += mantissa != 0;
-          --exponent;
-        } else {
-          significant = 99;
-        }
-      }
-    }
-    if (digits && q < end && (*q | 0x20) == 'e') {
-      ++q;
-      const bool down = q < end && *q == '-';
-      if (q < end && (*q == '-' || *q == '+')) ++q;
-      int value = 0;
-      const char *from = q;
-      for (; q < end && static_cast<unsigned>(*q - '0') < 10; ++q)
-        value = value < 1000 ? value * 10 + (*q - '0') : value;
-      digits = q > from;
-      exponent += down ? -value : value;
-    }
-    if (digits && significant < 19 && q < end && EndsWord(*q)) {
-      if (mantissa == 0) {
-        out = negative ? -0.0f : 0.0f;
-        p = q;
-        return true;
-      }
-      if (mantissa <= (uint64_t(1) << 24) && exponent >= -10 && exponent <= 10) {
-        const float m = static_cast<float>(mantissa);
-        const float v = exponent >= 0 ? m * kPowersOfTen[exponent] : m / kPowersOfTen[-exponent];
-        out = negative ? -v : v;
-        p = q;
-        return true;
-      }
-    }
+    // Cut off by the end of what has been read, or followed by more of its word.
     const std::string_view w = Word();
-    return !needMore && ParseFloat(w, out);
+    return !needMore && !w.empty() &&
+           ParseFloat(w.data(), w.data() + w.size(), out) == w.data() + w.size();
   }
   bool Numbers(float *v) { return Number(v[0]) && Number(v[1]) && Number(v[2]); }
 };
@@ -364,11 +278,11 @@ static const char *SplitPoint(const char *begin, const char *middle, const char 
     const char *nl = static_cast<const char *>(std::memchr(p, '\n', std::size_t(end - p)));
     if (!nl) return nullptr;
     const char *q = nl + 1;
-    while (q < end && Blank(*q)) ++q;
+    while (q < end && IsTextSpace(*q)) ++q;
     const char *before = nl;
-    while (before > begin && Blank(before[-1])) --before;
-    if (end - q > 5 && TextWalk::Is(std::string_view(q, 5), "facet") && Blank(q[5]) &&
-        before > begin && !EndsWord(before[-1]))
+    while (before > begin && IsTextSpace(before[-1])) --before;
+    if (end - q > 5 && TextWalk::Is(std::string_view(q, 5), "facet") && IsTextSpace(q[5]) &&
+        before > begin && !EndsTextWord(before[-1]))
       return q;
     p = q;
   }

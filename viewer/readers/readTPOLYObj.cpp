@@ -4,8 +4,8 @@
 #include "viewer/readers/formatTable.h"
 
 #include "base/fatal.h"
+#include "base/scanText.h"
 #include "viewer/readers/findObj.h"
-#include "viewer/readers/scanText.h"
 #include "viewer/model/object.h"
 
 #include <cstdint>
@@ -14,24 +14,24 @@ static const char *kModule = "readTPOLYObj";
 
 // Reads (or, in the counting pass, steps over) one coordinate; a file that ends inside a polygon
 // or holds something else where a number belongs cannot be shown and ends the run.
-static void ReadCoordinate(TextScanner &in, float *value, const char *path,
+static void ReadCoordinate(TextCursor &in, float *value, const char *path,
                            unsigned long long polygon) {
-  TextScanner::Result r = value ? in.ReadFloat(*value) : in.SkipFloat();
-  if (r == TextScanner::kEnd)
+  ScanResult r = value ? ScanFloat(in, *value) : ScanSkipFloat(in);
+  if (r == kScanEnd)
     fatal(1, "TPOLYReadObj: %s: the file ends inside polygon %llu\n", path, polygon);
-  if (r == TextScanner::kNoMatch)
+  if (r == kScanNoMatch)
     fatal(1, "TPOLYReadObj: %s: polygon %llu has something other than a number at byte %zu\n", path,
-          polygon, in.Offset());
+          polygon, CursorOffset(in));
 }
 
 // The next polygon size, or -1 at the end of the file.
-static long long ReadPolygonSize(TextScanner &in, const char *path, unsigned long long polygon) {
+static long long ReadPolygonSize(TextCursor &in, const char *path, unsigned long long polygon) {
   long long n;
-  TextScanner::Result r = in.ReadInt(n);
-  if (r == TextScanner::kEnd) return -1;
-  if (r == TextScanner::kNoMatch)
+  ScanResult r = ScanInt(in, n);
+  if (r == kScanEnd) return -1;
+  if (r == kScanNoMatch)
     fatal(1, "TPOLYReadObj: %s: a point count was expected for polygon %llu at byte %zu\n", path,
-          polygon, in.Offset());
+          polygon, CursorOffset(in));
   if (n < 0) fatal(1, "TPOLYReadObj: %s: polygon %llu has a negative point count\n", path, polygon);
   return n;
 }
@@ -42,7 +42,7 @@ std::unique_ptr<Part> TPOLYReadObj() {
   const char *path = object.path.c_str();
 
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);
-  TextScanner in(data.data(), data.data() + data.size());
+  TextCursor in = CursorOver(data.data(), data.data() + data.size());
 
   // Counting pass: the totals come from what the file holds, so they size the arrays exactly.
   unsigned long long polygons = 0, points = 0;
@@ -64,7 +64,7 @@ std::unique_ptr<Part> TPOLYReadObj() {
   ALLOC_ARRAY(part->facet_vertex_pool, part->vertex_count, "uint", kModule);
 
   // Reading pass: point i of the file is vertex i, and its index is its own slot.
-  in.Rewind();
+  in.p = in.begin;
   uint32_t slot = 0;
   for (uint32_t k = 0; k < part->facet_count; ++k) {
     long long size = ReadPolygonSize(in, path, k + 1ULL);

@@ -1,8 +1,10 @@
 // The file-open dialog on Linux: a GTK 3 file chooser, the toolkit loaded when it opens.
-#include "viewer/shell/main.h"
+#include "viewer/shell/fileDialog.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/gtkLoader.h"
 #include "viewer/shell/shell.h"
 
@@ -23,8 +25,7 @@ std::vector<FileFilter> DialogFilters() {
   filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
   FileFilter objects{"All objects", {}};
   for (const FormatRow &row : Formats())
-    if (row.load || row.converted)
-      objects.patterns.push_back(std::string("*") + row.extension + "*");
+    if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
   filters.push_back(objects);
   return filters;
 }

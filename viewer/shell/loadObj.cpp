@@ -4,6 +4,7 @@
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/shell/formatLoaders.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
 
@@ -20,7 +21,7 @@ void LoadObject(int type) {
   const FormatRow *row = FormatOfType(type);
   if (row && row->converted)
     LoadVRMLObject(fullPath);
-  else if (row && row->load)
+  else if (row && LoaderOfType(type))
     LoadTypedObject(fullPath, type);
   else
     fatal(1, "File %s extension is not supported\n", objName.c_str());
@@ -89,8 +90,9 @@ void BuildShape(int type) {
   CreateShape(static_cast<int16_t>(type));
   Part &part = *currentShape->part;
   const FormatRow *row = FormatOfType(type);
-  if (!row || !row->load) fatal(1, "File %s extension is not supported\n", objName.c_str());
-  row->load();
+  const Loader load = LoaderOfType(type);
+  if (!row || !load) fatal(1, "File %s extension is not supported\n", objName.c_str());
+  load();
   if (row->completion != kCompleteLists) {
     if (row->completion == kCompleteNormalsFit) {
       ComputeFacetNormals(part);

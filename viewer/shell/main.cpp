@@ -1,7 +1,11 @@
 #include "viewer/shell/main.h"
 
 #include "base/fatal.h"
+#include "base/files.h"
 #include "viewer/graphics/graphics.h"
+#include "viewer/readers/formatTable.h"
+#include "viewer/shell/fileDialog.h"
+#include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
@@ -11,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 int objType = 0;
@@ -31,17 +34,6 @@ void PrintUsage(const char *program) {
         "       -v[erbose]                           \n"
         "       -in object \n\n",
         program);
-}
-
-int TypeFromName(const std::string &name) {
-  for (const FormatRow &row : Formats())
-    if (name.find(row.extension) != std::string::npos) return row.type;
-  return 0;
-}
-
-bool ObjectFileExists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 // A side of --size: digits only, 1 to kMaxPictureSide; 0 for anything else.
@@ -190,7 +182,7 @@ static void PrintHelp(const char *program) {
       // The formats as the table has them, wrapped within 80 columns.
       std::string line = "Objects:";
       for (const FormatRow &f : Formats()) {
-        if (!f.load && !f.converted) continue;
+        if (!CanShow(f)) continue;
         if (line.size() + 1 + std::strlen(f.extension) > 78) {
           std::printf("%s\n", line.c_str());
           line = "        ";

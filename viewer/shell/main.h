@@ -9,23 +9,9 @@
 
 // Writes the usage text with the invocation name and ends the run with status 1.
 [[noreturn]] void PrintUsage(const char *program);
-// The type code of a name by its extension (substring search in table order); 0 for none.
-int TypeFromName(const std::string &name);
-// True when `path` names something that exists and is not a directory.
-bool ObjectFileExists(const std::string &path);
 // Walks the arguments from index 1. A word it does not know is passed over, so that scripts may
 // add words without breaking a start.
 void ParseArgs(const std::vector<std::string> &args);
-// Asks for the object in a file-open dialog; the chosen full path, or "" when cancelled.
-std::string ChooseObjectFile();
-// An entry of the file dialog's filter list: its name and the name patterns it lists.
-struct FileFilter {
-  std::string name;
-  std::vector<std::string> patterns;
-};
-// The dialog's filter list: the table of formats' filters in their ranks, then "All Files", then
-// "All objects" with every extension of the table that the viewer can show.
-std::vector<FileFilter> DialogFilters();
 
 // Set by the executable: registers the GLUT callbacks and enters the main loop (never returns).
 // Null in tests, where the run ends once the object is loaded.

@@ -14,10 +14,11 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "base/signals.h"
+#include "formats/3mf/zipPackage.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/object.h"
+#include "viewer/readers/formatTable.h"
 #include "viewer/shell/loadObj.h"
-#include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
 
 #include <algorithm>
@@ -182,6 +183,8 @@ private:
     struct rlimit core = {0, 0};
     setrlimit(RLIMIT_CORE, &core);
     signal(SIGXFSZ, SIG_IGN);
+    // A package that would inflate beyond the limit is refused with a message of its own.
+    SetInflateBudget(static_cast<uint64_t>(fileBytes) / 2);
     std::string dir = scratch + "/object";
     if (mkdir(dir.c_str(), 0700) != 0 || chdir(scratch.c_str()) != 0)
       fatal(1, "Thumbnail: the scratch folder %s cannot be used: %s\n", scratch.c_str(),

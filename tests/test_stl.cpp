@@ -827,4 +827,70 @@ TEST(StlLoad, VertexFacetListsWaitForTheFirstFrame) {
   CompleteShownShape(); // once only
   EXPECT_TRUE(p.vertex_facets.empty());
   ReleaseShape();
+// Boundary patches of two to four facets (a strip of thin rectangles): nearby matching at the
+// shortest edge folds them flat, and the removal would leave nothing. They keep their facets.
+TEST(StlRepair, SmallOpenPatchesKeepTheirFacets) {
+  const std::vector<Tri> strip = {{{{0, 0, 0}, {10, 0, 0}, {10, 1, 0}}},
+                                  {{{0, 0, 0}, {10, 1, 0}, {0, 1, 0}}},
+                                  {{{10, 0, 0}, {20, 0, 0}, {20, 1, 0}}},
+                                  {{{10, 0, 0}, {20, 1, 0}, {10, 1, 0}}}};
+  const std::vector<Tri> two(strip.begin(), strip.begin() + 2);
+  TempDir dir;
+  dir.write("two.stl", "solid p\n" + AsciiFacets(two) + "endsolid p\n");
+  dir.write("four.stl", "solid p\n" + AsciiFacets(strip) + "endsolid p\n");
+  dir.write("four_bin.stl", BinarySTL(strip));
+  for (const char *name : {"two.stl", "four.stl", "four_bin.stl"}) {
+    SCOPED_TRACE(name);
+    Loaded l;
+    Load(l, dir, name);
+    ASSERT_GE(l.shape->part->facet_count, 2u);
+    for (const Tri &t : name[0] == 't' ? two : strip) EXPECT_TRUE(HasTriangle(*l.shape->part, t));
+  }
+  RunResult r = RunMirandel({"--info", "-in", "four_bin.stl"}, {{"OBJ_PATH", true, dir.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("this is wrong"), std::string::npos) << r.err;
+}
+
+// "facet" without "normal": the facet is read, its normal computed from its corners.
+TEST(StlCheck, FacetWithoutNormal) {
+  std::string text = "solid t\n facet\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n"
+                     "   vertex 0 1 0\n  endloop\n endfacet\n"
+                     " FACET NORMAL 0 0 1 outer loop vertex 0 0 0 vertex 1 0 0 vertex 1 1 0 "
+                     "endloop endfacet\nendsolid t\n";
+  std::vector<std::array<float, 12>> facets;
+  STLFileCheck check = STLCheckFile(std::string_view(text), [&facets](const float *v) {
+    std::array<float, 12> f;
+    std::copy(v, v + 12, f.begin());
+    facets.push_back(f);
+  });
+  EXPECT_EQ(check.error, "");
+  ASSERT_EQ(facets.size(), 2u);
+  EXPECT_EQ(facets[0][0], 0.0f);
+  EXPECT_EQ(facets[0][5], 0.0f);
+  EXPECT_EQ(facets[0][6], 1.0f);
+  EXPECT_EQ(facets[1][2], 1.0f);
+  EXPECT_NE(STLCheckFile(std::string_view("solid t\n facet outer vertex 0 0 0\nendsolid\n")).error,
+            "");
+  TempDir dir;
+  dir.write("bare.stl", text);
+  Loaded l;
+  Load(l, dir, "bare.stl");
+  ASSERT_GE(l.shape->part->facet_count, 2u); // and the hole filled
+  for (const Vector &n : l.shape->part->polygon_normals) EXPECT_FLOAT_EQ(std::fabs(n.z), 1.0f);
+}
+
+// Where no /proc is mounted (containers, chroots) text STL still loads, and no message names a
+// path of the program's own making.
+TEST(StlRead, TextLoadsWithoutProc) {
+  TempDir dir;
+  dir.write("cube.stl", "solid c\n" + AsciiFacets(Cube()) + "endsolid c\n");
+  RunResult probe = RunProgram({"unshare", "--mount", "true"});
+  if (probe.status != 0) GTEST_SKIP() << "no mount namespace to hide /proc in: " << probe.err;
+  RunResult r =
+      RunProgram({"unshare", "--mount", "sh", "-c",
+                  "mount -t tmpfs none /proc && exec \"$0\" --info -in cube.stl", MirandelBin()},
+                 {{"OBJ_PATH", true, dir.path()}, {"ASAN_OPTIONS", true, "detect_leaks=0"}});
+  EXPECT_NE(r.out.find("\n36 vertices\n12 polygons\n"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ(r.err.find("/proc/self/fd"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Couldn't open"), std::string::npos) << r.err;
 }

@@ -301,3 +301,26 @@ TEST_F(WindowGL, EdgeLinesOutlineEveryFacetWhereverItStarts) {
   }
   EXPECT_GT(Count(shots[0], Pink), 5000); // the facets under the lines
 }
+
+// Normal lines are a share of the object's size: a 0.02-unit and a 100-unit copy of one object
+// show them alike.
+TEST_F(WindowGL, NormalLinesReadAlikeAtEveryScale) {
+  int yellow[2] = {0, 0};
+  int k = 0;
+  for (float side : {0.02f, 100.0f}) {
+    std::vector<Coord> points;
+    for (int i = 0; i < 8; ++i)
+      points.push_back(Coord{i & 1 ? side : 0, i & 2 ? side : 0, i & 4 ? side : 0});
+    MakeShape(points,
+              {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}});
+    SetupGraphics();
+    ToggleDisplayMode('n');
+    std::string path = "/tmp/mirandel-normals-" + std::to_string(getpid()) + ".png";
+    WriteSnapshot(path);
+    yellow[k++] = Count(ReadPng(path), Yellow);
+    std::remove(path.c_str());
+    ReleaseAll();
+  }
+  EXPECT_GT(yellow[0], 20);
+  EXPECT_NEAR(yellow[1], yellow[0], yellow[0] / 10 + 2);
+}

@@ -34,6 +34,7 @@ double list_compile_cpu_seconds = 0;
 void (*spinStarted)() = nullptr;
 int show_help = 0;
 DrawingTarget drawing_target;
+ViewFrame view_frame;
 
 // The sanitizer's leak check, in a build that has one.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
@@ -97,11 +98,15 @@ static void DefaultLights(LightState &ls) {
   }
 }
 
+int DefaultCulling(const Part &part) {
+  return part.fronts_known ? GL_BACK : 0;
+}
+
 void InitRenderSettings() {
   Shape &s = *currentShape;
   s.polygon_mode = GL_FILL;
   s.shade_model = GL_SMOOTH;
-  s.cull_face = GL_BACK;
+  s.cull_face = DefaultCulling(*s.part);
   s.show_edges = 0;
   s.show_normals = 0;
   s.object_color = ColorRGB{1.0f, 0.2f, 0.5f};
@@ -200,25 +205,40 @@ static void OpenWindow() {
   glEnable(GL_NORMALIZE);
 }
 
-void ApplyView(const ViewParams &view) {
-  double nearPlane, farPlane;
-  ViewPlanes(view, nearPlane, farPlane);
+static void LoadProjection(const double m[16]) {
   glViewport(0, 0, window_width, window_height);
   glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  // The frustum window follows the window's shape, so a resize never stretches the picture.
-  double w[4];
-  AspectWindow(view.window, window_width, window_height, w);
-  glFrustum(w[0] * 0.1, w[2] * 0.1, w[1] * 0.1, w[3] * 0.1, nearPlane, farPlane);
-  gluLookAt(view.eye_point.x, view.eye_point.y, view.eye_point.z, view.ref_point.x,
-            view.ref_point.y, view.ref_point.z, view.up_vector.x, view.up_vector.y,
-            view.up_vector.z);
-  Tilt first, second;
-  ViewTilts(view, first, second);
-  if (first.on) glRotated(first.angle, first.axis[0], first.axis[1], first.axis[2]);
-  if (second.on) glRotated(second.angle, second.axis[0], second.axis[1], second.axis[2]);
+  glLoadMatrixd(m);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
+}
+
+void ApplyView(const ViewParams &view) {
+  double m[16];
+  ObjectProjection(view, view_frame, window_width, window_height, m);
+  LoadProjection(m);
+}
+
+void ApplyGroundView() {
+  ViewParams kept = currentShape->view;
+  SetDefaultView();
+  double m[16];
+  ViewProjection(currentShape->view, window_width, window_height, m);
+  currentShape->view = kept;
+  LoadProjection(m);
+}
+
+void ApplyEyeLight(const ViewParams &view) {
+  float d[3];
+  EyeDirection(view, d);
+  const GLfloat position[4] = {d[0], d[1], d[2], 0};
+  const GLfloat diffuse[4] = {kEyeLight, kEyeLight, kEyeLight, 1};
+  const GLfloat none[4] = {0, 0, 0, 1};
+  glLightfv(GL_LIGHT4, GL_POSITION, position);
+  glLightfv(GL_LIGHT4, GL_DIFFUSE, diffuse);
+  glLightfv(GL_LIGHT4, GL_SPECULAR, none);
+  glLightfv(GL_LIGHT4, GL_AMBIENT, none);
+  glEnable(GL_LIGHT4);
 }
 
 static void Color4(const ColorRGB &c, GLfloat out[4]) {
@@ -315,14 +335,19 @@ void SetupGraphics() {
     std::printf("empty\tstructure id = %d\n", empty_id);
     std::fflush(stdout);
   }
+  const Part &part = *s.part;
+  float placement[16];
+  PlacementMatrix(part, placement);
+  view_frame = FrameObject(s.view, placement, part.vertices.data(),
+                           std::min<std::size_t>(part.vertex_count, part.vertices.size()));
   ApplyView(s.view);
   glColor3f(s.object_color.r, s.object_color.g, s.object_color.b);
   ApplyMaterial(*s.part);
   ApplyLights(s.lights);
+  ApplyEyeLight(s.view);
   EnableLights(s.lights);
-  glCullFace(s.cull_face);
-  glEnable(GL_CULL_FACE);
-  glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 0);
+  glCullFace(GL_BACK);
+  SetCulling(s.cull_face);
   glPolygonMode(GL_FRONT_AND_BACK, s.polygon_mode);
   glFrontFace(front_ccw == 1 ? GL_CCW : GL_CW);
   MatIdentity(trackball_matrix);
@@ -353,9 +378,10 @@ void ResetDisplay() {
     s.show_edges = 0;
     if (gl) RebuildWithEdges(0);
   }
-  if (s.cull_face == 0) {
-    s.cull_face = GL_BACK;
-    if (gl) SetCulling(GL_BACK);
+  int culling = DefaultCulling(*s.part);
+  if (s.cull_face != culling) {
+    s.cull_face = culling;
+    if (gl) SetCulling(culling);
   }
   if (show_ground == 0) show_ground = 1;
   if (show_help == 1) show_help = 0;
@@ -364,6 +390,7 @@ void ResetDisplay() {
     if (gl) glFrontFace(GL_CCW);
   }
   MatIdentity(trackball_matrix);
+  for (int i = 0; i < 4; ++i) s.view.window[i] = view_frame.window[i];
   if (gl) {
     Redisplay();
     SwapBuffers();

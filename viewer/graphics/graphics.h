@@ -1,6 +1,7 @@
 // Rendering and interaction: render settings, window, display lists, keyboard and mouse.
 #pragma once
 
+#include "viewer/graphics/graphicsMath.h"
 #include "viewer/model/shape.h"
 
 #include <string>
@@ -40,6 +41,13 @@ extern double list_compile_seconds;
 extern double list_compile_cpu_seconds; // and the processor time of all threads
 // 1 while the key and mouse help is drawn over the picture.
 extern int show_help;
+// How the current object is framed in the first picture (set up with the graphics).
+extern ViewFrame view_frame;
+// The diffuse level of the dim light that comes from the eye, beside the scene's four.
+constexpr float kEyeLight = 0.4f;
+// A line the status shows at the window's foot until the next key or button (where a picture
+// was saved); empty for none.
+extern std::string status_message;
 // Called whenever `spinning` turns on, so the event loop can start its steady tick.
 extern void (*spinStarted)();
 
@@ -74,7 +82,8 @@ bool DisplayAvailable();
 void OpenOffscreen(int width, int height);
 void CloseOffscreen();
 bool OffscreenOpen();
-// Restores the display modes and the trackball (the R key); nothing without a Shape.
+// Restores the display modes, the trackball and the pan (the R key): the first picture again;
+// nothing without a Shape.
 void ResetDisplay();
 // Releases the Shape and the graphics; show_ground = 1.
 void ReleaseAll();
@@ -85,8 +94,16 @@ void SetCulling(int face);
 // Nothing without a Shape; without the window only the mode changes.
 void ToggleDisplayMode(char mode);
 
-// OpenGL state from the settings.
+// The culling the first picture uses: GL_BACK where the facets' fronts are known to face out,
+// else 0 (both sides).
+int DefaultCulling(const Part &part);
+
+// OpenGL state from the settings: the object's projection (the view, framed), and the ground's
+// (the default view, as it is).
 void ApplyView(const ViewParams &view);
+void ApplyGroundView();
+// The dim light from the eye of `view`: set with the other lights, under the identity.
+void ApplyEyeLight(const ViewParams &view);
 void ApplyMaterial(const Part &part);
 void ApplyLights(const LightState &lights);
 void EnableLights(const LightState &lights);
@@ -141,6 +158,11 @@ bool ReleaseSpins(int button, int x, int y);
 
 // Keyboard: returns true when the program is to end (Escape; everything is released then).
 bool OnKeyboard(unsigned char key, int x, int y);
+
+// Saves what the window shows (the p key) as a PNG file in the pictures folder, named after the
+// object and never over another file, and says where on standard output and in the status line.
+// A failure is said the same way and ends nothing.
+void SavePicture();
 
 // Draws the first frame into the back buffer (or the off-screen picture) and writes it as a PNG
 // file.

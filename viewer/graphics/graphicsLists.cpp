@@ -381,13 +381,15 @@ void BuildNormalList() {
   GLfloat remembered[4];
   glGetFloatv(GL_CURRENT_COLOR, remembered);
   SetColor(normal_color);
+  // As long on every object, in its own units: a share of its size.
+  const float len = NormalLineLength(part.vertices.data(), part.vertices.size());
   glBegin(GL_LINES);
   if (src.vertexNormals) {
     for (std::size_t v = 0; v < part.vertices.size(); ++v) {
       const Coord &a = part.vertices[v];
       const Vector &n = src.vertexNormals[v];
       glVertex3f(a.x, a.y, a.z);
-      glVertex3f(a.x + 0.2f * n.x, a.y + 0.2f * n.y, a.z + 0.2f * n.z);
+      glVertex3f(a.x + len * n.x, a.y + len * n.y, a.z + len * n.z);
     }
   } else if (src.polygonNormals) {
     // Drawn from the midpoint of the first and third vertices; a facet without a third vertex
@@ -399,7 +401,7 @@ void BuildNormalList() {
       Coord m{a.x + (b.x - a.x) * 0.5f, a.y + (b.y - a.y) * 0.5f, a.z + (b.z - a.z) * 0.5f};
       const Vector &n = src.polygonNormals[f];
       glVertex3f(m.x, m.y, m.z);
-      glVertex3f(m.x + 0.2f * n.x, m.y + 0.2f * n.y, m.z + 0.2f * n.z);
+      glVertex3f(m.x + len * n.x, m.y + len * n.y, m.z + len * n.z);
     }
   }
   glEnd();

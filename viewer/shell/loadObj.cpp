@@ -3,6 +3,8 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
+#include "viewer/model/orientObj.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/shell/formatLoaders.h"
 #include "viewer/model/shape.h"
@@ -12,7 +14,10 @@
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
-  std::string fullPath = GetObjPath() + "/" + objName;
+  // The folder of OBJ_PATH that holds the object becomes its own folder.
+  std::string folder;
+  if (ObjectFolderOf(objName, folder) != 1) folder = GetObjPath();
+  std::string fullPath = folder + "/" + objName;
   if (verbose) {
     std::printf("FileName = %s\n", objName.c_str());
     std::printf("filename = %s\n", fullPath.c_str());
@@ -95,6 +100,9 @@ void BuildShape(int type) {
   load();
   if (row->completion != kCompleteLists) {
     if (row->completion == kCompleteNormalsFit) {
+      // The file does not say which side of a facet is its front: a closed surface is turned
+      // outward before its normals follow the facets (the STL repair does this for STL).
+      ApplyOrientation(part, PlanOrientation(part));
       ComputeFacetNormals(part);
       ComputeVertexNormals(part);
     }

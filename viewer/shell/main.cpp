@@ -8,6 +8,7 @@
 #include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/shell/shell.h"
 #include "viewer/shell/thumbnail.h"
 
@@ -100,8 +101,14 @@ void ParseArgs(const std::vector<std::string> &args) {
       if (objName.find('/') != std::string::npos) objFolder.named = true;
       // A name from the root is a full path: its directory becomes OBJ_PATH.
       if (!objName.empty() && objName[0] == '/') SplitObjPath();
-      std::string path = GetObjPath() + "/" + objName;
-      if (!ObjectFileExists(path)) fatal(1, "File %s does not exist\n", objName.c_str());
+      // Looked for along the folders as the readers will look.
+      std::string folder;
+      int found = ObjectFolderOf(objName, folder);
+      const FormatRow *row = FormatOfType(TypeFromName(objName));
+      if (found == -1)
+        fatal(1, "%s: too many (> %d) directories in OBJ_PATH\n",
+              row && row->reader ? row->reader : "OBJ_PATH", kMaxSearchDirs);
+      if (found == 0) fatal(1, "File %s does not exist\n", objName.c_str());
       objType = TypeFromName(objName);
       if (objType == 0) fatal(1, "File %s extension is not supported\n", objName.c_str());
     } else if (a.compare(0, 2, "--") == 0) {
@@ -160,7 +167,8 @@ const HelpRow kHelp[] = {
     {"--version", "the program's name and version"},
     {nullptr, ""},
     {nullptr, "Environment:"},
-    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks"},
+    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks,"},
+    {"", "looked along in order (one folder with blanks: whole)"},
     {"HOME", "what a leading ~/ in OBJ_PATH stands for"},
     {"COMPRESS_PATH", "the folder of gzip and compress (default: along PATH)"},
     {"TMP_PATH", "where objects in read-only folders are decompressed"},

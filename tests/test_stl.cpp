@@ -827,6 +827,8 @@ TEST(StlLoad, VertexFacetListsWaitForTheFirstFrame) {
   CompleteShownShape(); // once only
   EXPECT_TRUE(p.vertex_facets.empty());
   ReleaseShape();
+}
+
 // Boundary patches of two to four facets (a strip of thin rectangles): nearby matching at the
 // shortest edge folds them flat, and the removal would leave nothing. They keep their facets.
 TEST(StlRepair, SmallOpenPatchesKeepTheirFacets) {

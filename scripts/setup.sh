@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libadmesh-dev admesh
   libzip-dev
   libtinyobjloader-dev
+  nlohmann-json3-dev libdraco-dev libmeshoptimizer-dev
   gzip ncompress
   xvfb xauth xdotool x11-utils imagemagick
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin libfile-mimeinfo-perl

@@ -107,6 +107,20 @@ TEST(AOFFLoad, PlainCubeGetsHeaderAndNormalFilesAndASecondLoadChangesNothing) {
   EXPECT_EQ(Snapshot(dir), before);
 }
 
+// Once the header holds the object's scale and translate, later loads still give its real box.
+TEST(AOFFLoad, EveryLoadPrintsTheObjectsOwnBox) {
+  TempDir dir;
+  dir.write("cube.geom", CubeGeom(10, 5, 1));
+  for (int load = 0; load < 2; ++load) {
+    RunResult r = Info(dir, "cube.geom");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Object: cube.geom\n8 vertices\n6 polygons\nbbox: 5 5 5 15 15 15\n") << load;
+  }
+  std::string header = ReadFile(dir.file("cube.aoff"));
+  EXPECT_NE(header.find("scale"), std::string::npos) << header;
+  EXPECT_NE(header.find("translate"), std::string::npos) << header;
+}
+
 TEST(AOFFLoad, AppendedLinesFollowTheData) {
   struct Case {
     std::string geom;

@@ -31,9 +31,9 @@ struct SavedEnv {
 
 } // namespace
 
-// "All objects" comes last: every extension that has a reader or a converter, found anywhere in
-// the name as the command line finds it.
-TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
+// "All objects" comes first (the dialog opens on it): every extension that has a reader or a
+// converter, found anywhere in the name as the command line finds it.
+TEST(Args, DialogListsAllObjectsThenTheFormatsInTheirOrderThenAllFiles) {
   std::string list;
   for (const FileFilter &f : DialogFilters()) {
     list += f.name;
@@ -41,6 +41,8 @@ TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
     list += "\n";
   }
   EXPECT_EQ(list,
+            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.obj* *.wrl* *.coor* *.3ds* "
+            "*.3mf* *.gltf* *.glb*\n"
             "Geom Files (*.geom) *.geom*\n"
             "Movie Files (*.byu) *.byu*\n"
             "Geomview Files (*.off) *.off*\n"
@@ -51,9 +53,14 @@ TEST(Args, DialogListsTheFormatsInItsOrderThenAllFilesThenAllObjects) {
             "3D Studio Files (*.3ds) *.3ds*\n"
             "3MF Files (*.3mf) *.3mf*\n"
             "Wavefront Files (*.obj) *.obj*\n"
-            "All Files (*.*) *\n"
-            "All objects *.geom* *.off* *.byu* *.ply* *.tpoly* *.stl* *.obj* *.wrl* *.coor* *.3ds* "
-            "*.3mf*\n");
+            "glTF Files (*.gltf, *.glb) *.gltf* *.glb*\n"
+            "All Files (*.*) *\n");
+}
+
+TEST(Args, FailureHeadingNamesTheObjectWithoutItsFolder) {
+  EXPECT_EQ(FailureHeading("hand.off"), "Mirandel could not open hand.off");
+  EXPECT_EQ(FailureHeading("/home/u/objects/hand.off.gz"), "Mirandel could not open hand.off.gz");
+  EXPECT_EQ(FailureHeading(""), "Mirandel could not start");
 }
 
 TEST(Args, TypeBySubstringInTableOrder) {
@@ -66,7 +73,14 @@ TEST(Args, TypeBySubstringInTableOrder) {
   EXPECT_EQ(TypeFromName("set.coor"), 19);
   EXPECT_EQ(TypeFromName("ship.3ds"), 7);
   EXPECT_EQ(TypeFromName("part.stl"), 5);
-  EXPECT_EQ(TypeFromName("hand.GEOM"), 0);
+  // Letter case does not matter.
+  EXPECT_EQ(TypeFromName("Granate.3DS"), 7);
+  EXPECT_EQ(TypeFromName("PART.STL.gz"), 5);
+  EXPECT_EQ(TypeFromName("Robot.Wrl"), 18);
+  EXPECT_EQ(TypeFromName("SCAN.PLY"), 6);
+  EXPECT_EQ(TypeFromName("A.OFFSET.PLY"), 2);
+  EXPECT_EQ(TypeFromName("hand.GEOM"), 1);
+  EXPECT_EQ(TypeFromName("hand.gem"), 0);
   EXPECT_EQ(TypeFromName("geom"), 0);
 }
 

@@ -112,10 +112,12 @@ TEST(CommandLine, MissingAndUnsupportedObjects) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File nothere.off does not exist\n");
 
-  // The extension test is case-sensitive.
+  // The extension test ignores letter case, but AOFF side files are named in small letters.
   r = RunMirandel({"-in", "hand.GEOM"}, env);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "File hand.GEOM extension is not supported\n");
+  EXPECT_EQ(r.err, "Error file \"hand.GEOM\" -- Incorrect or invalid extension\n"
+                   "AOFFReadObj: hand.GEOM: an AOFF object is named by its \".geom\" or "
+                   "\".aoff\" file\n");
 
   // An OBJ object goes to its reader, which finds nothing to show in it.
   r = RunMirandel({"-in", "model.obj"}, env);
@@ -126,6 +128,23 @@ TEST(CommandLine, MissingAndUnsupportedObjects) {
   r = RunMirandel({"-in", ""}, env);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "File  does not exist\n");
+}
+
+// Names from systems that ignore letter case: the extension may be written in capitals.
+TEST(CommandLine, CapitalExtensionsLoad) {
+  TempDir dir;
+  dir.write("PART.STL", "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n"
+                        "vertex 0 1 0\nendloop\nendfacet\nendsolid x\n");
+  dir.write("Tri.Off", "OFF\n3 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+  dir.write("ROBOT.WRL", "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { coord Coordinate "
+                         "{ point [0 0 0, 2 0 0, 0 1 0] } coordIndex [0 1 2 -1] } }\n");
+  for (const char *name : {"PART.STL", "Tri.Off", "ROBOT.WRL"}) {
+    RunResult r = RunMirandel({"--info", "-in", name},
+                              {{"OBJ_PATH", true, dir.path()}, Unset("WRL2GEOM_COMMAND")});
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_NE(r.out.find("\nbbox: 0 0 0 "), std::string::npos) << name << ": " << r.out;
+  }
+  EXPECT_TRUE(FileExists(dir.file("ROBOT.geom")));
 }
 
 TEST(CommandLine, VerboseLinesNameTheObjectAndItsFullPath) {
@@ -211,6 +230,54 @@ TEST(CommandLine, ObjectsInFoldersWithBlanks) {
                               "a.off", "b.aoff", "b.geom", "b.pnorm", "b.vnorm", "c.coor", "c.elem",
                               "d.off.gz", "e.aoff", "e.geom", "e.pnorm", "e.vnorm", "e.wrl"}));
   EXPECT_FALSE(FileExists(top.file("my")));
+}
+
+// Several folders in OBJ_PATH: a bare name is found in whichever holds it, "~/" standing for
+// HOME, and the native object's side files go beside it; eleven folders are too many.
+TEST(CommandLine, ObjectsAlongSeveralFolders) {
+  TempDir home, other;
+  mkdir(home.file("objs").c_str(), 0755);
+  home.write("objs/a.off", kTwoTrianglesOff);
+  home.write("objs/b.geom", "3 1 3\n0 0 0\n1 0 0\n0 1 0\n3 1 2 3\n");
+  other.write("c.off", kOneTriangleOff);
+  std::string path = other.path() + " ~/objs\t/nonexistent";
+  Env env{{"OBJ_PATH", true, path}, {"HOME", true, home.path()}};
+  for (const char *name : {"a.off", "b.geom", "c.off"}) {
+    RunResult r = RunMirandel({"--info", "-in", name}, env);
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "Object: " + std::string(name));
+  }
+  EXPECT_TRUE(FileExists(home.file("objs/b.aoff")));
+  EXPECT_FALSE(FileExists(other.file("b.aoff")));
+  RunResult missing = RunMirandel({"--info", "-in", "d.off"}, env);
+  EXPECT_EQ(missing.err, "File d.off does not exist\n");
+
+  std::string eleven;
+  for (int i = 0; i < 11; ++i) eleven += other.path() + " ";
+  RunResult many = RunMirandel({"--info", "-in", "c.off"}, {{"OBJ_PATH", true, eleven}});
+  EXPECT_EQ(many.status, 1);
+  EXPECT_EQ(many.err, "PLReadObj: too many (> 10) directories in OBJ_PATH\n");
+  eleven.resize(eleven.size() - other.path().size() - 1);
+  EXPECT_EQ(RunMirandel({"--info", "-in", "c.off"}, {{"OBJ_PATH", true, eleven}}).status, 0);
+}
+
+// What the manual, the README and --help say of OBJ_PATH holds: one folder whose name holds
+// blanks is taken whole, and letter case of extensions does not matter.
+TEST(CommandLine, WhatTheTextsSayOfObjPathHolds) {
+  TempDir top;
+  mkdir(top.file("my objects").c_str(), 0755);
+  top.write("my objects/A.OFF", kOneTriangleOff);
+  RunResult r =
+      RunMirandel({"--info", "-in", "A.OFF"}, {{"OBJ_PATH", true, top.file("my objects")}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char *text : {"desktop/mirandel.1", "README.md"}) {
+    std::string words = ReadFile(SourcePath(text));
+    EXPECT_EQ(words.find("cannot be\nlisted"), std::string::npos) << text;
+    EXPECT_EQ(words.find("case-sensitive, so"), std::string::npos) << text;
+    bool ten =
+        words.find("Up to 10") != std::string::npos || words.find("up to 10") != std::string::npos;
+    EXPECT_TRUE(ten) << text;
+  }
 }
 
 // An object named with its folder is the file in that folder, with every file that belongs to

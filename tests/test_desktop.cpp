@@ -92,8 +92,8 @@ std::vector<std::string> ExecCommand(const std::string &exec, const std::string 
   return words;
 }
 
-const char kDatabaseTypes[][16] = {"model/stl", "model/vrml", "image/x-3ds", "model/3mf",
-                                   "model/obj"};
+const char kDatabaseTypes[][24] = {"model/stl", "model/vrml",      "image/x-3ds",      "model/3mf",
+                                   "model/obj", "model/gltf+json", "model/gltf-binary"};
 
 // One small object of each kind, with the type a desktop should give it.
 struct SampleFile {
@@ -124,6 +124,8 @@ std::vector<SampleFile> SampleFiles() {
       {"box.3ds", std::string("MM\x06\0\0\0", 6), "image/x-3ds"},
       {"tetra.3mf", ReadFile(SourcePath("tests/data/3mf/tetra_no_rels.3mf")), "model/3mf"},
       {"tri.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "model/obj"},
+      {"scene.gltf", "{\"asset\": {\"version\": \"2.0\"}}", "model/gltf+json"},
+      {"scene.glb", std::string("glTF\x02\0\0\0\x0c\0\0\0", 12), "model/gltf-binary"},
   };
 }
 
@@ -150,7 +152,8 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
     rows.push_back({s.name, s.type});
   }
   // Compressed objects get the compressed type of their format; other archives stay archives.
-  for (const char *name : {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "tri.obj"}) {
+  for (const char *name :
+       {"tri.off", "cube.geom", "tri.stl", "scene.wrl", "box.3ds", "tri.obj", "scene.glb"}) {
     std::string f = files.file(name);
     ASSERT_EQ(RunProgram({"sh", "-c", "gzip -c \"$1\" >\"$1.gz\" && compress -c \"$1\" >\"$1.Z\"",
                           "sh", f})
@@ -165,7 +168,9 @@ TEST(Desktop, MimeDatabaseNamesOurTypes) {
                            {"scene.wrl.Z", "model/x-vrml-compress"},
                            {"box.3ds.gz", "model/x-3ds-gzip"},
                            {"tri.obj.gz", "model/x-obj-gzip"},
-                           {"tri.obj.Z", "model/x-obj-compress"}});
+                           {"tri.obj.Z", "model/x-obj-compress"},
+                           {"scene.glb.gz", "model/x-gltf-binary-gzip"},
+                           {"scene.glb.Z", "model/x-gltf-binary-compress"}});
   ASSERT_EQ(RunProgram({"cp", files.file("tri.off.gz"), files.file("notes.gz")}).status, 0);
   rows.push_back({"notes.gz", "application/gzip"});
 

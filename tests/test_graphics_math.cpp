@@ -153,38 +153,29 @@ TEST(GraphicsMath, ViewTiltsOfTheDefaultViewAndUndefinedOnes) {
   EXPECT_FALSE(std::isnan(a.angle) || std::isnan(b.angle));
 }
 
-TEST(GraphicsMath, AspectWindowKeepsTheDesignProportions) {
-  const float design[4] = {-2, -2, 2, 2};
+TEST(GraphicsMath, AspectWindowMakesAWindowUnitAsWideAsItIsHigh) {
+  const float square[4] = {-2, -2, 2, 2};
   const float panned[4] = {-1.3f, -2.45f, 2.7f, 1.55f};
+  const float wide[4] = {-3, -1, 3, 1};
   double out[4];
-  // The design size and a window without size use the frustum window as it is, bit for bit.
-  for (auto [w, h] : {std::pair{kDesignWidth, kDesignHeight}, {0, 400}, {800, 0}, {-5, -5}})
-    for (const float *win : {design, panned}) {
+  // A square window on a square viewport, and a viewport without size, keep it bit for bit.
+  for (auto [w, h] : {std::pair{600, 600}, {0, 400}, {800, 0}, {-5, -5}})
+    for (const float *win : {square, panned}) {
       AspectWindow(win, w, h, out);
       for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], double(win[i])) << w << "x" << h << " " << i;
     }
-  // Pixels per window unit across over those down, as at the design size.
-  const double designRatio = (kDesignWidth / 4.0) / (kDesignHeight / 4.0);
-  struct Case {
-    int w, h;
-    bool widensX; // else y
-  };
-  for (Case c : {Case{800, 400, true},
-                 {1120, 525, true},
-                 {561, 525, true},
-                 {560, 1050, false},
-                 {300, 800, false},
-                 {1, 1000, false},
-                 {1000, 1, true}})
-    for (const float *win : {design, panned}) {
-      AspectWindow(win, c.w, c.h, out);
+  for (auto [w, h] :
+       {std::pair{560, 525}, {1000, 500}, {400, 700}, {1, 1000}, {1000, 1}, {300, 100}})
+    for (const float *win : {square, panned, wide}) {
+      AspectWindow(win, w, h, out);
       double across = out[2] - out[0], down = out[3] - out[1];
-      EXPECT_NEAR((c.w / across) / (c.h / down), designRatio, 1e-9) << c.w << "x" << c.h;
-      // The shorter side keeps its extent, the other widens about the same centre.
-      int keep = c.widensX ? 1 : 0, grow = c.widensX ? 0 : 1;
-      EXPECT_EQ(out[keep], double(win[keep])) << c.w << "x" << c.h;
-      EXPECT_EQ(out[keep + 2], double(win[keep + 2])) << c.w << "x" << c.h;
-      EXPECT_LT(out[grow], win[grow]) << c.w << "x" << c.h;
+      EXPECT_NEAR((w / across) / (h / down), 1.0, 1e-9) << w << "x" << h;
+      // One side keeps its extent, the other widens about the same centre.
+      bool widensX = across > double(win[2]) - win[0] + 1e-9;
+      int keep = widensX ? 1 : 0, grow = widensX ? 0 : 1;
+      EXPECT_EQ(out[keep], double(win[keep])) << w << "x" << h;
+      EXPECT_EQ(out[keep + 2], double(win[keep + 2])) << w << "x" << h;
+      EXPECT_LE(out[grow], win[grow]) << w << "x" << h;
       EXPECT_NEAR(out[grow] + out[grow + 2], double(win[grow]) + win[grow + 2], 1e-6);
     }
 }
@@ -219,7 +210,7 @@ TEST(GraphicsMath, StippleTableAndTransmission) {
   EXPECT_EQ(bits[12], 0x55);
 }
 
-TEST(GraphicsMath, FrameZoomMapsThePointsOntoTheMarginAlongTheLongerSide) {
+TEST(GraphicsMath, ProjectedBoxDividesByWAndRefusesPointsBehindTheEye) {
   float model[16];
   double identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   // A perspective divide by w = -z, as glFrustum gives with near 1.
@@ -229,33 +220,192 @@ TEST(GraphicsMath, FrameZoomMapsThePointsOntoTheMarginAlongTheLongerSide) {
     const double *projection;
     std::vector<Coord> points;
     float scale; // model scale
-    bool framed;
-    double zoom[3];
+    bool boxed;
+    double box[4];
   };
   const Case cases[] = {
-      {"wider than tall", identity, {{0.1f, 0.2f, 0}, {0.5f, 0.3f, 0}}, 1, true, {4.5, 0.3, 0.25}},
-      {"taller than wide", identity, {{0, -0.5f, 0}, {0.2f, 0.5f, 0}}, 1, true, {1.8, 0.1, 0}},
+      {"plain", identity, {{0.1f, 0.2f, 0}, {0.5f, 0.3f, 0}}, 1, true, {0.1, 0.2, 0.5, 0.3}},
       {"through the model matrix",
        identity,
        {{0.05f, 0.1f, 0}, {0.25f, 0.15f, 0}},
        2,
        true,
-       {4.5, 0.3, 0.25}},
-      {"one point", identity, {{0.5f, 0.5f, 0}}, 1, true, {1, 0.5, 0.5}},
+       {0.1, 0.2, 0.5, 0.3}},
+      {"one point", identity, {{0.5f, 0.5f, 0}}, 1, true, {0.5, 0.5, 0.5, 0.5}},
       // (1, 1, -2) and (-1, -1, -4) divide to (0.5, 0.5) and (0.25, 0.25).
-      {"perspective", perspective, {{1, 1, -2}, {1, 1, -4}}, 1, true, {7.2, 0.375, 0.375}},
+      {"perspective", perspective, {{1, 1, -2}, {1, 1, -4}}, 1, true, {0.25, 0.25, 0.5, 0.5}},
       {"a point behind the eye", perspective, {{1, 1, -2}, {1, 1, 2}}, 1, false, {}},
       {"no points", identity, {}, 1, false, {}},
       {"only points at infinity", identity, {{INFINITY, 0, 0}, {NAN, 1, 1}}, 1, false, {}},
   };
   for (const Case &c : cases) {
     ScaleMatrix(c.scale, c.scale, c.scale, model);
-    double zoom[3] = {-1, -1, -1};
-    bool framed = FrameZoom(c.projection, model, c.points.data(), c.points.size(), 0.9, zoom);
-    EXPECT_EQ(framed, c.framed) << c.what;
-    if (!framed || !c.framed) continue;
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(zoom[k], c.zoom[k], 1e-6) << c.what << " " << k;
+    double box[4] = {-1, -1, -1, -1};
+    bool boxed = ProjectedBox(c.projection, model, c.points.data(), c.points.size(), box);
+    EXPECT_EQ(boxed, c.boxed) << c.what;
+    if (!boxed || !c.boxed) continue;
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(box[k], c.box[k], 1e-6) << c.what << " " << k;
   }
+}
+
+namespace {
+
+// The points of a box from lo to hi and a few inside it.
+std::vector<Coord> BoxPoints(Coord lo, Coord hi) {
+  std::vector<Coord> p;
+  for (int i = 0; i < 8; ++i)
+    p.push_back(Coord{i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z});
+  p.push_back(Coord{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2});
+  return p;
+}
+
+// Where the points land in the picture: normalised device coordinates, x, y and depth boxes.
+struct Landing {
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+};
+Landing Land(const ViewParams &view, const ViewFrame &frame, const float placement[16],
+             const std::vector<Coord> &points, int w, int h) {
+  double m[16];
+  ObjectProjection(view, frame, w, h, m);
+  float model[16];
+  MatMultiply(placement, frame.model, model);
+  Landing l;
+  for (const Coord &p : points) {
+    Coord e = Apply(model, p);
+    double c[4];
+    for (int r = 0; r < 4; ++r) c[r] = m[r] * e.x + m[4 + r] * e.y + m[8 + r] * e.z + m[12 + r];
+    for (int k = 0; k < 3; ++k) {
+      l.lo[k] = std::min(l.lo[k], c[k] / c[3]);
+      l.hi[k] = std::max(l.hi[k], c[k] / c[3]);
+    }
+  }
+  return l;
+}
+
+} // namespace
+
+// Whatever the object's size, place and shape, and the viewport's, the framed object sits in the
+// middle of the picture, fills its tighter side to the fill share, and lies between the near and
+// far planes; copies at other scales land alike.
+TEST(GraphicsMath, FramingCentresAndFillsForEverySizePlaceAndViewport) {
+  const ViewParams view = DefaultView();
+  struct Case {
+    const char *what;
+    Coord lo, hi;
+    float placeScale;
+  };
+  const Case cases[] = {
+      {"unit cube", {-0.5f, -0.5f, -0.5f}, {0.5f, 0.5f, 0.5f}, 1},
+      {"a micrometre, off the origin", {2e-6f, 2e-6f, -4e-6f}, {3e-6f, 3e-6f, -3e-6f}, 1},
+      {"a million units", {-5e5f, -5e5f, -5e5f}, {5e5f, 5e5f, 5e5f}, 1},
+      {"a million units, placed smaller", {0, 0, 0}, {1e6f, 2e5f, 1e5f}, 1e-3f},
+      {"a rod along x", {-10, -0.1f, -0.1f}, {10, 0.1f, 0.1f}, 1},
+      {"a rod along y, off the origin", {40, 0, 3}, {40.2f, 30, 3.2f}, 1},
+      {"a plate", {-1, -1, 0}, {1, 1, 0}, 1},
+  };
+  for (const Case &c : cases) {
+    std::vector<Coord> points = BoxPoints(c.lo, c.hi);
+    float placement[16];
+    ScaleMatrix(c.placeScale, c.placeScale, c.placeScale, placement);
+    ViewFrame frame = FrameObject(view, placement, points.data(), points.size());
+    ASSERT_TRUE(frame.boxed) << c.what;
+    for (auto [w, h] : {std::pair{560, 525}, {600, 600}, {1000, 500}, {400, 700}}) {
+      SCOPED_TRACE(std::string(c.what) + " " + std::to_string(w) + "x" + std::to_string(h));
+      Landing l = Land(view, frame, placement, points, w, h);
+      EXPECT_NEAR(l.lo[0] + l.hi[0], 0, 1e-4);
+      EXPECT_NEAR(l.lo[1] + l.hi[1], 0, 1e-4);
+      EXPECT_NEAR(std::max(l.hi[0] - l.lo[0], l.hi[1] - l.lo[1]) / 2, kFrameFill, 1e-4);
+      EXPECT_GT(l.lo[2], -1);
+      EXPECT_LT(l.hi[2], 1);
+    }
+  }
+  // A copy a hundred thousand times larger, elsewhere, lands where the first does.
+  std::vector<Coord> small = BoxPoints({0, 0, 0}, {0.02f, 0.01f, 0.005f});
+  std::vector<Coord> large = BoxPoints({-500, 7000, 0}, {1500, 8000, 500});
+  float identity[16];
+  MatIdentity(identity);
+  Landing a = Land(view, FrameObject(view, identity, small.data(), small.size()), identity, small,
+                   560, 525);
+  Landing b = Land(view, FrameObject(view, identity, large.data(), large.size()), identity, large,
+                   560, 525);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(a.lo[k], b.lo[k], 1e-5) << k;
+    EXPECT_NEAR(a.hi[k], b.hi[k], 1e-5) << k;
+  }
+}
+
+TEST(GraphicsMath, FrameWithoutPointsZoomsNothingAndPanFollowsThePointer) {
+  const ViewParams view = DefaultView();
+  float identity[16];
+  MatIdentity(identity);
+  ViewFrame none = FrameObject(view, identity, nullptr, 0);
+  EXPECT_FALSE(none.boxed);
+  double zoom[3];
+  FrameZoom(none, 560, 525, kFrameFill, zoom);
+  EXPECT_EQ(zoom[0], 1);
+  EXPECT_EQ(zoom[1], 0);
+  EXPECT_EQ(zoom[2], 0);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(none.model[i], identity[i]);
+
+  // A pan of PanStep units per pixel moves the object's centre by as many pixels.
+  std::vector<Coord> points = BoxPoints({-3, -1, -2}, {5, 1, 0});
+  ViewFrame frame = FrameObject(view, identity, points.data(), points.size());
+  for (auto [w, h] : {std::pair{560, 525}, {400, 700}}) {
+    ViewParams panned = view;
+    double step = PanStep(frame, w, h);
+    for (int i : {0, 2}) panned.window[i] += static_cast<float>(-30 * step);
+    Landing before = Land(view, frame, identity, points, w, h);
+    Landing after = Land(panned, frame, identity, points, w, h);
+    double moved = ((after.lo[0] + after.hi[0]) - (before.lo[0] + before.hi[0])) / 4 * w;
+    EXPECT_NEAR(moved, 30, 0.01) << w << "x" << h;
+  }
+}
+
+TEST(GraphicsMath, EyeDirectionPointsAtTheEye) {
+  ViewParams view = DefaultView();
+  float d[3];
+  EyeDirection(view, d);
+  EXPECT_NEAR(d[0] * d[0] + d[1] * d[1] + d[2] * d[2], 1, 1e-6);
+  // A point towards the eye lands in the middle of the picture, in front of the origin.
+  double m[16];
+  ViewProjection(view, 600, 600, m);
+  auto ndc = [&m](double x, double y, double z, int k) {
+    double c = m[k] * x + m[4 + k] * y + m[8 + k] * z + m[12 + k];
+    double w = m[3] * x + m[7] * y + m[11] * z + m[15];
+    return c / w;
+  };
+  EXPECT_NEAR(ndc(3 * d[0], 3 * d[1], 3 * d[2], 0), 0, 1e-6);
+  EXPECT_NEAR(ndc(3 * d[0], 3 * d[1], 3 * d[2], 1), 0, 1e-6);
+  EXPECT_LT(ndc(3 * d[0], 3 * d[1], 3 * d[2], 2), ndc(0, 0, 0, 2));
+}
+
+TEST(GraphicsMath, NormalLinesAreAShareOfTheDiagonal) {
+  std::vector<Coord> box = BoxPoints({0, 0, 0}, {3, 4, 12}); // diagonal 13
+  EXPECT_NEAR(NormalLineLength(box.data(), box.size()), 0.03 * 13, 1e-6);
+  std::vector<Coord> tiny = BoxPoints({0, 0, 0}, {0.02f, 0, 0});
+  EXPECT_NEAR(NormalLineLength(tiny.data(), tiny.size()), 0.03 * 0.02, 1e-9);
+  box.push_back(Coord{NAN, 1e30f, 0}); // a point without a place is passed over
+  EXPECT_NEAR(NormalLineLength(box.data(), box.size()), 0.03 * 13, 1e-6);
+  const Coord one{1, 2, 3};
+  EXPECT_EQ(NormalLineLength(&one, 1), 0.2f);
+  EXPECT_EQ(NormalLineLength(nullptr, 0), 0.2f);
+}
+
+TEST(GraphicsMath, OverlayTakesTheLargestFontThatFitsAndCutsWhatStillDoesNot) {
+  // 10, 6 and 5 pixels a character.
+  TextWidth width = [](int font, const std::string &t) {
+    return static_cast<int>(t.size()) * (font == 0 ? 10 : font == 1 ? 6 : 5);
+  };
+  const int steps[] = {18, 14, 12};
+  std::vector<std::string> lines = {std::string(30, 'a'), "b"};
+  EXPECT_EQ(OverlayFont(lines, 2, 310, 46, steps, 3, width), 0);
+  EXPECT_EQ(OverlayFont(lines, 2, 309, 46, steps, 3, width), 1); // too narrow for the first
+  EXPECT_EQ(OverlayFont(lines, 3, 310, 46, steps, 3, width), 2); // too low for 3 x 14
+  EXPECT_EQ(OverlayFont(lines, 9, 20, 20, steps, 3, width), 2);  // nothing fits: the smallest
+  EXPECT_EQ(CutToWidth("hand.off", 80, 0, true, width), "hand.off");
+  EXPECT_EQ(CutToWidth("Object: a-long-name.off", 100, 0, true, width), "...ame.off");
+  EXPECT_EQ(CutToWidth("r: reset    Esc: quit", 50, 1, false, width), "r: re...");
+  EXPECT_EQ(CutToWidth("abc", 20, 0, false, width), "");
 }
 
 TEST(GraphicsMath, BoxDownsampleWeighsColoursByOpacity) {
@@ -353,12 +503,14 @@ TEST_F(MouseSteps, ZoomAndPan) {
   CreateShape(2);
   float *w = currentShape->view.window;
   w[0] = -2, w[1] = -2, w[2] = 2, w[3] = 2;
+  view_frame = ViewFrame();
   StartDrag(50, 50);
-  DragPan(60, 30); // right and up: the window moves left and down
-  EXPECT_FLOAT_EQ(w[0], -2.05f);
-  EXPECT_FLOAT_EQ(w[2], 1.95f);
-  EXPECT_FLOAT_EQ(w[1], -2.1f);
-  EXPECT_FLOAT_EQ(w[3], 1.9f);
+  // Right and up: the window moves left and down, a hundredth of it per pixel here.
+  DragPan(60, 30);
+  EXPECT_FLOAT_EQ(w[0], -2.4f);
+  EXPECT_FLOAT_EQ(w[2], 1.6f);
+  EXPECT_FLOAT_EQ(w[1], -2.8f);
+  EXPECT_FLOAT_EQ(w[3], 1.2f);
   EXPECT_EQ(last_x, 60);
   ReleaseShape();
 }

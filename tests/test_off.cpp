@@ -382,3 +382,50 @@ TEST(OffCommandLine, BadFilesEndWithAMessageAndStatusOne) {
   EXPECT_EQ(notOff.status, 1);
   EXPECT_EQ(notOff.err, "PLReadObj: not_off.off is not a readable OFF object\n");
 }
+
+// Colours where the header does not say: r g b (and maybe a) after the point on each vertex line
+// of a plain "OFF"; a "COFF" colour's four values written across a line break.
+TEST(OffReader, VertexColoursWhereTheyStand) {
+  struct Case {
+    const char *text;
+    float third[4]; // the third vertex's colour
+    float lastX;    // the last vertex's x
+  };
+  const Case cases[] = {
+      {"OFF\n4 1 0\n0 0 0 1 0 0\n1 0 0 0 1 0\n1 1 0 0 0 1\n0 1 0 1 1 1\n4 0 1 2 3\n",
+       {0, 0, 1, 1},
+       0},
+      {"OFF\n4 1 0\n0 0 0 255 0 0 255\n1 0 0 0 255 0 255 # g\n\n1 1 0 0 0 255 128\n"
+       "2 1 0 255 255 255 255\n4 0 1 2 3\n",
+       {0, 0, 1, 128 / 255.0f},
+       2},
+      {"COFF\n4 1 0\n0 0 0 1 0 0\n.5\n1 0 0 0 1 0\n.5\n1 1 0 0 0 1\n.5\n3 1 0 1 1 1\n.5\n"
+       "4 0 1 2 3\n",
+       {0, 0, 1, .5f},
+       3},
+      {"COFF\n4 1 0\n0 0 0 1 0\n0 .5 1 0 0 0\n1 0 .5 1 1 0 0\n0 1 .5 4 1 0 1\n1 1 .5\n4 0 1 2 3\n",
+       {0, 0, 1, .5f},
+       4},
+  };
+  for (const Case &c : cases) {
+    auto list = Read(c.text);
+    if (!list) {
+      ADD_FAILURE() << c.text;
+      continue;
+    }
+    EXPECT_TRUE(list->flags & kPLVertexColors) << c.text;
+    for (int k = 0; k < 4; ++k) EXPECT_FLOAT_EQ(list->verts[2].color[k], c.third[k]) << c.text;
+    EXPECT_EQ(list->verts[3].point[0], c.lastX) << c.text;
+    ASSERT_EQ(list->poly_count, 1) << c.text;
+    EXPECT_EQ(list->indices(0)[3], 3) << c.text;
+  }
+  // Two points a line are points, not colours; a plain file's face colours still count.
+  auto packed = Read("OFF\n4 1 0\n0 0 0 1 0 0\n1 1 0 0 1 0\n4 0 1 2 3 1 0 0\n");
+  ASSERT_TRUE(packed);
+  EXPECT_FALSE(packed->flags & kPLVertexColors);
+  EXPECT_EQ(packed->verts[3].point[1], 1.0f);
+  auto both = Read("OFF\n3 1 0\n0 0 0 1 0 0\n1 0 0 0 1 0\n0 1 0 0 0 1\n3 0 1 2 0 0 1\n");
+  ASSERT_TRUE(both);
+  EXPECT_EQ(both->flags, kPLVertexColors | kPLPolygonColors);
+  EXPECT_EQ(both->polys[0].color[2], 1.0f);
+}

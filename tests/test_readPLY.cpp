@@ -319,3 +319,50 @@ TEST(ReadPLY, RealWorldFiles) {
     EXPECT_STREQ(e.what(), "PLYReadObj: nothing.ply not found\n");
   }
 }
+
+// Files written elsewhere: blank and comment lines among the ascii data, and headers whose lines
+// end in a lone CR (over a binary body or an ascii one, whose lines end so too).
+TEST(PlyReader, BlankAndCommentLinesAndLoneCarriageReturns) {
+  std::string tri;
+  Put(tri, 0.0f), Put(tri, 0.0f), Put(tri, 0.0f), Put(tri, 2.0f), Put(tri, 0.0f), Put(tri, 0.0f);
+  Put(tri, 0.0f), Put(tri, 1.0f), Put(tri, 0.0f);
+  tri += '\3';
+  for (int k : {0, 1, 2}) Put(tri, k);
+  const std::string head =
+      "element vertex 3\nproperty float x\nproperty float y\nproperty float z\n"
+      "element face 1\nproperty list uchar int vertex_indices\nend_header\n";
+  auto cr = [](std::string s) {
+    for (char &c : s)
+      if (c == '\n') c = '\r';
+    return s;
+  };
+  struct Case {
+    const char *what;
+    std::string bytes;
+  } cases[] = {
+      {"blank lines",
+       "ply\nformat ascii 1.0\n" + head + "\n0 0 0\n\n2 0 0\n  \t\n0 1 0\n\n3 0 1 2\n\n"},
+      {"comment lines", "ply\nformat ascii 1.0\n" + head +
+                            "comment first\n0 0 0\n2 0 0\ncomment between\n0 1 0\n"
+                            "comment\n3 0 1 2\n"},
+      {"lone CR, binary", cr("ply\nformat binary_little_endian 1.0\n" + head) + tri},
+      {"lone CR, ascii", cr("ply\nformat ascii 1.0\n" + head + "0 0 0\n2 0 0\n0 1 0\n3 0 1 2\n")},
+  };
+  for (const Case &c : cases) {
+    PlyObject ply;
+    auto [status, message] = ply.Fails(c.bytes);
+    ASSERT_EQ(status, 0) << c.what << ": " << message;
+    const Part &p = *currentShape->part;
+    EXPECT_EQ(p.vertex_count, 3u) << c.what;
+    ASSERT_EQ(p.facet_count, 1u) << c.what;
+    EXPECT_EQ(p.vertices[1].x, 2.0f) << c.what;
+    EXPECT_EQ(p.facetVertices(0)[2], 2u) << c.what;
+  }
+  // An instance of an element without properties is a line of its own, blank or not.
+  PlyObject ply;
+  Part &p = ply.Load("ply\nformat ascii 1.0\nelement mark 2\n" + head +
+                     "\n\n0 0 0\n2 0 0\n0 1 0\n"
+                     "3 0 1 2\n");
+  EXPECT_EQ(p.vertex_count, 3u);
+  EXPECT_EQ(p.vertices[1].x, 2.0f);
+}

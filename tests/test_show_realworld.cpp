@@ -22,7 +22,8 @@ TEST(ShowRealWorld, EveryFormatDrawsItsObject) {
        {"byu/vtk-cow.byu", "3ds/cge-p47d.3ds", "3ds/assimp-fels.3ds", "ply/vtk-horse.ply",
         "ply/trimesh-fuze.ply", "stl/assimp-Spider_binary.stl", "stl/trimesh-multibody.stl",
         "off/gv-office.off", "off/cgal-cactus.off", "3mf/pyramids.3mf",
-        "3mf/pyramid_vertexcolor.3mf", "obj/rabbit/rabbit.obj", "obj/motorBike.obj"}) {
+        "3mf/pyramid_vertexcolor.3mf", "obj/rabbit/rabbit.obj", "obj/motorBike.obj",
+        "gltf/CesiumMilkTruck.glb", "gltf/2CylinderEngine-Draco/2CylinderEngine.gltf"}) {
     std::string png = dir.file("shot.png");
     r = RunMirandel({"--snapshot", png, "-in", RealWorld(file)}, env);
     ASSERT_EQ(r.status, 0) << file << ": " << r.err;

@@ -1,6 +1,7 @@
 #include "base/fatal.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/readSTLObj.h"
+#include "viewer/shell/loadObj.h"
 #include "viewer/shell/shell.h"
 #include "support.h"
 
@@ -749,4 +750,149 @@ TEST(StlText, LongTextReadInTwoHalvesAsInOne) {
       for (int i = 0; i < expected; ++i) ASSERT_EQ(facets[i][3], float(i)) << i;
     }
   }
+}
+
+TEST(StlFormat, LargeMeshIsCopiedWholeAsItsFacetsAreGivenBack) {
+  // Some 10 MB of facets: copied a block at a time, each block's pages given back behind the
+  // copy, while the facet list and index pool are written beside it.
+  const int n = 200003;
+  STLObjPtr obj(new STLObj);
+  std::memset(obj.get(), 0, sizeof(STLObj));
+  obj->stats.number_of_facets = n;
+  obj->facet_start = static_cast<stl_facet *>(std::calloc(n, sizeof(stl_facet)));
+  obj->neighbors_start = static_cast<stl_neighbors *>(std::calloc(n, sizeof(stl_neighbors)));
+  ASSERT_TRUE(obj->facet_start && obj->neighbors_start);
+  std::mt19937 random(25);
+  std::uniform_real_distribution<float> value(-1e3f, 1e3f);
+  std::vector<float> want(std::size_t(n) * 12);
+  for (int i = 0; i < n; ++i) {
+    float *w = &want[std::size_t(i) * 12];
+    for (int k = 0; k < 12; ++k) w[k] = value(random);
+    stl_facet &f = obj->facet_start[i];
+    f.normal = {w[0], w[1], w[2]};
+    for (int j = 0; j < 3; ++j) f.vertex[j] = {w[3 + 3 * j], w[4 + 3 * j], w[5 + 3 * j]};
+  }
+  objName = "large.stl";
+  Shape *shape = CreateShape(5);
+  STLFormatObj(*obj, *shape);
+  obj.reset();
+  const Part &p = *shape->part;
+  ASSERT_EQ(p.facet_count, uint32_t(n));
+  ASSERT_EQ(p.vertex_count, uint32_t(3 * n));
+  ASSERT_EQ(p.vertices.size(), std::size_t(3 * n));
+  ASSERT_EQ(p.polygon_normals.size(), std::size_t(n));
+  ASSERT_EQ(p.facets.size(), std::size_t(n));
+  ASSERT_EQ(p.facet_vertex_pool.size(), std::size_t(3 * n));
+  int wrong = 0;
+  for (int i = 0; i < n; ++i) {
+    const float *w = &want[std::size_t(i) * 12];
+    const Vector &nv = p.polygon_normals[i];
+    wrong += nv.x != w[0] || nv.y != w[1] || nv.z != w[2];
+    wrong += p.facets[i].count != 3 || p.facets[i].first != uint32_t(3 * i);
+    for (int j = 0; j < 3; ++j) {
+      const Coord &c = p.vertices[std::size_t(3 * i + j)];
+      wrong += c.x != w[3 + 3 * j] || c.y != w[4 + 3 * j] || c.z != w[5 + 3 * j];
+      wrong += p.facet_vertex_pool[std::size_t(3 * i + j)] != uint32_t(3 * i + j);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  ReleaseShape();
+}
+
+TEST(StlLoad, VertexFacetListsWaitForTheFirstFrame) {
+  // No frame reads them: a run that shows no window never builds them, a window builds them once
+  // its first frame is on the screen.
+  TempDir dir;
+  dir.write("cube.stl", BinarySTL(Cube()));
+  setenv("OBJ_PATH", dir.path().c_str(), 1);
+  ResetSearchDirs();
+  objFolder = ObjectFolder();
+  runOptions = RunOptions();
+  runOptions.info = true;
+  objName = "cube.stl";
+  LoadObject(5);
+  runOptions = RunOptions();
+  Part &p = *currentShape->part;
+  EXPECT_EQ(p.facet_count, 12u);
+  EXPECT_EQ(p.scale_on, 1); // the fit is done
+  EXPECT_TRUE(p.vertex_facets.empty());
+  CompleteShownShape();
+  ASSERT_EQ(p.vertex_facets.size(), 36u);
+  ASSERT_EQ(p.vertex_facet_pool.size(), 36u);
+  for (uint32_t v = 0; v < 36; ++v) {
+    EXPECT_EQ(p.vertex_facets[v].count, 1u);
+    EXPECT_EQ(p.vertexFacets(v)[0], v / 3);
+  }
+  p.vertex_facets.clear();
+  CompleteShownShape(); // once only
+  EXPECT_TRUE(p.vertex_facets.empty());
+  ReleaseShape();
+}
+
+// Boundary patches of two to four facets (a strip of thin rectangles): nearby matching at the
+// shortest edge folds them flat, and the removal would leave nothing. They keep their facets.
+TEST(StlRepair, SmallOpenPatchesKeepTheirFacets) {
+  const std::vector<Tri> strip = {{{{0, 0, 0}, {10, 0, 0}, {10, 1, 0}}},
+                                  {{{0, 0, 0}, {10, 1, 0}, {0, 1, 0}}},
+                                  {{{10, 0, 0}, {20, 0, 0}, {20, 1, 0}}},
+                                  {{{10, 0, 0}, {20, 1, 0}, {10, 1, 0}}}};
+  const std::vector<Tri> two(strip.begin(), strip.begin() + 2);
+  TempDir dir;
+  dir.write("two.stl", "solid p\n" + AsciiFacets(two) + "endsolid p\n");
+  dir.write("four.stl", "solid p\n" + AsciiFacets(strip) + "endsolid p\n");
+  dir.write("four_bin.stl", BinarySTL(strip));
+  for (const char *name : {"two.stl", "four.stl", "four_bin.stl"}) {
+    SCOPED_TRACE(name);
+    Loaded l;
+    Load(l, dir, name);
+    ASSERT_GE(l.shape->part->facet_count, 2u);
+    for (const Tri &t : name[0] == 't' ? two : strip) EXPECT_TRUE(HasTriangle(*l.shape->part, t));
+  }
+  RunResult r = RunMirandel({"--info", "-in", "four_bin.stl"}, {{"OBJ_PATH", true, dir.path()}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("this is wrong"), std::string::npos) << r.err;
+}
+
+// "facet" without "normal": the facet is read, its normal computed from its corners.
+TEST(StlCheck, FacetWithoutNormal) {
+  std::string text = "solid t\n facet\n  outer loop\n   vertex 0 0 0\n   vertex 1 0 0\n"
+                     "   vertex 0 1 0\n  endloop\n endfacet\n"
+                     " FACET NORMAL 0 0 1 outer loop vertex 0 0 0 vertex 1 0 0 vertex 1 1 0 "
+                     "endloop endfacet\nendsolid t\n";
+  std::vector<std::array<float, 12>> facets;
+  STLFileCheck check = STLCheckFile(std::string_view(text), [&facets](const float *v) {
+    std::array<float, 12> f;
+    std::copy(v, v + 12, f.begin());
+    facets.push_back(f);
+  });
+  EXPECT_EQ(check.error, "");
+  ASSERT_EQ(facets.size(), 2u);
+  EXPECT_EQ(facets[0][0], 0.0f);
+  EXPECT_EQ(facets[0][5], 0.0f);
+  EXPECT_EQ(facets[0][6], 1.0f);
+  EXPECT_EQ(facets[1][2], 1.0f);
+  EXPECT_NE(STLCheckFile(std::string_view("solid t\n facet outer vertex 0 0 0\nendsolid\n")).error,
+            "");
+  TempDir dir;
+  dir.write("bare.stl", text);
+  Loaded l;
+  Load(l, dir, "bare.stl");
+  ASSERT_GE(l.shape->part->facet_count, 2u); // and the hole filled
+  for (const Vector &n : l.shape->part->polygon_normals) EXPECT_FLOAT_EQ(std::fabs(n.z), 1.0f);
+}
+
+// Where no /proc is mounted (containers, chroots) text STL still loads, and no message names a
+// path of the program's own making.
+TEST(StlRead, TextLoadsWithoutProc) {
+  TempDir dir;
+  dir.write("cube.stl", "solid c\n" + AsciiFacets(Cube()) + "endsolid c\n");
+  RunResult probe = RunProgram({"unshare", "--mount", "true"});
+  if (probe.status != 0) GTEST_SKIP() << "no mount namespace to hide /proc in: " << probe.err;
+  RunResult r =
+      RunProgram({"unshare", "--mount", "sh", "-c",
+                  "mount -t tmpfs none /proc && exec \"$0\" --info -in cube.stl", MirandelBin()},
+                 {{"OBJ_PATH", true, dir.path()}, {"ASAN_OPTIONS", true, "detect_leaks=0"}});
+  EXPECT_NE(r.out.find("\n36 vertices\n12 polygons\n"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ(r.err.find("/proc/self/fd"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Couldn't open"), std::string::npos) << r.err;
 }

@@ -303,3 +303,62 @@ TEST_F(Thumbnail, EndedRunStopsItsLoadAndCleansUp) {
   EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>()) << "scratch left";
   EXPECT_FALSE(FileExists(out.file("big.png")));
 }
+
+namespace {
+
+// A binary STL of the cube: an 80-byte header that begins with "solid", as many writers do.
+std::string CubeStl() {
+  const int quads[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4},
+                           {2, 3, 7, 6}, {1, 2, 6, 5}, {0, 4, 7, 3}};
+  auto corner = [](int k, int axis) { return float(((k >> axis) & 1) * 2 - 1); };
+  const int order[8] = {0, 1, 3, 2, 4, 5, 7, 6}; // the OFF cube's corners by bits
+  std::string stl = "solid cube" + std::string(70, ' ');
+  uint32_t n = 12;
+  stl.append(reinterpret_cast<const char *>(&n), 4);
+  for (const auto &q : quads)
+    for (int t = 0; t < 2; ++t) {
+      float rec[12] = {0};
+      int tri[3] = {q[0], q[1 + t], q[2 + t]};
+      for (int v = 0; v < 3; ++v)
+        for (int a = 0; a < 3; ++a) rec[3 + 3 * v + a] = corner(order[tri[v]], a);
+      stl.append(reinterpret_cast<const char *>(rec), sizeof rec);
+      stl.append(2, '\0');
+    }
+  return stl;
+}
+
+} // namespace
+
+// File managers run the thumbnailer on a copy that keeps only the last extension: the contents,
+// decompressed where they are compressed, tell the format.
+TEST_F(Thumbnail, CopiesWithoutTheirExtensionAreToldByTheirContents) {
+  TempDir objects;
+  const char *copy = "gnome-desktop-file-to-thumbnail";
+  struct Case {
+    const char *folder, *tool; // tool: how the copy is compressed ("" for not at all)
+    std::string contents;
+    std::string suffix;
+  };
+  const Case cases[] = {
+      {"off", "gzip", kCubeOff, ".gz"},
+      {"ply", "compress", GridPly(40), ".Z"},
+      {"stl", "gzip", CubeStl(), ".gz"},
+      {"plain", "", CubeStl(), ""},
+  };
+  for (const Case &c : cases) {
+    ASSERT_EQ(RunProgram({"mkdir", "-p", objects.file(c.folder)}).status, 0);
+    std::string file = objects.write(std::string(c.folder) + "/" + copy, c.contents);
+    if (*c.tool) ASSERT_EQ(RunProgram({c.tool, "-f", file}).status, 0) << c.tool;
+    ASSERT_TRUE(FileExists(file + c.suffix)) << c.folder;
+    std::string png = out.file(std::string(c.folder) + ".png");
+    RunResult r = Run(file + c.suffix, png, 96);
+    EXPECT_EQ(r.status, 0) << c.folder << ": " << Why(r);
+    ExpectObjectShown(ReadPng(png, true), 96, c.folder);
+    EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>()) << c.folder << ": scratch left";
+  }
+  ASSERT_EQ(RunProgram({"mkdir", "-p", objects.file("text")}).status, 0);
+  std::string text = objects.write(std::string("text/") + copy, "neither an object nor empty\n");
+  RunResult r = Run(text, out.file("text.png"), 96);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("extension is not supported"), std::string::npos) << r.err;
+}

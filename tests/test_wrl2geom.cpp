@@ -642,3 +642,118 @@ TEST(Wrl2Geom, FaceOutOfEffortKeepsItsRestWhole) {
     }
   }
 }
+
+// Diffuse colours: a material's for its whole shape, a Color node's per face or per point, by
+// index or in order; in 1.0 the material under its binding. Faces that all have one colour give
+// facet colours; otherwise each vertex gets one, placed again where its corners differ.
+TEST(Wrl2Geom, DiffuseColoursReachTheMesh) {
+  const std::string quad = "coord Coordinate { point [0 0 0, 1 0 0, 1 1 0, 0 1 0] } "
+                           "coordIndex [0 1 2 -1, 0 2 3 -1] ";
+  struct Case {
+    const char *what;
+    std::string world;
+    std::vector<float> facetRgb, vertexRgb;
+    std::size_t vertices;
+  } cases[] = {
+      {"no colours",
+       "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { " + quad + "} }",
+       {},
+       {},
+       4},
+      {"material",
+       "#VRML V2.0 utf8\nShape { appearance Appearance { material Material { "
+       "diffuseColor 1 0 0 } } geometry IndexedFaceSet { " +
+           quad + "} }",
+       {1, 0, 0, 1, 0, 0},
+       {},
+       4},
+      {"default material",
+       "#VRML V2.0 utf8\nShape { appearance Appearance { material Material "
+       "{ } } geometry Box { } }",
+       std::vector<float>(18, .8f),
+       {},
+       8},
+      {"per face",
+       "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { " + quad +
+           "color Color { color [0 1 0, 0 0 1] } colorPerVertex FALSE } }",
+       {0, 1, 0, 0, 0, 1},
+       {},
+       4},
+      {"per face indexed",
+       "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { " + quad +
+           "color Color { color [0 1 0, 0 0 1] } colorIndex [1 1] "
+           "colorPerVertex FALSE } }",
+       {0, 0, 1, 0, 0, 1},
+       {},
+       4},
+      {"per point",
+       "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { " + quad +
+           "color Color { color [1 0 0, 0 1 0, 0 0 1, 1 1 2] } } }",
+       {},
+       {1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1},
+       4},
+      // Point 0 is red in one face and green in the other: it is placed twice.
+      {"per corner",
+       "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { " + quad +
+           "color Color { color [1 0 0, 0 1 0] } "
+           "colorIndex [0 0 0 -1, 1 0 1 -1] } }",
+       {},
+       {1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 1, 0},
+       5},
+      {"uncoloured beside coloured",
+       "#VRML V2.0 utf8\nShape { geometry IndexedFaceSet { " + quad +
+           "} }\nShape { appearance Appearance { material Material { diffuseColor 0 0 1 } } "
+           "geometry IndexedFaceSet { " +
+           quad + "} }",
+       {.8f, .8f, .8f, .8f, .8f, .8f, 0, 0, 1, 0, 0, 1},
+       {},
+       8},
+      {"1.0 per face indexed",
+       "#VRML V1.0 ascii\nMaterial { diffuseColor [1 0 0, 0 1 0] }\nMaterialBinding { value "
+       "PER_FACE_INDEXED }\nCoordinate3 { point [0 0 0, 1 0 0, 1 1 0, 0 1 0] }\n"
+       "IndexedFaceSet { coordIndex [0 1 2 -1, 0 2 3 -1] materialIndex [1, 0] }",
+       {0, 1, 0, 1, 0, 0},
+       {},
+       4},
+      {"1.0 overall",
+       "#VRML V1.0 ascii\nMaterial { diffuseColor 0 0 1 }\nCube { }",
+       std::vector<float>{0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1},
+       {},
+       8},
+  };
+  for (const Case &c : cases) {
+    Mesh m = ConvertText(c.world);
+    EXPECT_EQ(m.facetRgb, c.facetRgb) << c.what;
+    EXPECT_EQ(m.vertexRgb, c.vertexRgb) << c.what;
+    EXPECT_EQ(m.vertexCount(), c.vertices) << c.what;
+  }
+}
+
+// The converter's colours reach the viewer through the header beside the geometry; a header of
+// the user's own is left alone.
+TEST(Wrl2Geom, ColoursAreWrittenBesideTheGeometry) {
+  TempDir dir;
+  std::string world = "#VRML V2.0 utf8\nShape { appearance Appearance { material Material { "
+                      "diffuseColor 0 .5 1 } } geometry IndexedFaceSet { coord Coordinate { "
+                      "point [0 0 0, 1 0 0, 0 1 0] } coordIndex [0 1 2] } }";
+  dir.write("scene.wrl", world);
+  for (int load = 0; load < 2; ++load) {
+    RunResult r = RunMirandel({"--info", "-in", "scene.wrl"},
+                              {{"OBJ_PATH", true, dir.path()}, Unset("WRL2GEOM_COMMAND")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Object: scene.geom\n3 vertices\n1 polygons\nbbox: 0 0 0 1 1 0\n") << load;
+    EXPECT_EQ(ReadFile(dir.file("scene.pcolor")), "1\n0.000000\t0.500000\t1.000000\n");
+    std::string header = ReadFile(dir.file("scene.aoff"));
+    EXPECT_NE(header.find("polygon_colors\t\tgeneric\t\tfff\t\tscene.pcolor\n"), std::string::npos)
+        << header;
+    EXPECT_NE(header.find("polygon_normals"), std::string::npos) << header;
+  }
+  std::string bin = std::string(MIRANDEL_BIN_DIR) + "/mirandel-wrl2geom";
+  dir.write("own.wrl", world);
+  dir.write("own.aoff", "geometry indexed_poly fff own.geom\nmaterial_colors default fff 1 1 0\n");
+  RunResult r = RunProgram({bin, dir.file("own.wrl"), dir.file("own.geom")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.file("own.aoff")),
+            "geometry indexed_poly fff own.geom\nmaterial_colors default fff 1 1 0\n");
+  EXPECT_FALSE(FileExists(dir.file("own.pcolor")));
+}

@@ -2,6 +2,7 @@
 
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
+#include "viewer/model/orientObj.h"
 #include "viewer/shell/shell.h"
 
 #include <chrono>
@@ -30,6 +31,7 @@ Part &MakeShape(const std::vector<Coord> &points, const std::vector<std::vector<
   }
   p.facet_count = static_cast<uint32_t>(faces.size());
   p.facet_offset = 0;
+  ApplyOrientation(p, PlanOrientation(p));
   ComputeFacetNormals(p);
   ComputeVertexNormals(p);
   FitObject(p);
@@ -67,7 +69,7 @@ std::string WriteCubeObject(const TempDir &dir, const std::string &name) {
 }
 
 ViewerSession::ViewerSession(const std::vector<std::string> &extraArgs,
-                             const std::string &objectName) {
+                             const std::string &objectName, const Env &extraEnv) {
   if (!x_.ok()) return;
   // A full path is shown from where it is; a bare name gets the sample cube.
   name_ = objectName[0] == '/' ? objectName : WriteCubeObject(dir_, objectName);
@@ -75,8 +77,9 @@ ViewerSession::ViewerSession(const std::vector<std::string> &extraArgs,
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   argv.push_back("-in");
   argv.push_back(name_);
-  child_.reset(new Child(
-      argv, {x_.env(), {"OBJ_PATH", true, dir_.path()}, {"ASAN_OPTIONS", true, "detect_leaks=0"}}));
+  Env env{x_.env(), {"OBJ_PATH", true, dir_.path()}, {"ASAN_OPTIONS", true, "detect_leaks=0"}};
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  child_.reset(new Child(argv, env));
   window_ = x_.WaitForWindow("^Mirandel: ", 60);
   if (!window_.empty()) Settle();
 }

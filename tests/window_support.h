@@ -14,7 +14,7 @@
 const XServer *SharedDisplay();
 
 // Makes a Shape of the given points and facets current and runs the load steps after reading
-// (normals, fit, adjacency, render defaults), as a reader's load would.
+// (orientation, normals, fit, adjacency, render defaults), as a reader's load would.
 Part &MakeShape(const std::vector<Coord> &points, const std::vector<std::vector<uint32_t>> &faces,
                 const std::string &name = "hand.geom");
 // A cube of side 2 around the origin, facets counter-clockwise seen from outside.
@@ -30,7 +30,7 @@ std::string WriteCubeObject(const TempDir &dir, const std::string &name = "cube.
 class ViewerSession {
 public:
   explicit ViewerSession(const std::vector<std::string> &extraArgs = {},
-                         const std::string &objectName = "cube.geom");
+                         const std::string &objectName = "cube.geom", const Env &extraEnv = {});
   ~ViewerSession();
   bool ok() const { return !window_.empty(); }
   const XServer &x() const { return x_; }
@@ -44,6 +44,8 @@ public:
   void Drag(int button, int x, int y, const std::vector<std::pair<int, int>> &path) const;
   // Waits for the program to end.
   RunResult Finish(double timeoutSeconds = 30);
+  // The folder the object's name is looked up in (OBJ_PATH).
+  const TempDir &folder() const { return dir_; }
   // Lets the program handle what was sent and draw.
   void Settle(int ms = 400) const;
   // Captures until the picture differs from `from` (a key took effect), or until it equals `to`,

@@ -161,7 +161,7 @@ int inputLine(PlyInput &in, const char **begin, const char **end,
   for (;;) {
     char *start = in.buf.data() + in.pos;
     std::size_t avail = in.end - in.pos;
-    void *nl = std::memchr(start + scanned, '\n', avail - scanned);
+    void *nl = std::memchr(start + scanned, in.eol, avail - scanned);
     if (nl) {
       *begin = start;
       *end = static_cast<char *>(nl);
@@ -396,6 +396,12 @@ bool parseHeader(PlyStream &ply) {
   bool first = true;
   bool haveFormat = false;
   unsigned long long headerBytes = 0;
+  // Lines that end in a lone CR: "ply" and a CR not followed by a newline. Every line of the
+  // file then ends so, and binary data begins right after the CR of "end_header".
+  inputFill(ply.in, 5);
+  const char *head = ply.in.buf.data() + ply.in.pos;
+  if (ply.in.end - ply.in.pos >= 5 && std::memcmp(head, "ply\r", 4) == 0 && head[4] != '\n')
+    ply.in.eol = '\r';
   for (;;) {
     const char *b = nullptr, *e = nullptr;
     int got = inputLine(ply.in, &b, &e, static_cast<std::size_t>(kMaxHeaderBytes - headerBytes));
@@ -878,6 +884,14 @@ void getBinaryElement(PlyStream *plyfile, const PlyElementDesc &elem, const PlyR
   }
 }
 
+// A data line of blanks only, or one whose first word is "comment".
+bool IsBlankOrCommentLine(const char *p, const char *e) {
+  while (p < e && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
+  if (p == e) return true;
+  return e - p >= 7 && std::memcmp(p, "comment", 7) == 0 &&
+         (e - p == 7 || p[7] == ' ' || p[7] == '\t' || p[7] == '\r');
+}
+
 // Reads one instance into `record`; with no record it is read and nothing is kept.
 void getElement(PlyStream *plyfile, char *record) {
   if (plyfile->which_elem < 0) fatal(-1, "ply_get_element: no element chosen\n");
@@ -899,7 +913,11 @@ void getElement(PlyStream *plyfile, char *record) {
   }
   AsciiLine line{nullptr, nullptr, false};
   if (ascii) {
-    if (inputLine(in, &line.p, &line.e) <= 0) unexpectedEnd();
+    // Writers put blank lines and comment lines between instances and between elements; an
+    // instance without properties is a line of its own, blank or not.
+    do {
+      if (inputLine(in, &line.p, &line.e) <= 0) unexpectedEnd();
+    } while (!elem.props.empty() && IsBlankOrCommentLine(line.p, line.e));
     line.cut = in.at_eof && line.e == in.buf.data() + in.end;
   }
   for (std::size_t i = 0; i < elem.props.size(); ++i) {

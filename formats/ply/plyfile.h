@@ -173,6 +173,7 @@ struct PlyInput {
   unsigned long long total = 0;    // bytes of the whole input
   long line = 0;                   // lines read so far (for messages)
   std::string name;                // the file's name for messages, "" when not given
+  char eol = '\n';                 // what ends a line: a lone CR in files from old Mac tools
   unsigned long long left() const { return total - consumed - pos; }
 };
 

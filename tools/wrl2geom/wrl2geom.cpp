@@ -99,6 +99,58 @@ Matrix TransformMatrix(const Node &node, const char *scaleName) {
   return Multiply(m, Translation(-c[0], -c[1], -c[2]));
 }
 
+using Rgb = std::array<float, 3>;
+// What a face set without a colour of its own shows where other face sets have one: the
+// default diffuse colour of a material.
+const Rgb kDefaultDiffuse = {0.8f, 0.8f, 0.8f};
+
+// How a face set's colours are bound to it, in the terms of both versions.
+struct Colouring {
+  enum Kind {
+    kNone,             // no material, no colours
+    kOverall,          // colours[0] for every face
+    kPerFace,          // colours[f] for face f
+    kPerFaceIndexed,   // colours[index[f]]
+    kPerVertex,        // colours[coordIndex[i]]: a colour per point
+    kPerCorner,        // colours[k] for the k-th corner in order
+    kPerCornerIndexed, // colours[index[i]], `index` running beside coordIndex
+  } kind = kNone;
+  std::vector<double> colours; // r g b triples
+  const std::vector<double> *index = nullptr;
+
+  // Colour number `n`, clamped to the range; the default where the world gives none.
+  Rgb At(double n) const {
+    if (!(n >= 0) || n != std::floor(n) || 3 * n + 2 >= double(colours.size()))
+      return kDefaultDiffuse;
+    std::size_t k = 3 * std::size_t(n);
+    Rgb c;
+    for (int i = 0; i < 3; ++i) c[i] = float(std::min(1.0, std::max(0.0, colours[k + i])));
+    return c;
+  }
+  // The colour of the corner at coordIndex position `i`, the `corner`-th of face `face`.
+  Rgb Of(const std::vector<double> &coordIndex, std::size_t i, std::size_t face,
+         std::size_t corner) const {
+    auto indexAt = [this](std::size_t k) { return index && k < index->size() ? (*index)[k] : -1; };
+    switch (kind) {
+    case kOverall:
+      return At(0);
+    case kPerFace:
+      return At(double(face));
+    case kPerFaceIndexed:
+      return At(indexAt(face));
+    case kPerVertex:
+      return At(coordIndex[i]);
+    case kPerCorner:
+      return At(double(corner));
+    case kPerCornerIndexed:
+      return At(indexAt(i));
+    case kNone:
+      break;
+    }
+    return kDefaultDiffuse;
+  }
+};
+
 class Builder {
 public:
   Builder(const std::string &name, Skipped &skipped) : name_(name), skipped_(skipped) {}
@@ -106,7 +158,13 @@ public:
   // Adds the faces of one face set. Points of the same coordinate node under the same transform
   // are placed once, however many face sets share them.
   void AddFaceSet(const Node *source, const std::vector<double> &points, const Matrix &m,
-                  const std::vector<double> &coordIndex, bool reverse, int line) {
+                  const std::vector<double> &coordIndex, bool reverse, int line,
+                  const Colouring &colouring = Colouring()) {
+    // Corners get colours once any face set has them; those before get the default.
+    if (colouring.kind != Colouring::kNone && !coloured_) {
+      coloured_ = true;
+      cornerRgb_.assign(indices_.size(), kDefaultDiffuse);
+    }
     std::size_t count = points.size() / 3;
     auto key = std::make_pair(source, m);
     auto it = bases_.find(key);
@@ -130,7 +188,7 @@ public:
       bases_.emplace(key, base);
     }
     if (Determinant3(m) < 0) reverse = !reverse; // a mirroring transform turns faces inside out
-    std::size_t start = 0;
+    std::size_t start = 0, face = 0, cornersBefore = 0;
     for (std::size_t i = 0; i <= coordIndex.size(); ++i) {
       if (i < coordIndex.size() && coordIndex[i] != -1) {
         double v = coordIndex[i];
@@ -146,23 +204,31 @@ public:
       if (n >= 3) {
         if (n > kMaxIndices - indices_.size()) TooLarge("facet corners", line);
         corners_.clear();
+        faceRgb_.clear();
         for (std::size_t k = 0; k < n; ++k) {
           std::size_t at = reverse ? i - 1 - k : start + k;
           corners_.push_back(int(base + std::size_t(coordIndex[at])));
+          if (coloured_)
+            faceRgb_.push_back(colouring.Of(coordIndex, at, face, cornersBefore + (at - start)));
         }
-        // The file holds no colour, material or normal per facet: the viewer lights each piece
-        // of a split face by its own corners, which keep the face's winding, so every piece
-        // faces the face's way.
+        // The file holds no normal per facet: the viewer lights each piece of a split face by
+        // its own corners, which keep the face's winding, so every piece faces the face's way.
+        std::size_t first = indices_.size();
         SplitFace(xyz_, corners_.data(), n, sizes_, indices_, splitWork_);
         if (indices_.size() > kMaxIndices) TooLarge("facet corners", line);
+        if (coloured_) ColourPieces(first);
       } else if (n > 0) {
         ++skipped_.faces;
       }
+      // Colours count faces and corners as the file writes them, short faces too.
+      if (n > 0) ++face;
+      cornersBefore += n;
       start = i + 1;
     }
   }
 
-  void AddBox(const Node *source, double sx, double sy, double sz, const Matrix &m, int line) {
+  void AddBox(const Node *source, double sx, double sy, double sz, const Matrix &m, int line,
+              const Colouring &colouring) {
     std::vector<double> points;
     for (int i = 0; i < 8; ++i) {
       points.push_back(i & 1 ? sx / 2 : -sx / 2);
@@ -171,7 +237,9 @@ public:
     }
     static const std::vector<double> faces = {0, 2, 3, 1, -1, 4, 5, 7, 6, -1, 0, 4, 6, 2, -1,
                                               1, 3, 7, 5, -1, 0, 1, 5, 4, -1, 2, 6, 7, 3};
-    AddFaceSet(source, points, m, faces, false, line);
+    Colouring overall = colouring;
+    if (overall.kind != Colouring::kNone) overall.kind = Colouring::kOverall;
+    AddFaceSet(source, points, m, faces, false, line, overall);
   }
 
   void Skip(const std::string &type) { ++skipped_.shapes[type]; }
@@ -179,6 +247,8 @@ public:
   // The mesh with only the vertices that some facet uses, in their order: no stray points widen
   // the bounding box, and index 0 is always in use, which marks the file as zero-based.
   Mesh Finish() {
+    std::vector<float> facetRgb, vertexRgb;
+    if (coloured_) Colours(facetRgb, vertexRgb);
     std::vector<int> remap(xyz_.size() / 3, -1);
     for (int i : indices_) remap[std::size_t(i)] = 0;
     Mesh mesh;
@@ -191,6 +261,11 @@ public:
     mesh.sizes = std::move(sizes_);
     mesh.indices = std::move(indices_);
     for (int &i : mesh.indices) i = remap[std::size_t(i)];
+    mesh.facetRgb = std::move(facetRgb);
+    for (std::size_t v = 0; v < remap.size() && !vertexRgb.empty(); ++v)
+      if (remap[v] >= 0)
+        mesh.vertexRgb.insert(mesh.vertexRgb.end(), vertexRgb.begin() + long(3 * v),
+                              vertexRgb.begin() + long(3 * v + 3));
     return mesh;
   }
 
@@ -200,6 +275,57 @@ private:
   std::vector<double> xyz_;
   std::vector<int> sizes_, indices_;
   std::vector<int> corners_; // the face at hand
+  std::vector<Rgb> faceRgb_; // the colours of its corners
+  bool coloured_ = false;
+  std::vector<Rgb> cornerRgb_; // beside indices_, once coloured_
+
+  // The colours of the pieces a face was written as, from indices_[first] on: each corner
+  // takes the colour of the face's corner at its point.
+  void ColourPieces(std::size_t first) {
+    for (std::size_t k = first; k < indices_.size(); ++k) {
+      std::size_t c = 0;
+      while (c + 1 < corners_.size() && corners_[c] != indices_[k]) ++c;
+      cornerRgb_.push_back(faceRgb_[c]);
+    }
+  }
+
+  // One colour per facet where each facet's corners agree; else one per vertex, a vertex whose
+  // corners differ being placed again for each further colour.
+  void Colours(std::vector<float> &facetRgb, std::vector<float> &vertexRgb) {
+    bool perFacet = true;
+    for (std::size_t f = 0, at = 0; f < sizes_.size() && perFacet; at += std::size_t(sizes_[f++]))
+      for (int k = 1; k < sizes_[f] && perFacet; ++k)
+        perFacet = cornerRgb_[at + std::size_t(k)] == cornerRgb_[at];
+    if (perFacet) {
+      for (std::size_t f = 0, at = 0; f < sizes_.size(); at += std::size_t(sizes_[f++]))
+        facetRgb.insert(facetRgb.end(), cornerRgb_[at].begin(), cornerRgb_[at].end());
+      return;
+    }
+    std::size_t count = xyz_.size() / 3;
+    std::vector<Rgb> vertex(count);
+    std::vector<bool> set(count, false);
+    std::map<std::pair<int, Rgb>, int> copies;
+    for (std::size_t k = 0; k < indices_.size(); ++k) {
+      std::size_t v = std::size_t(indices_[k]);
+      const Rgb &c = cornerRgb_[k];
+      if (!set[v]) {
+        set[v] = true;
+        vertex[v] = c;
+      } else if (vertex[v] != c) {
+        auto it = copies.find({indices_[k], c});
+        if (it == copies.end()) {
+          if (xyz_.size() / 3 >= kMaxVertices) TooLarge("vertices", 0);
+          it = copies.emplace(std::make_pair(indices_[k], c), int(xyz_.size() / 3)).first;
+          double point[3] = {xyz_[3 * v], xyz_[3 * v + 1], xyz_[3 * v + 2]};
+          xyz_.insert(xyz_.end(), point, point + 3);
+          vertex.push_back(c);
+          set.push_back(true);
+        }
+        indices_[k] = it->second;
+      }
+    }
+    for (const Rgb &c : vertex) vertexRgb.insert(vertexRgb.end(), c.begin(), c.end());
+  }
   long splitWork_ = kMaxSplitWork;
   std::map<std::pair<const Node *, Matrix>, std::size_t> bases_;
 
@@ -248,7 +374,9 @@ const Schema &WalkedNodes() {
           {"MatrixTransform", {"matrix"}},
           {"Coordinate3", {"point"}},
           {"ShapeHints", {"vertexOrdering"}},
-          {"IndexedFaceSet", {"coordIndex"}},
+          {"Material", {"diffuseColor"}},
+          {"MaterialBinding", {"value"}},
+          {"IndexedFaceSet", {"coordIndex", "materialIndex"}},
           {"Cube", {"width", "height", "depth"}},
       },
       {
@@ -260,9 +388,13 @@ const Schema &WalkedNodes() {
           {"Collision", {"children"}},
           {"Switch", {"whichChoice", "choice"}},
           {"LOD", {"level"}},
-          {"Shape", {"geometry"}},
-          {"IndexedFaceSet", {"coord", "coordIndex", "ccw"}},
+          {"Shape", {"appearance", "geometry"}},
+          {"Appearance", {"material"}},
+          {"Material", {"diffuseColor"}},
+          {"IndexedFaceSet",
+           {"coord", "coordIndex", "ccw", "color", "colorIndex", "colorPerVertex"}},
           {"Coordinate", {"point"}},
+          {"Color", {"color"}},
           {"Box", {"size"}},
       },
   };
@@ -275,7 +407,59 @@ struct State1 {
   Matrix m = Identity();
   const Node *coords = nullptr;
   bool clockwise = false;
+  const Node *material = nullptr; // the last Material: its diffuse colours
+  std::string binding;            // the last MaterialBinding's value
 };
+
+// A 1.0 face set's colours: the current material's diffuse colours under the current binding.
+Colouring Colouring1(const State1 &st, const Node &faceSet) {
+  Colouring c;
+  if (!st.material) return c;
+  const Field *diffuse = st.material->field("diffuseColor");
+  c.colours =
+      diffuse && diffuse->nums.size() >= 3 ? diffuse->nums : std::vector<double>{.8, .8, .8};
+  const Field *index = faceSet.field("materialIndex");
+  c.index = index ? &index->nums : nullptr;
+  const std::string &b = st.binding;
+  if (b == "PER_FACE" || b == "PER_PART")
+    c.kind = Colouring::kPerFace;
+  else if (b == "PER_FACE_INDEXED" || b == "PER_PART_INDEXED")
+    c.kind = Colouring::kPerFaceIndexed;
+  else if (b == "PER_VERTEX")
+    c.kind = Colouring::kPerCorner;
+  else if (b == "PER_VERTEX_INDEXED")
+    c.kind = Colouring::kPerCornerIndexed;
+  else
+    c.kind = Colouring::kOverall;
+  return c;
+}
+
+// A 2.0 shape's colours: its face set's Color node, else its material's diffuse colour.
+Colouring Colouring2(const Node *appearance, const Node &geometry) {
+  Colouring c;
+  const Field *colourField = nullptr;
+  if (const Field *f = geometry.field("color"))
+    if (!f->nodes.empty()) colourField = f->nodes[0]->field("color");
+  if (colourField && colourField->nums.size() >= 3) {
+    c.colours = colourField->nums;
+    const Field *index = geometry.field("colorIndex");
+    bool indexed = index && !index->nums.empty();
+    c.index = indexed ? &index->nums : nullptr;
+    const Field *perVertex = geometry.field("colorPerVertex");
+    if (perVertex && !perVertex->words.empty() && perVertex->words[0] == "FALSE")
+      c.kind = indexed ? Colouring::kPerFaceIndexed : Colouring::kPerFace;
+    else
+      c.kind = indexed ? Colouring::kPerCornerIndexed : Colouring::kPerVertex;
+    return c;
+  }
+  const Field *materialField = appearance ? appearance->field("material") : nullptr;
+  if (!materialField || materialField->nodes.empty()) return c;
+  const Field *diffuse = materialField->nodes[0]->field("diffuseColor");
+  c.colours =
+      diffuse && diffuse->nums.size() >= 3 ? diffuse->nums : std::vector<double>{.8, .8, .8};
+  c.kind = Colouring::kOverall;
+  return c;
+}
 
 class Walker {
 public:
@@ -321,6 +505,10 @@ public:
       st.m = Multiply(st.m, local);
     } else if (t == "Coordinate3") {
       st.coords = &node;
+    } else if (t == "Material") {
+      st.material = &node;
+    } else if (t == "MaterialBinding") {
+      st.binding = Word(node, "value");
     } else if (t == "ShapeHints") {
       std::string order = Word(node, "vertexOrdering");
       if (order == "CLOCKWISE") st.clockwise = true;
@@ -331,11 +519,11 @@ public:
       const Field *points = st.coords ? st.coords->field("point") : nullptr;
       static const std::vector<double> none;
       b_.AddFaceSet(st.coords, points ? points->nums : none, st.m, index->nums, st.clockwise,
-                    index->line);
+                    index->line, Colouring1(st, node));
     } else if (t == "Cube") {
       auto w = Numbers(node, "width", {2}), h = Numbers(node, "height", {2});
       auto d = Numbers(node, "depth", {2});
-      b_.AddBox(&node, w[0], h[0], d[0], st.m, node.line);
+      b_.AddBox(&node, w[0], h[0], d[0], st.m, node.line, Colouring1(st, node));
     } else if (IsGeometry1(t)) {
       b_.Skip(t);
     }
@@ -357,7 +545,7 @@ public:
       const Field *level = node.field("level");
       if (level && !level->nodes.empty()) Walk2(*level->nodes[0], m, depth + 1);
     } else if (t == "Shape") {
-      if (const Node *g = NodeOf(node, "geometry")) Geometry2(*g, m);
+      if (const Node *g = NodeOf(node, "geometry")) Geometry2(*g, NodeOf(node, "appearance"), m);
     } else if (t == "Inline") {
       b_.Skip(t);
     }
@@ -377,7 +565,7 @@ private:
     for (const Node *child : node.children) Walk1(*child, st, depth + 1);
   }
 
-  void Geometry2(const Node &g, const Matrix &m) {
+  void Geometry2(const Node &g, const Node *appearance, const Matrix &m) {
     if (g.type == "IndexedFaceSet") {
       const Field *index = g.field("coordIndex");
       if (!index || index->nums.empty()) return;
@@ -385,10 +573,10 @@ private:
       const Field *points = coord ? coord->field("point") : nullptr;
       static const std::vector<double> none;
       b_.AddFaceSet(coord, points ? points->nums : none, m, index->nums, Word(g, "ccw") == "FALSE",
-                    index->line);
+                    index->line, Colouring2(appearance, g));
     } else if (g.type == "Box") {
       auto s = Numbers(g, "size", {2, 2, 2});
-      b_.AddBox(&g, s[0], s[1], s[2], m, g.line);
+      b_.AddBox(&g, s[0], s[1], s[2], m, g.line, Colouring2(appearance, g));
     } else {
       b_.Skip(g.type);
     }
@@ -547,6 +735,87 @@ void WriteGeom(const Mesh &mesh, const std::string &path) {
   }
 }
 
+namespace {
+
+std::string ReadSmallFile(const std::string &path, bool &exists) {
+  FILE *in = std::fopen(path.c_str(), "rb");
+  exists = in != nullptr;
+  std::string text;
+  if (!in) return text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0 && text.size() < (1u << 20))
+    text.append(buf, n);
+  std::fclose(in);
+  return text;
+}
+
+// Writes `text` to a file beside `path` and renames it over `path`: never half a file.
+void WriteWhole(const std::string &path, const std::string &text) {
+  std::string temporary = path + ".wrl2geom-new";
+  FILE *out = std::fopen(temporary.c_str(), "w");
+  if (!out) throw ConvertError(path + ": cannot write: " + std::strerror(errno));
+  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  int saved = errno;
+  if (std::fclose(out) != 0 && ok) ok = false, saved = errno;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) ok = false, saved = errno;
+  if (!ok) {
+    std::remove(temporary.c_str());
+    throw ConvertError(path + ": cannot write: " + std::strerror(saved));
+  }
+}
+
+} // namespace
+
+void WriteColours(const Mesh &mesh, const std::string &geomPath) {
+  std::size_t dot = geomPath.rfind('.'), slash = geomPath.rfind('/');
+  std::string stemPath = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                             ? geomPath
+                             : geomPath.substr(0, dot);
+  std::string stem = stemPath.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string geomName = geomPath.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string headerPath = stemPath + ".aoff";
+  bool exists = false;
+  std::string old = ReadSmallFile(headerPath, exists);
+  // Ours to replace: a header this converter wrote, or the one the viewer makes for a bare
+  // geometry file, with what the viewer appended after it; any other header is the user's.
+  bool marked = old.compare(0, std::strlen(kHeaderMark), kHeaderMark) == 0;
+  bool ours =
+      marked ||
+      old.compare(0, std::string("\ngeometry\t\tindexed_poly\tfff\t\t" + geomName + "\n").size(),
+                  "\ngeometry\t\tindexed_poly\tfff\t\t" + geomName + "\n") == 0;
+  const std::vector<float> &rgb = mesh.facetRgb.empty() ? mesh.vertexRgb : mesh.facetRgb;
+  if (exists && !ours) {
+    if (!rgb.empty())
+      std::fprintf(stderr,
+                   "mirandel-wrl2geom: %s is not the converter's: the colours are left "
+                   "out\n",
+                   headerPath.c_str());
+    return;
+  }
+  // A world without colours keeps the header the viewer completes, as it always has.
+  if (rgb.empty() && !marked) return;
+  std::string header =
+      std::string(kHeaderMark) + "\ngeometry\t\tindexed_poly\tfff\t\t" + geomName + "\n";
+  if (!rgb.empty()) {
+    bool facets = !mesh.facetRgb.empty();
+    std::string colourName = stem + (facets ? ".pcolor" : ".vcolor");
+    std::string text;
+    AppendDigits(text, rgb.size() / 3);
+    text += '\n';
+    for (std::size_t k = 0; k < rgb.size(); k += 3) {
+      for (int i = 0; i < 3; ++i) {
+        AppendCoordinate(text, rgb[k + std::size_t(i)], 6);
+        text += i < 2 ? '\t' : '\n';
+      }
+    }
+    WriteWhole(stemPath.substr(0, stemPath.size() - stem.size()) + colourName, text);
+    header += std::string(facets ? "polygon_colors" : "vertex_colors") + "\t\tgeneric\t\tfff\t\t" +
+              colourName + "\n";
+  }
+  WriteWhole(headerPath, header);
+}
+
 std::string SkippedLine(const std::string &name, const Skipped &skipped) {
   std::string line;
   if (!skipped.shapes.empty()) {
@@ -579,6 +848,7 @@ int Main(int argc, char **argv) {
     Mesh mesh = Convert(ReadInput(in), in, skipped);
     std::fputs(SkippedLine(in, skipped).c_str(), stderr);
     WriteGeom(mesh, argv[2]);
+    WriteColours(mesh, argv[2]);
   } catch (const ConvertError &e) {
     std::fprintf(stderr, "mirandel-wrl2geom: %s\n", e.what());
     return 1;

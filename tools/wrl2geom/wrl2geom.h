@@ -22,6 +22,10 @@ struct Mesh {
   std::vector<double> xyz;  // three per vertex, in world coordinates
   std::vector<int> sizes;   // corner count of each facet
   std::vector<int> indices; // zero-based, facet after facet
+  // Diffuse colours (r g b from 0 to 1), when the world gives any: one per facet where every
+  // facet has one colour, else one per vertex (a vertex whose corners differ in colour is
+  // placed once per colour). Both empty for a world without colours.
+  std::vector<float> facetRgb, vertexRgb;
   std::size_t vertexCount() const { return xyz.size() / 3; }
 };
 
@@ -45,6 +49,14 @@ std::string ReadInput(const std::string &path);
 Mesh Convert(const std::string &text, const std::string &name, Skipped &skipped);
 // Writes the ".geom" text; a failed write removes the partial file.
 void WriteGeom(const Mesh &mesh, const std::string &path);
+// The first line of the AOFF header the converter writes beside a ".geom" file, by which it
+// knows the header as its own.
+constexpr const char *kHeaderMark = "# colours of a converted VRML world";
+// The colours of a ".geom" file at `geomPath` ("scene.geom"): a header "scene.aoff" naming the
+// geometry and a colour file "scene.pcolor" (per facet) or "scene.vcolor" (per vertex), generic
+// text files of "fff" records. Without colours only a header of the converter's own is brought
+// back to the geometry alone; any other header is left as it is.
+void WriteColours(const Mesh &mesh, const std::string &geomPath);
 // The warning line for what was skipped, or "" when nothing was.
 std::string SkippedLine(const std::string &name, const Skipped &skipped);
 // The program: argv[1] in, argv[2] out; messages on standard error; exit status.

@@ -65,8 +65,9 @@ void processObj(const std::string &name) {
     }
 
   float s = 1, cx = 0, cy = 0, cz = 0, d = 0;
-  // An object without vertices has no box to fit; it gets no scale or translate line.
-  if ((!hasScale || !hasTranslate) && g.records > 0) {
+  // An object without vertices has no box to fit; it gets no scale or translate line. The box
+  // is the object's own whether or not the header already holds its fit.
+  if (g.records > 0) {
     float lo[3] = {1e30f, 1e30f, 1e30f}, hi[3] = {-1e30f, -1e30f, -1e30f};
     for (uint32_t v = 0; v < g.records; ++v)
       for (int k = 0; k < 3; ++k) {
@@ -83,10 +84,12 @@ void processObj(const std::string &name) {
     part.bbox_min = Coord{lo[0], lo[1], lo[2]};
     part.bbox_max = Coord{hi[0], hi[1], hi[2]};
     part.center = Coord{c[0], c[1], c[2]};
-    float m = std::fmax(e[0], std::fmax(e[1], e[2]));
-    s = FitScale(m);
-    cx = c[0], cy = c[1], cz = c[2];
-    d = std::sqrt(cx * cx + cy * cy + cz * cz);
+    if (!hasScale || !hasTranslate) {
+      float m = std::fmax(e[0], std::fmax(e[1], e[2]));
+      s = FitScale(m);
+      cx = c[0], cy = c[1], cz = c[2];
+      d = std::sqrt(cx * cx + cy * cy + cz * cz);
+    }
   }
 
   std::string lines;

@@ -104,6 +104,12 @@ ObjDesc AOFFReadObj() {
 
 void LoadAOFFObject() {
   Shape &shape = *currentShape;
+  // The header and the side files are named after the stem in small letters: a geometry file
+  // named "HAND.GEOM" would be completed under names that are not its own.
+  std::string stem;
+  if (!AOFFStem(objName.substr(objName.rfind('/') + 1), stem))
+    fatal(1, "AOFFReadObj: %s: an AOFF object is named by its \".geom\" or \".aoff\" file\n",
+          objName.c_str());
   getAOFF(objName);
   processObj(objName);
   MakeNormalFiles(objName);

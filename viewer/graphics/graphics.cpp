@@ -18,27 +18,31 @@ int show_ground = 1;
 int front_ccw = 1;
 float trackball_matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 float spin_step[16] = {};
-int last_x = 0, last_y = 0;
-int prev_x = 0, prev_y = 0;
-float ball_point[3] = {0, 0, 0};
-int drag_state = -1, drag_button = -1;
 int window_width = 0, window_height = 0;
 int current_list = 0;
 ColorRGB shadow_color{0.3f, 0.3f, 0.3f};
 ColorRGB edge_color{0, 1, 0};
 ColorRGB normal_color{1, 1, 0};
 bool spinning = false;
-bool drag_rotated = false;
 double list_compile_seconds = 0;
 double list_compile_cpu_seconds = 0;
 void (*spinStarted)() = nullptr;
 int show_help = 0;
 DrawingTarget drawing_target;
+ViewFrame view_frame;
+
+void ResetRunSwitches() {
+  show_status = 0;
+  show_ground = 1;
+  front_ccw = 1;
+  drawing_target = DrawingTarget();
+}
 
 // The sanitizer's leak check, in a build that has one.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 namespace {
+constexpr std::size_t kTitleSize = 80;
 bool glutStarted = false; // GLUT can be initialised once per process
 int windowId = 0;         // the GLUT window, 0 when there is none
 } // namespace
@@ -51,8 +55,8 @@ bool DrawingOpen() {
   return windowId != 0 || OffscreenOpen();
 }
 
-void SetDefaultView() {
-  ViewParams &v = currentShape->view;
+ViewParams DefaultView() {
+  ViewParams v;
   v.ref_point = Coord{0, 0, 0};
   v.eye_point = Coord{0, 0, 10};
   v.up_vector = Vector{0, 1, 0};
@@ -62,6 +66,7 @@ void SetDefaultView() {
   v.far_offset = 5.0;
   v.near_offset = -10.0;
   v.window[0] = -2, v.window[1] = -2, v.window[2] = 2, v.window[3] = 2;
+  return v;
 }
 
 static void DefaultLights(LightState &ls) {
@@ -97,11 +102,15 @@ static void DefaultLights(LightState &ls) {
   }
 }
 
+int DefaultCulling(const Part &part) {
+  return part.fronts_known ? GL_BACK : 0;
+}
+
 void InitRenderSettings() {
   Shape &s = *currentShape;
   s.polygon_mode = GL_FILL;
   s.shade_model = GL_SMOOTH;
-  s.cull_face = GL_BACK;
+  s.cull_face = DefaultCulling(*s.part);
   s.show_edges = 0;
   s.show_normals = 0;
   s.object_color = ColorRGB{1.0f, 0.2f, 0.5f};
@@ -117,7 +126,7 @@ void InitRenderSettings() {
   p.specular_power = 15.0f;
   p.specular_color = ColorRGB{1, 1, 1};
   p.transmission = 0.0f;
-  SetDefaultView();
+  s.view = DefaultView();
   DefaultLights(s.lights);
 }
 
@@ -147,16 +156,16 @@ static void CreateGlutWindow() {
   }
   int screenW = glutGet(GLUT_SCREEN_WIDTH);
   int screenH = glutGet(GLUT_SCREEN_HEIGHT);
-  int w = static_cast<int>(screenW * 0.546875);
-  int h = static_cast<int>(screenH * 0.68359375);
+  int w = static_cast<int>(screenW * (double(kDesignWidth) / kDesignScreenWidth));
+  int h = static_cast<int>(screenH * (double(kDesignHeight) / kDesignScreenHeight));
   // A size asked for (--size) replaces the one from the screen; the window stays 10 pixels from
   // the bottom-right corner while it fits.
   if (drawing_target.width > 0 && drawing_target.height > 0) {
     w = drawing_target.width;
     h = drawing_target.height;
   }
-  // The title buffer holds 80 bytes; a long name keeps its end.
-  std::string title = FitLine("Mirandel: ", objName, 80);
+  // The title is kept to 80 bytes with its terminator; a long name keeps its end.
+  std::string title = FitLine("Mirandel: ", objName, kTitleSize);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowPosition(std::max(0, screenW - w - 10), std::max(0, screenH - h - 10));
   glutInitWindowSize(w, h);
@@ -200,25 +209,37 @@ static void OpenWindow() {
   glEnable(GL_NORMALIZE);
 }
 
-void ApplyView(const ViewParams &view) {
-  double nearPlane, farPlane;
-  ViewPlanes(view, nearPlane, farPlane);
+static void LoadProjection(const double m[16]) {
   glViewport(0, 0, window_width, window_height);
   glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  // The frustum window follows the window's shape, so a resize never stretches the picture.
-  double w[4];
-  AspectWindow(view.window, window_width, window_height, w);
-  glFrustum(w[0] * 0.1, w[2] * 0.1, w[1] * 0.1, w[3] * 0.1, nearPlane, farPlane);
-  gluLookAt(view.eye_point.x, view.eye_point.y, view.eye_point.z, view.ref_point.x,
-            view.ref_point.y, view.ref_point.z, view.up_vector.x, view.up_vector.y,
-            view.up_vector.z);
-  Tilt first, second;
-  ViewTilts(view, first, second);
-  if (first.on) glRotated(first.angle, first.axis[0], first.axis[1], first.axis[2]);
-  if (second.on) glRotated(second.angle, second.axis[0], second.axis[1], second.axis[2]);
+  glLoadMatrixd(m);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
+}
+
+void ApplyView(const ViewParams &view) {
+  double m[16];
+  ObjectProjection(view, view_frame, window_width, window_height, m);
+  LoadProjection(m);
+}
+
+void ApplyGroundView() {
+  double m[16];
+  ViewProjection(DefaultView(), window_width, window_height, m);
+  LoadProjection(m);
+}
+
+void ApplyEyeLight(const ViewParams &view) {
+  float d[3];
+  EyeDirection(view, d);
+  const GLfloat position[4] = {d[0], d[1], d[2], 0};
+  const GLfloat diffuse[4] = {kEyeLight, kEyeLight, kEyeLight, 1};
+  const GLfloat none[4] = {0, 0, 0, 1};
+  glLightfv(GL_LIGHT4, GL_POSITION, position);
+  glLightfv(GL_LIGHT4, GL_DIFFUSE, diffuse);
+  glLightfv(GL_LIGHT4, GL_SPECULAR, none);
+  glLightfv(GL_LIGHT4, GL_AMBIENT, none);
+  glEnable(GL_LIGHT4);
 }
 
 static void Color4(const ColorRGB &c, GLfloat out[4]) {
@@ -261,7 +282,8 @@ void ApplyLights(const LightState &lights) {
   const LightSource &dir = lights.light[1];
   Color4(dir.color, v);
   glLightfv(GL_LIGHT1, GL_DIFFUSE, v);
-  // Placed as a point light at its direction vector (w = 1), as the scene was designed.
+  // A point light at the point its direction vector names (w = 1), not a light from infinitely
+  // far along that direction.
   GLfloat p1[4] = {dir.direction.x, dir.direction.y, dir.direction.z, 1};
   glLightfv(GL_LIGHT1, GL_POSITION, p1);
 
@@ -315,14 +337,19 @@ void SetupGraphics() {
     std::printf("empty\tstructure id = %d\n", empty_id);
     std::fflush(stdout);
   }
+  const Part &part = *s.part;
+  float placement[16];
+  PlacementMatrix(part, placement);
+  view_frame = FrameObject(s.view, placement, part.vertices.data(),
+                           std::min<std::size_t>(part.vertex_count, part.vertices.size()));
   ApplyView(s.view);
   glColor3f(s.object_color.r, s.object_color.g, s.object_color.b);
   ApplyMaterial(*s.part);
   ApplyLights(s.lights);
+  ApplyEyeLight(s.view);
   EnableLights(s.lights);
-  glCullFace(s.cull_face);
-  glEnable(GL_CULL_FACE);
-  glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, 0);
+  glCullFace(GL_BACK);
+  SetCulling(s.cull_face);
   glPolygonMode(GL_FRONT_AND_BACK, s.polygon_mode);
   glFrontFace(front_ccw == 1 ? GL_CCW : GL_CW);
   MatIdentity(trackball_matrix);
@@ -353,9 +380,10 @@ void ResetDisplay() {
     s.show_edges = 0;
     if (gl) RebuildWithEdges(0);
   }
-  if (s.cull_face == 0) {
-    s.cull_face = GL_BACK;
-    if (gl) SetCulling(GL_BACK);
+  int culling = DefaultCulling(*s.part);
+  if (s.cull_face != culling) {
+    s.cull_face = culling;
+    if (gl) SetCulling(culling);
   }
   if (show_ground == 0) show_ground = 1;
   if (show_help == 1) show_help = 0;
@@ -364,6 +392,7 @@ void ResetDisplay() {
     if (gl) glFrontFace(GL_CCW);
   }
   MatIdentity(trackball_matrix);
+  for (int i = 0; i < 4; ++i) s.view.window[i] = view_frame.window[i];
   if (gl) {
     Redisplay();
     SwapBuffers();
@@ -416,12 +445,18 @@ void ReleaseAll() {
   show_ground = 1;
 }
 
-// Window teardown shared with ReleaseGraphics (which deletes the lists first).
-void DestroyWindowIfOpen() {
+// Destroys the window or the off-screen picture if there is one (the lists go with its context)
+// and ends a spin.
+static void DestroyWindowIfOpen() {
   if (windowId != 0) {
     glutDestroyWindow(windowId);
     windowId = 0;
   }
   CloseOffscreen();
   spinning = false;
+}
+
+void ReleaseGraphics() {
+  ReleaseLists();
+  DestroyWindowIfOpen();
 }

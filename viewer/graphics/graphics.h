@@ -1,6 +1,7 @@
 // Rendering and interaction: render settings, window, display lists, keyboard and mouse.
 #pragma once
 
+#include "viewer/graphics/graphicsMath.h"
 #include "viewer/model/shape.h"
 
 #include <string>
@@ -25,7 +26,6 @@ extern float spin_step[16];        // the last rotation step, re-applied while s
 extern int last_x, last_y;         // window position of the last handled mouse event
 extern int prev_x, prev_y;         // and of the event before it
 extern float ball_point[3];        // last_x, last_y on the trackball sphere
-extern int drag_state, drag_button;
 extern int window_width, window_height;
 extern int current_list;
 extern ColorRGB shadow_color, edge_color, normal_color;
@@ -33,13 +33,18 @@ extern ColorRGB shadow_color, edge_color, normal_color;
 extern int ground_list, shadow_list, edge_list, normal_list, object_list;
 // True while the object keeps turning by spin_step.
 extern bool spinning;
-// True once the current left drag has made a rotation step.
-extern bool drag_rotated;
 // Seconds the last SetupGraphics spent compiling the display lists.
 extern double list_compile_seconds;
 extern double list_compile_cpu_seconds; // and the processor time of all threads
 // 1 while the key and mouse help is drawn over the picture.
 extern int show_help;
+// How the current object is framed in the first picture (set up with the graphics).
+extern ViewFrame view_frame;
+// The diffuse level of the dim light that comes from the eye, beside the scene's four.
+constexpr float kEyeLight = 0.4f;
+// A line the status shows at the window's foot until the next key or button (where a picture
+// was saved); empty for none.
+extern std::string status_message;
 // Called whenever `spinning` turns on, so the event loop can start its steady tick.
 extern void (*spinStarted)();
 
@@ -51,13 +56,16 @@ struct DrawingTarget {
   int width = 0, height = 0;
 };
 extern DrawingTarget drawing_target;
+// The switches a run starts from (show_status, show_ground, front_ccw) and drawing_target back to
+// their start values, for another run in the same process.
+void ResetRunSwitches();
 // The longest side a window or picture may be given.
 constexpr int kMaxPictureSide = 4096;
 
 // The render defaults for the current Shape, right before SetupGraphics.
 void InitRenderSettings();
-// The default viewing parameters into the current Shape's view.
-void SetDefaultView();
+// The default viewing parameters: the Shape's view at the start, and the ground's always.
+ViewParams DefaultView();
 // Creates the window (or the off-screen picture), sets the OpenGL state and builds the display
 // lists.
 void SetupGraphics();
@@ -74,7 +82,8 @@ bool DisplayAvailable();
 void OpenOffscreen(int width, int height);
 void CloseOffscreen();
 bool OffscreenOpen();
-// Restores the display modes and the trackball (the R key); nothing without a Shape.
+// Restores the display modes, the trackball and the pan (the R key): the first picture again;
+// nothing without a Shape.
 void ResetDisplay();
 // Releases the Shape and the graphics; show_ground = 1.
 void ReleaseAll();
@@ -85,8 +94,16 @@ void SetCulling(int face);
 // Nothing without a Shape; without the window only the mode changes.
 void ToggleDisplayMode(char mode);
 
-// OpenGL state from the settings.
+// The culling the first picture uses: GL_BACK where the facets' fronts are known to face out,
+// else 0 (both sides).
+int DefaultCulling(const Part &part);
+
+// OpenGL state from the settings: the object's projection (the view, framed), and the ground's
+// (the default view, as it is).
 void ApplyView(const ViewParams &view);
+void ApplyGroundView();
+// The dim light from the eye of `view`: set with the other lights, under the identity.
+void ApplyEyeLight(const ViewParams &view);
 void ApplyMaterial(const Part &part);
 void ApplyLights(const LightState &lights);
 void EnableLights(const LightState &lights);
@@ -111,6 +128,8 @@ void EnsureEdgeList();
 void EnsureNormalList();
 void RebuildWithEdges(int16_t show);
 void RebuildWithNormals(int16_t show);
+// Deletes the lists while their context is there and forgets every list number.
+void ReleaseLists();
 
 // Redisplay: one frame into the back buffer (callers swap).
 void Redisplay();
@@ -118,10 +137,8 @@ void SwapBuffers();
 void DrawText(int x, int y, const char *text);
 void OnDisplay();
 void OnReshape(int width, int height);
+// Deletes the display lists, then closes the window or the off-screen picture.
 void ReleaseGraphics();
-// Destroys the window or the off-screen picture if there is one (the lists go with its context)
-// and ends a spin.
-void DestroyWindowIfOpen();
 
 // Mouse. `shift` is whether the Shift key was held at the button event.
 void OnMouse(int button, int state, int x, int y, bool shift);
@@ -141,6 +158,11 @@ bool ReleaseSpins(int button, int x, int y);
 
 // Keyboard: returns true when the program is to end (Escape; everything is released then).
 bool OnKeyboard(unsigned char key, int x, int y);
+
+// Saves what the window shows (the p key) as a PNG file in the pictures folder, named after the
+// object and never over another file, and says where on standard output and in the status line.
+// A failure is said the same way and ends nothing.
+void SavePicture();
 
 // Draws the first frame into the back buffer (or the off-screen picture) and writes it as a PNG
 // file.

@@ -8,13 +8,24 @@
 #include <GL/freeglut.h>
 #include <cmath>
 
+int last_x = 0, last_y = 0;
+int prev_x = 0, prev_y = 0;
+float ball_point[3] = {0, 0, 0};
+
 namespace {
+
+// The button held down (GLUT_DOWN) or let go last, and which one.
+int drag_state = -1, drag_button = -1;
+// True once the current left drag has made a rotation step.
+bool drag_rotated = false;
 
 // One zoom step: a right-drag motion event or a notch of the wheel.
 constexpr float kZoomIn = 1.05f, kZoomOut = 0.95f;
 // The wheel comes through the mouse callback as two more buttons, each notch a press and a
 // release.
 constexpr int kWheelUp = 3, kWheelDown = 4;
+// The horizontal wheel (tilting it, or a touchpad's sideways scroll) comes as the two after them.
+constexpr int kWheelLeft = 5, kWheelRight = 6;
 
 void PostRedisplay() {
   if (WindowOpen()) glutPostRedisplay();
@@ -62,9 +73,11 @@ void DragRotate(int x, int y) {
 }
 
 void DragPan(int x, int y) {
-  // The frustum window moves against the pointer, so the object follows it.
-  float dx = (last_x - x) * 0.005f;
-  float dy = (y - last_y) * 0.005f;
+  // The frustum window moves against the pointer, so the object follows it, pixel for pixel
+  // whatever its framing.
+  const float step = static_cast<float>(PanStep(view_frame, window_width, window_height));
+  float dx = (last_x - x) * step;
+  float dy = (y - last_y) * step;
   if (currentShape) {
     float *w = currentShape->view.window;
     w[0] += dx, w[2] += dx;
@@ -92,6 +105,9 @@ bool ReleaseSpins(int button, int x, int y) {
 }
 
 void OnMouse(int button, int state, int x, int y, bool shift) {
+  // Sideways scrolling has nothing to do here: it neither drags nor stops a spin.
+  if (button == kWheelLeft || button == kWheelRight) return;
+  if (state == GLUT_DOWN && !status_message.empty()) status_message.clear();
   if (button == kWheelUp || button == kWheelDown) {
     // A notch zooms and leaves any drag or spin as it is; away from the user brings it closer.
     if (state == GLUT_DOWN) {
@@ -137,6 +153,11 @@ void OnSpin() {
 }
 
 bool OnKeyboard(unsigned char key, int, int) {
+  // A message stays until the next key.
+  if (key != 'p' && !status_message.empty()) {
+    status_message.clear();
+    PostRedisplay();
+  }
   switch (key) {
   case 27:
     ReleaseAll();
@@ -149,6 +170,9 @@ bool OnKeyboard(unsigned char key, int, int) {
     show_status = 1 - show_status;
     Redisplay();
     SwapBuffers();
+    break;
+  case 'p':
+    SavePicture();
     break;
   case 'w':
   case 'f':

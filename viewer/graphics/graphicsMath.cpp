@@ -158,9 +158,11 @@ void ViewPlanes(const ViewParams &view, double &nearPlane, double &farPlane) {
 void AspectWindow(const float window[4], int width, int height, double out[4]) {
   for (int i = 0; i < 4; ++i) out[i] = window[i];
   if (width <= 0 || height <= 0) return;
-  // The window's shape relative to the design shape, from two products of whole numbers (exact
-  // in a double), so the design size itself gives exactly 1 and its picture stays as composed.
-  double relative = (double(width) * kDesignHeight) / (double(height) * kDesignWidth);
+  double across = out[2] - out[0], down = out[3] - out[1];
+  if (!(across > 0) || !(down > 0)) return;
+  // Pixels per unit across over those down; products of the sizes keep a square window on a
+  // square viewport exactly as it is.
+  double relative = (double(width) * down) / (double(height) * across);
   int lo = 0, hi = 2; // x
   double widen = relative;
   if (relative < 1) {
@@ -172,6 +174,238 @@ void AspectWindow(const float window[4], int width, int height, double out[4]) {
   double centre = (out[lo] + out[hi]) * 0.5, half = (out[hi] - out[lo]) * 0.5 * widen;
   out[lo] = centre - half;
   out[hi] = centre + half;
+}
+
+namespace {
+
+// Column-major 4 x 4 products in double precision: d = a . b (b acts first), d may be a or b.
+void Mul(const double a[16], const double b[16], double d[16]) {
+  double t[16];
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 4; ++r) {
+      double sum = 0;
+      for (int k = 0; k < 4; ++k) sum += a[4 * k + r] * b[4 * c + k];
+      t[4 * c + r] = sum;
+    }
+  std::memcpy(d, t, sizeof t);
+}
+
+void Identity(double m[16]) {
+  for (int i = 0; i < 16; ++i) m[i] = (i % 5 == 0) ? 1.0 : 0.0;
+}
+
+// The matrices of glFrustum, glRotated and gluLookAt.
+void Frustum(double l, double r, double b, double t, double n, double f, double m[16]) {
+  for (int i = 0; i < 16; ++i) m[i] = 0;
+  m[0] = 2 * n / (r - l);
+  m[5] = 2 * n / (t - b);
+  m[8] = (r + l) / (r - l);
+  m[9] = (t + b) / (t - b);
+  m[10] = -(f + n) / (f - n);
+  m[11] = -1;
+  m[14] = -2 * f * n / (f - n);
+}
+
+void Rotation(double angle, const double axis[3], double m[16]) {
+  double x = axis[0], y = axis[1], z = axis[2];
+  double len = std::sqrt(x * x + y * y + z * z);
+  Identity(m);
+  if (!(len > 0)) return;
+  x /= len, y /= len, z /= len;
+  double a = angle * kDegToRad, c = std::cos(a), s = std::sin(a);
+  m[0] = x * x * (1 - c) + c, m[4] = x * y * (1 - c) - z * s, m[8] = x * z * (1 - c) + y * s;
+  m[1] = y * x * (1 - c) + z * s, m[5] = y * y * (1 - c) + c, m[9] = y * z * (1 - c) - x * s;
+  m[2] = x * z * (1 - c) - y * s, m[6] = y * z * (1 - c) + x * s, m[10] = z * z * (1 - c) + c;
+}
+
+void Normalise(double v[3]) {
+  double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  if (len > 0) v[0] /= len, v[1] /= len, v[2] /= len;
+}
+
+void LookAt(const ViewParams &view, double m[16]) {
+  double f[3] = {double(view.ref_point.x) - view.eye_point.x,
+                 double(view.ref_point.y) - view.eye_point.y,
+                 double(view.ref_point.z) - view.eye_point.z};
+  Normalise(f);
+  const double up[3] = {view.up_vector.x, view.up_vector.y, view.up_vector.z};
+  double s[3] = {f[1] * up[2] - f[2] * up[1], f[2] * up[0] - f[0] * up[2],
+                 f[0] * up[1] - f[1] * up[0]};
+  Normalise(s);
+  const double u[3] = {s[1] * f[2] - s[2] * f[1], s[2] * f[0] - s[0] * f[2],
+                       s[0] * f[1] - s[1] * f[0]};
+  Identity(m);
+  for (int k = 0; k < 3; ++k) {
+    m[4 * k] = s[k];
+    m[4 * k + 1] = u[k];
+    m[4 * k + 2] = -f[k];
+  }
+  double t[16];
+  Identity(t);
+  t[12] = -view.eye_point.x, t[13] = -view.eye_point.y, t[14] = -view.eye_point.z;
+  Mul(m, t, m);
+}
+
+// The viewing transformation and the tilts: everything of the projection but the frustum.
+void ViewTransform(const ViewParams &view, double m[16]) {
+  LookAt(view, m);
+  Tilt first, second;
+  ViewTilts(view, first, second);
+  double r[16];
+  if (first.on) {
+    Rotation(first.angle, first.axis, r);
+    Mul(m, r, m);
+  }
+  if (second.on) {
+    Rotation(second.angle, second.axis, r);
+    Mul(m, r, m);
+  }
+}
+
+// The factors by which the viewport's aspect window is wider and taller than the frustum window.
+void Widening(const float window[4], int width, int height, double &wx, double &wy) {
+  double out[4];
+  AspectWindow(window, width, height, out);
+  double across = double(window[2]) - window[0], down = double(window[3]) - window[1];
+  wx = across > 0 ? (out[2] - out[0]) / across : 1;
+  wy = down > 0 ? (out[3] - out[1]) / down : 1;
+}
+
+} // namespace
+
+void ViewProjection(const ViewParams &view, int width, int height, double m[16]) {
+  double nearPlane, farPlane, w[4];
+  ViewPlanes(view, nearPlane, farPlane);
+  AspectWindow(view.window, width, height, w);
+  Frustum(w[0] * 0.1, w[2] * 0.1, w[1] * 0.1, w[3] * 0.1, nearPlane, farPlane, m);
+  double v[16];
+  ViewTransform(view, v);
+  Mul(m, v, m);
+}
+
+void EyeDirection(const ViewParams &view, float out[3]) {
+  double v[16];
+  ViewTransform(view, v);
+  // The eye looks down -z; its rotation's transpose takes +z back into the scene.
+  double d[3] = {v[2], v[6], v[10]};
+  Normalise(d);
+  for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(d[k]);
+}
+
+bool ProjectedBox(const double projection[16], const float model[16], const Coord *points,
+                  std::size_t count, double box[4]) {
+  double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+  double pm[16], md[16];
+  for (int i = 0; i < 16; ++i) md[i] = model[i];
+  Mul(projection, md, pm);
+  bool any = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double v[3] = {points[i].x, points[i].y, points[i].z};
+    double c[4];
+    for (int r = 0; r < 4; ++r)
+      c[r] = pm[r] * v[0] + pm[4 + r] * v[1] + pm[8 + r] * v[2] + pm[12 + r];
+    if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[3])) continue;
+    // A point at or behind the eye has no place in the picture.
+    if (c[3] <= 0) return false;
+    for (int k = 0; k < 2; ++k) {
+      double n = c[k] / c[3];
+      lo[k] = std::min(lo[k], n);
+      hi[k] = std::max(hi[k], n);
+    }
+    any = true;
+  }
+  if (!any) return false;
+  box[0] = lo[0], box[1] = lo[1], box[2] = hi[0], box[3] = hi[1];
+  return true;
+}
+
+ViewFrame FrameObject(const ViewParams &view, const float placement[16], const Coord *points,
+                      std::size_t count) {
+  ViewFrame frame;
+  for (int i = 0; i < 4; ++i) frame.window[i] = view.window[i];
+  // The placed box, in double: a far-off object must not lose its size to its distance.
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (std::size_t i = 0; i < count; ++i) {
+    const double v[3] = {points[i].x, points[i].y, points[i].z};
+    double x[3];
+    for (int r = 0; r < 3; ++r)
+      x[r] = placement[r] * v[0] + placement[4 + r] * v[1] + placement[8 + r] * v[2] +
+             placement[12 + r];
+    // A point without a place is no part of the box.
+    if (!std::isfinite(x[0]) || !std::isfinite(x[1]) || !std::isfinite(x[2])) continue;
+    for (int r = 0; r < 3; ++r) lo[r] = std::min(lo[r], x[r]), hi[r] = std::max(hi[r], x[r]);
+  }
+  if (!(lo[0] <= hi[0])) return frame;
+  double centre[3], half = 0;
+  for (int r = 0; r < 3; ++r) {
+    centre[r] = (lo[r] + hi[r]) * 0.5;
+    half += (hi[r] - lo[r]) * (hi[r] - lo[r]);
+  }
+  half = std::sqrt(half) * 0.5;
+  double k = half > 0 && std::isfinite(kFrameRadius / half) ? kFrameRadius / half : 1.0;
+  // model = scale(k) . translate(-centre) . placement
+  double m[16], p[16];
+  Identity(m);
+  m[0] = m[5] = m[10] = k;
+  for (int r = 0; r < 3; ++r) m[12 + r] = -k * centre[r];
+  for (int i = 0; i < 16; ++i) p[i] = placement[i];
+  double full[16];
+  Mul(m, p, full);
+  for (int i = 0; i < 16; ++i) frame.model[i] = static_cast<float>(m[i]);
+  double projection[16];
+  ViewProjection(view, 0, 0, projection);
+  float fullf[16];
+  for (int i = 0; i < 16; ++i) fullf[i] = static_cast<float>(full[i]);
+  frame.boxed = ProjectedBox(projection, fullf, points, count, frame.box);
+  return frame;
+}
+
+void FrameZoom(const ViewFrame &frame, int width, int height, double fill, double zoom[3]) {
+  zoom[0] = 1, zoom[1] = 0, zoom[2] = 0;
+  if (!frame.boxed) return;
+  double wx, wy;
+  Widening(frame.window, width, height, wx, wy);
+  // A wider frustum window shrinks every x (or y) in the picture by as much.
+  double lx = frame.box[0] / wx, hx = frame.box[2] / wx;
+  double ly = frame.box[1] / wy, hy = frame.box[3] / wy;
+  double half = std::max(hx - lx, hy - ly) * 0.5;
+  zoom[0] = half > 1e-12 ? fill / half : 1.0;
+  zoom[1] = (lx + hx) * 0.5;
+  zoom[2] = (ly + hy) * 0.5;
+}
+
+void ObjectProjection(const ViewParams &view, const ViewFrame &frame, int width, int height,
+                      double m[16]) {
+  double zoom[3], z[16];
+  FrameZoom(frame, width, height, kFrameFill, zoom);
+  Identity(z);
+  z[0] = z[5] = zoom[0];
+  z[12] = -zoom[0] * zoom[1];
+  z[13] = -zoom[0] * zoom[2];
+  ViewProjection(view, width, height, m);
+  Mul(z, m, m);
+}
+
+double PanStep(const ViewFrame &frame, int width, int height) {
+  if (width <= 0 || height <= 0) return 0.005;
+  double out[4], zoom[3];
+  AspectWindow(frame.window, width, height, out);
+  FrameZoom(frame, width, height, kFrameFill, zoom);
+  return (out[2] - out[0]) / width / zoom[0];
+}
+
+float NormalLineLength(const Coord *points, std::size_t count) {
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (std::size_t i = 0; i < count; ++i) {
+    const double v[3] = {points[i].x, points[i].y, points[i].z};
+    if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) continue;
+    for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], v[k]), hi[k] = std::max(hi[k], v[k]);
+  }
+  if (!(lo[0] <= hi[0])) return 0.2f;
+  double d = 0;
+  for (int k = 0; k < 3; ++k) d += (hi[k] - lo[k]) * (hi[k] - lo[k]);
+  d = std::sqrt(d);
+  return d > 0 && std::isfinite(d) ? static_cast<float>(0.03 * d) : 0.2f;
 }
 
 int StippleIndex(float transmission) {
@@ -199,36 +433,6 @@ std::string FitLine(const std::string &prefix, const std::string &name, std::siz
   return prefix + "..." + name.substr(name.size() - keep);
 }
 
-bool FrameZoom(const double projection[16], const float model[16], const Coord *points,
-               std::size_t count, double margin, double zoom[3]) {
-  double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
-  bool any = false;
-  for (std::size_t i = 0; i < count; ++i) {
-    const double v[4] = {points[i].x, points[i].y, points[i].z, 1};
-    double e[4], c[4];
-    for (int r = 0; r < 4; ++r)
-      e[r] = model[r] * v[0] + model[4 + r] * v[1] + model[8 + r] * v[2] + model[12 + r] * v[3];
-    for (int r = 0; r < 4; ++r)
-      c[r] = projection[r] * e[0] + projection[4 + r] * e[1] + projection[8 + r] * e[2] +
-             projection[12 + r] * e[3];
-    if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[3])) continue;
-    // A point at or behind the eye has no place in the picture: no zoom can frame it.
-    if (c[3] <= 0) return false;
-    for (int k = 0; k < 2; ++k) {
-      double n = c[k] / c[3];
-      lo[k] = std::min(lo[k], n);
-      hi[k] = std::max(hi[k], n);
-    }
-    any = true;
-  }
-  if (!any) return false;
-  double half = std::max(hi[0] - lo[0], hi[1] - lo[1]) * 0.5;
-  zoom[0] = half > 1e-12 ? margin / half : 1.0;
-  zoom[1] = (lo[0] + hi[0]) * 0.5;
-  zoom[2] = (lo[1] + hi[1]) * 0.5;
-  return true;
-}
-
 void BoxDownsample(const unsigned char *rgba, int width, int height, int factor,
                    unsigned char *out) {
   int w = width / factor, h = height / factor;
@@ -251,4 +455,27 @@ void BoxDownsample(const unsigned char *rgba, int width, int height, int factor,
       unsigned long n = static_cast<unsigned long>(factor) * factor;
       o[3] = static_cast<unsigned char>((sum[3] + n / 2) / n);
     }
+}
+
+int OverlayFont(const std::vector<std::string> &lines, int rows, int width, int height,
+                const int *steps, int fonts, const TextWidth &widthOf) {
+  for (int f = 0; f < fonts; ++f) {
+    bool fits = 10 + rows * steps[f] <= height;
+    for (std::size_t i = 0; fits && i < lines.size(); ++i)
+      fits = 10 + widthOf(f, lines[i]) <= width;
+    if (fits) return f;
+  }
+  return fonts > 0 ? fonts - 1 : 0;
+}
+
+std::string CutToWidth(const std::string &text, int room, int font, bool keepEnd,
+                       const TextWidth &widthOf) {
+  if (widthOf(font, text) <= room) return text;
+  // Longest first: the first that fits is kept.
+  for (std::size_t keep = text.size(); keep-- > 0;) {
+    std::string cut =
+        keepEnd ? "..." + text.substr(text.size() - keep) : text.substr(0, keep) + "...";
+    if (widthOf(font, cut) <= room) return cut;
+  }
+  return std::string();
 }

@@ -4,7 +4,9 @@
 #include "viewer/model/shape.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 // 4 x 4 matrices are 16 floats in OpenGL's column-major order.
 void MatIdentity(float m[16]);
@@ -33,20 +35,56 @@ void ViewTilts(const ViewParams &view, Tilt &first, Tilt &second);
 // Near and far plane distances of the view.
 void ViewPlanes(const ViewParams &view, double &nearPlane, double &farPlane);
 
-// The window size the scene is composed for: there the frustum window is used as it is.
+// The off-screen picture's size when none is asked for.
 constexpr int kDesignWidth = 560, kDesignHeight = 525;
-// The frustum window (xmin, ymin, xmax, ymax) for a window of `width` x `height` pixels. A window
-// shaped otherwise than the design size widens it about its centre along the side that grew
-// relatively longer, so the picture keeps the proportions it has at the design size and the
-// object keeps its size along the shorter side. A window without a size leaves it as it is.
+// The screen that size was chosen on: a new window takes the same share of its own screen.
+constexpr int kDesignScreenWidth = 1024, kDesignScreenHeight = 768;
+// The frustum window (xmin, ymin, xmax, ymax) for a viewport of `width` x `height` pixels: widened
+// about its centre along the side that is relatively longer, so a window unit covers as many
+// pixels across as down and nothing is stretched. A viewport without a size leaves it as it is.
 void AspectWindow(const float window[4], int width, int height, double out[4]);
+// The whole projection of `view` for the viewport (the frustum of its aspect window, the viewing
+// transformation, the two tilts), column-major, in the order ApplyView multiplies them.
+void ViewProjection(const ViewParams &view, int width, int height, double m[16]);
+// The direction from the reference point towards the eye, in the scene's coordinates (before the
+// viewing transformation and the tilts), unit length.
+void EyeDirection(const ViewParams &view, float out[3]);
 
-// The zoom that frames `count` points, taken through `model` and then `projection` (column-major),
-// in the picture: zoom[0] the scale and (zoom[1], zoom[2]) the centre, in normalised device
-// coordinates, such that (x - centre) * scale maps the points' extent onto [-margin, margin]
-// along its longer side. False when no point is finite or one lies at or behind the eye.
-bool FrameZoom(const double projection[16], const float model[16], const Coord *points,
-               std::size_t count, double margin, double zoom[3]);
+// The box (xlo, ylo, xhi, yhi) of `count` points in normalised device coordinates, taken through
+// `model` and then `projection` (both column-major). False when no point is finite or one lies
+// at or behind the eye.
+bool ProjectedBox(const double projection[16], const float model[16], const Coord *points,
+                  std::size_t count, double box[4]);
+
+// How the first picture frames the object, whatever its size and place. `model` (applied under
+// the trackball, over the placement) moves the centre of the placed object's box to the origin and
+// scales its half diagonal to kFrameRadius, so it lies well inside the near and far planes; `box`
+// is then its silhouette under the first view with the frustum window as it is, from which the
+// zoom of every viewport follows. `window` is the first view's frustum window (the pan undone).
+struct ViewFrame {
+  float model[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  double box[4] = {0, 0, 0, 0};
+  bool boxed = false;
+  float window[4] = {-2, -2, 2, 2};
+};
+constexpr double kFrameRadius = 2.0;
+// The share of the picture the silhouette fills along the side where it comes closest to the edge.
+constexpr double kFrameFill = 0.85;
+ViewFrame FrameObject(const ViewParams &view, const float placement[16], const Coord *points,
+                      std::size_t count);
+// The zoom of a viewport: (x - zoom[1]) * zoom[0] and (y - zoom[2]) * zoom[0] in normalised
+// device coordinates put the silhouette in the middle, `fill` of the picture along its tighter
+// side. Without a box: no zoom (1, 0, 0).
+void FrameZoom(const ViewFrame &frame, int width, int height, double fill, double zoom[3]);
+// The projection the object is drawn with: the zoom of FrameZoom over ViewProjection.
+void ObjectProjection(const ViewParams &view, const ViewFrame &frame, int width, int height,
+                      double m[16]);
+// Frustum window units per pixel of a pan that keeps the object under the pointer.
+double PanStep(const ViewFrame &frame, int width, int height);
+// The length of the normal lines: a small share of the box diagonal of the points, so they read
+// alike on every object; 0.2 for an object without size.
+float NormalLineLength(const Coord *points, std::size_t count);
+
 // Shrinks an RGBA picture `factor` times on each side (width / factor x height / factor): each
 // pixel the mean of its factor x factor block, colours weighted by their opacity.
 void BoxDownsample(const unsigned char *rgba, int width, int height, int factor,
@@ -56,6 +94,18 @@ void BoxDownsample(const unsigned char *rgba, int width, int height, int factor,
 int StippleIndex(float transmission);
 // The 32 x 32 bitmap of pattern `index` (0 to 16), 128 bytes.
 void StipplePattern(int index, unsigned char out[128]);
+
+// Overlay text. A text's width in pixels in font `font` (0 the largest).
+using TextWidth = std::function<int(int font, const std::string &text)>;
+// The largest of `fonts` fonts (line heights `steps`) in which `lines` fit a window of `width` x
+// `height` with a margin of 5 pixels, `rows` lines high (blank rows between blocks included);
+// the smallest when none fits.
+int OverlayFont(const std::vector<std::string> &lines, int rows, int width, int height,
+                const int *steps, int fonts, const TextWidth &widthOf);
+// `text` cut to at most `room` pixels in `font`: its end kept behind "..." (a name, whose
+// extension is there) or its start before "..."; as it is when it fits.
+std::string CutToWidth(const std::string &text, int room, int font, bool keepEnd,
+                       const TextWidth &widthOf);
 
 // `prefix` followed by `name`, shortened to fit a buffer of `capacity` bytes (with its
 // terminator): a long name keeps its end, where the extension is, behind "...".

@@ -3,13 +3,18 @@
 
 #include "base/fatal.h"
 #include "viewer/graphics/graphicsMath.h"
+#include "viewer/graphics/pictureFile.h"
 #include "viewer/model/object.h"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <png.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,36 +55,69 @@ void WriteSnapshot(const std::string &path) {
   SwapBuffers();
 }
 
+void SavePicture() {
+  if (!DrawingOpen() || !currentShape) return;
+  // The picture as the window shows it, without the message of an earlier save.
+  status_message.clear();
+  Redisplay();
+  glFinish();
+  int w = window_width, h = window_height;
+  std::vector<unsigned char> pixels;
+  if (w > 0 && h > 0) ReadFrame(GL_RGB, 3, pixels);
+  std::string folder = PicturesFolder(RealPictureSystem());
+  std::string stem = PictureStem(objName), path, failure;
+  FILE *file = nullptr;
+  // Created only where no file is: an earlier picture, or anything else, is never replaced.
+  for (int n = 1; n <= 100000 && !file; ++n) {
+    path = (folder == "/" ? "" : folder) + "/" + PictureName(stem, n);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      file = fdopen(fd, "wb");
+      if (!file) close(fd);
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  if (!file) {
+    failure = std::strerror(errno);
+  } else {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(w);
+    image.height = static_cast<png_uint_32>(h);
+    image.format = PNG_FORMAT_RGB;
+    bool written =
+        w > 0 && h > 0 && png_image_write_to_stdio(&image, file, 0, pixels.data(), -w * 3, nullptr);
+    if (!written) failure = w > 0 && h > 0 ? image.message : "the window has no size";
+    if (std::fclose(file) != 0 && written) written = false, failure = std::strerror(errno);
+    // A picture cut short is ours to take back.
+    if (!written) unlink(path.c_str());
+  }
+  if (failure.empty()) {
+    status_message = "Picture saved as " + path;
+    std::printf("%s\n", status_message.c_str());
+    std::fflush(stdout);
+  } else {
+    status_message = "The picture could not be saved in " + folder + ": " + failure;
+    std::fprintf(stderr, "%s\n", status_message.c_str());
+  }
+  Redisplay();
+  SwapBuffers();
+}
+
 void WriteThumbnail(const std::string &path, int factor) {
   if (!OffscreenOpen() || !currentShape)
     fatal(1, "Thumbnail %s: there is no picture to draw in\n", path.c_str());
   factor = std::max(1, factor);
   int w = window_width / factor, h = window_height / factor;
   if (w <= 0 || h <= 0) fatal(1, "Thumbnail %s: the picture has no size\n", path.c_str());
-  Shape &s = *currentShape;
-  const Part &part = *s.part;
-  // The object alone: at a thumbnail's size the ground's grids would only be noise around it.
+  // The object alone, framed, turned, lit and culled as the first picture shows it: at a
+  // thumbnail's size the ground's grids would only be noise around it.
   show_ground = 0;
   show_status = 0;
   show_help = 0;
-  // Both sides drawn (the c key): an open surface seen from behind, or one wound the wrong way,
-  // still shows; a closed one looks the same.
-  s.cull_face = 0;
-  SetCulling(0);
-  ApplyView(s.view);
-  double projection[16], zoom[3];
-  glGetDoublev(GL_PROJECTION_MATRIX, projection);
-  std::size_t count = std::min<std::size_t>(part.vertex_count, part.vertices.size());
-  bool framed = part.facet_count > 0 &&
-                FrameZoom(projection, part.model_matrix, part.vertices.data(), count, 0.9, zoom);
-  if (framed) {
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glTranslated(-zoom[0] * zoom[1], -zoom[0] * zoom[2], 0);
-    glScaled(zoom[0], zoom[0], 1);
-    glMultMatrixd(projection);
-    glMatrixMode(GL_MODELVIEW);
-  }
+  status_message.clear();
   Redisplay();
   glFinish();
   std::vector<unsigned char> drawn, pixels;

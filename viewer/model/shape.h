@@ -101,6 +101,9 @@ struct Part {
   int16_t translate_on = 0;
   float translate[3] = {0, 0, 0};
   float model_matrix[16] = {};
+  // 1 where every facet's front is known to face outward (as an AOFF header declares it, or once
+  // a closed mesh has been oriented): one side is drawn. 0: both sides, lit on both.
+  int16_t fronts_known = 1;
 
   uint32_t *facetVertices(uint32_t f) { return facet_vertex_pool.data() + facets[f].first; }
   const uint32_t *facetVertices(uint32_t f) const {

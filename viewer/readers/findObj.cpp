@@ -4,6 +4,7 @@
 #include "viewer/model/object.h"
 
 #include <cstdlib>
+#include <sys/stat.h>
 
 // One list per row of the table of formats: each reader builds its own on its first search.
 static std::vector<SearchDirs> &ReaderDirs() {
@@ -44,6 +45,29 @@ int BuildSearchDirs(SearchDirs &list) {
     if (list.dir_count == kMaxSearchDirs) return -1;
     list.dirs.push_back(entry);
     ++list.dir_count;
+  }
+  return 0;
+}
+
+// Something that exists at `path` and is not a directory.
+static bool IsObjectAt(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int ObjectFolderOf(const std::string &name, std::string &folder) {
+  // OBJ_PATH whole first: one folder whose name holds a blank is a folder too.
+  std::string whole = GetObjPath();
+  if (IsObjectAt(whole + "/" + name)) {
+    folder = whole;
+    return 1;
+  }
+  SearchDirs list;
+  if (BuildSearchDirs(list) == -1) return -1;
+  for (const std::string &dir : list.dirs) {
+    if (!IsObjectAt(dir + name)) continue;
+    folder = dir.substr(0, dir.size() - 1);
+    return 1;
   }
   return 0;
 }

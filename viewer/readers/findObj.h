@@ -47,5 +47,9 @@ struct ObjectFile {
 // Finds `name` like FindObjectFile and reads it whole (a buffer that cannot be had is reported
 // for `module`); the file is closed again.
 ObjectFile ReadObjectFile(int type, const std::string &name, const char *module);
+// The folder of OBJ_PATH in which `name` exists (and is no directory), as the object search would
+// find it: OBJ_PATH whole, then each of its folders ("~/" expanded). 1 with `folder` set, 0 when
+// no folder holds it, -1 when OBJ_PATH names more than 10 folders.
+int ObjectFolderOf(const std::string &name, std::string &folder);
 // Forgets every reader's list, so that the next search reads OBJ_PATH again (tests).
 void ResetSearchDirs();

@@ -1,5 +1,7 @@
 #include "viewer/readers/formatTable.h"
 
+#include <cctype>
+
 // The extensions are searched in this order. VRML worlds are converted into AOFF geometry. The
 // dialog's list ends with "All Files" and "All objects", which also reach the formats that have no
 // entry of their own.
@@ -29,6 +31,10 @@ const FormatRow kFormats[] = {
      {8, "3D Studio Files (*.3ds)", "*.3ds*"}},
   {".3mf",      kType3MF,   "3MFReadObj",   kCompleteNormalsFit, false,
      {9, "3MF Files (*.3mf)", "*.3mf*"}},
+  {".gltf",     kTypeGLTF,  "GLTFReadObj",  kCompleteNormalsFit, false,
+     {11, "glTF Files (*.gltf, *.glb)", "*.gltf* *.glb*"}},
+  {".glb",      kTypeGLTF,  "GLTFReadObj",  kCompleteNormalsFit, false,
+     {0, nullptr, nullptr}},
 };
 // clang-format on
 const std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
@@ -44,7 +50,10 @@ const FormatRow *FormatOfType(int type) {
 }
 
 int TypeFromName(const std::string &name) {
+  // Letter case does not matter: files from systems that ignore it arrive as "PART.STL".
+  std::string lower(name);
+  for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (const FormatRow &row : kFormats)
-    if (name.find(row.extension) != std::string::npos) return row.type;
+    if (lower.find(row.extension) != std::string::npos) return row.type;
   return 0;
 }

@@ -20,6 +20,7 @@ enum ObjTypeCode {
   kTypeTPOLY = 17,
   kTypeVRML = 18,
   kTypeCOOR = 19,
+  kTypeGLTF = 21,
   kType3MF = 23,
 };
 
@@ -35,7 +36,7 @@ enum Completion {
 struct DialogFilter {
   int rank;            // its place in the list (from 1); 0: the format has no entry
   const char *name;    // "Geom Files (*.geom)"
-  const char *pattern; // ends in "*", so that compressed objects are listed too
+  const char *pattern; // ends in "*", so that compressed objects are listed too; blanks part two
 };
 
 struct FormatRow {
@@ -59,7 +60,8 @@ FormatRange Formats();
 
 // The row of a type code, or null.
 const FormatRow *FormatOfType(int type);
-// The type code of a name by its extension (substring search in table order); 0 for none.
+// The type code of a name by its extension (substring search in table order, any letter case);
+// 0 for none.
 int TypeFromName(const std::string &name);
 
 // The loaders of the readers here (the shell's table of loaders runs them): each finds objName
@@ -74,3 +76,4 @@ void LoadTPOLYObject(); // readTPOLYObj
 void LoadCOORObject();  // readCOORObj
 void Load3MFObject();   // read3MFObj: the package, its build placed into one Part
 void LoadOBJObject();   // readOBJObj
+void LoadGLTFObject();  // readGLTFObj

@@ -3,12 +3,12 @@
 #include "base/fatal.h"
 #include "base/files.h"
 #include "base/fillArray.h"
+#include "base/scanText.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/model/object.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -22,32 +22,24 @@ static const char *kModule = "readOBJObj";
 
 namespace {
 
-// ---- Numbers: the two calls every statement reads its values through.
+// ---- Numbers: the two calls every statement reads its values through, on the shared scanner.
 
-// A real number at p (no blanks before it); p is left after it. False, p unmoved, when the text
-// there is no number.
+// A real number at p (no blanks before it), as the C library reads one; p is left after it.
+// False, p unmoved, when the text there is no number.
 inline bool ReadNumber(const char *&p, const char *end, float &out) {
-  const char *s = p;
-  if (s != end && *s == '+' && ++s != end && *s == '-') return false;
-  std::from_chars_result r = std::from_chars(s, end, out, std::chars_format::general);
-  if (r.ec == std::errc::invalid_argument) return false;
-  if (r.ec == std::errc::result_out_of_range) out = HUGE_VALF; // refused as not finite
-  p = r.ptr;
+  const char *stop = ParseFloat(p, end, out);
+  if (stop == p) return false;
+  p = stop;
   return true;
 }
 
 // A vertex reference at p: an optional sign and decimal digits. Magnitudes past any count a file
-// can reach saturate.
+// can reach are held where arithmetic on them stays safe.
 inline bool ReadIndex(const char *&p, const char *end, long long &out) {
-  const char *s = p;
-  bool negative = false;
-  if (s != end && (*s == '-' || *s == '+')) negative = *s++ == '-';
-  if (s == end || unsigned(*s - '0') > 9) return false;
-  long long v = 0;
-  for (; s != end && unsigned(*s - '0') <= 9; ++s)
-    if (v < (1ll << 40)) v = v * 10 + (*s - '0');
-  out = negative ? -v : v;
-  p = s;
+  const char *stop = ParseInteger(p, end, out);
+  if (stop == p) return false;
+  out = std::clamp(out, -(1ll << 40), 1ll << 40);
+  p = stop;
   return true;
 }
 

@@ -11,6 +11,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 static const char *kModule = "readPLObj";
 
@@ -22,6 +24,8 @@ static inline float SmallPow10(unsigned n) {
 
 // Set when a "PolyList" message has gone out: those messages end without a newline.
 static bool plMessageWritten = false;
+// The message of the reading under way; a file read a second way reports its first reading's.
+static std::string plMessage;
 
 float PLPow10(int n) {
   unsigned a = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
@@ -195,11 +199,17 @@ static void PLMessage(const char *fmt, ...) {
   va_start(ap, fmt);
   std::vsnprintf(buf, sizeof buf, fmt, ap);
   va_end(ap);
-  warn("%s", buf);
-  plMessageWritten = true;
+  plMessage = buf;
 }
 
 namespace {
+
+// How an ascii file's vertex colours are read.
+enum class ColorReading {
+  kHeader,  // as the header says: "C" gives r g b, with an alpha where the vertex's line goes on
+  kTokens,  // "C" gives four values wherever they stand, across line breaks too
+  kOnLines, // no "C", but r g b (and maybe a) follow the point on the vertex's line
+};
 
 // What the header says about the file.
 struct OFFHeader {
@@ -207,6 +217,7 @@ struct OFFHeader {
   bool four = false; // vertices of four coordinates
   bool seen = false; // the file has a header: a headerless one begins with its counts
   bool binary = false;
+  ColorReading colors = ColorReading::kHeader;
 };
 
 // Every value needs at least one byte and a separator in ascii, four bytes in binary: `values`
@@ -263,7 +274,21 @@ bool ReadHeader(PLStream &s, std::vector<unsigned char> &pushedBack, OFFHeader &
 
 // The values of an ascii vertex colour before its optional alpha; a binary one has four.
 int ColorValues(const OFFHeader &h) {
-  return h.binary ? 4 : 3;
+  return h.binary || h.colors == ColorReading::kTokens ? 4 : 3;
+}
+
+// A colour found on a vertex's line where the header announced none: r g b, then an alpha where
+// the line goes on. False when the line ends before the three.
+bool ReadLineColor(PLStream &s, float color[4]) {
+  for (int k = 0; k < 4; ++k) {
+    int next = NextChar(s, kPLStopAtNewline);
+    if (next == '\n' || next == PL_EOF) {
+      color[3] = 1.0f;
+      return k == 3;
+    }
+    if (PLReadFloats(s, 1, &color[k], false) != 1) return false;
+  }
+  return true;
 }
 
 // One vertex: its point, then the normal and the colour the header announces. A colour value
@@ -272,12 +297,15 @@ bool ReadVertex(PLStream &s, const OFFHeader &h, Vert &v, bool &over1) {
   int dims = h.four ? 4 : 3;
   bool ok = PLReadFloats(s, dims, v.point, h.binary) == dims;
   if (ok && (h.flags & kPLVertexNormals)) ok = PLReadFloats(s, 3, v.normal, h.binary) == 3;
-  if (ok && (h.flags & kPLVertexColors)) {
+  if (ok && h.colors == ColorReading::kOnLines) {
+    ok = ReadLineColor(s, v.color);
+    for (int k = 0; k < 4 && ok; ++k) over1 |= v.color[k] > 1.0f;
+  } else if (ok && (h.flags & kPLVertexColors)) {
     // Many writers give r g b alone, often with a comment after them: an alpha is read only
     // where the vertex's line goes on, and is opaque otherwise.
     int values = ColorValues(h);
     ok = PLReadFloats(s, values, v.color, h.binary) == values;
-    if (ok && !h.binary) {
+    if (ok && !h.binary && values == 3) {
       int next = NextChar(s, kPLStopAtNewline);
       if (next == '\n' || next == PL_EOF)
         v.color[3] = 1.0f;
@@ -378,24 +406,32 @@ bool ReadPolygon(PLStream &s, const OFFHeader &h, PolyList &list, int32_t k, std
     PLMessage("PolyList %s: bad face color on face %d (of %d)", name, number, list.poly_count);
     return false;
   }
-  if (!(h.flags & kPLVertexColors)) {
+  if (!(h.flags & kPLVertexColors) || h.colors == ColorReading::kOnLines) {
     if (m > 0) list.flags |= kPLPolygonColors;
     CompleteFaceColor(poly.color, m);
   }
   return true;
 }
 
-} // namespace
-
-std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const char *name) {
+// The object read with vertex colours taken as `colors` says; null after the message for a file
+// that cannot be read so.
+std::unique_ptr<PolyList> ReadList(const char *data, std::size_t size, const char *name,
+                                   ColorReading colors) {
   const unsigned char *base = reinterpret_cast<const unsigned char *>(data);
   PLStream s{base, base + size};
   std::vector<unsigned char> pushedBack;
   OFFHeader h;
   if (!ReadHeader(s, pushedBack, h)) return nullptr;
+  if (colors != ColorReading::kHeader) {
+    // Another reading is only for ascii files whose header allows it.
+    bool header = (h.flags & kPLVertexColors) != 0;
+    if (h.binary || header != (colors == ColorReading::kTokens)) return nullptr;
+    h.colors = colors;
+  }
 
   auto list = std::make_unique<PolyList>();
   list->flags = h.flags;
+  if (h.colors == ColorReading::kOnLines) list->flags |= kPLVertexColors;
   int32_t counts[3];
   for (int i = 0; i < 3; ++i) {
     if (PLReadInts(s, 1, &counts[i], h.binary) != 1) {
@@ -441,6 +477,70 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
   for (int32_t k = 0; k < list->poly_count; ++k)
     if (!ReadPolygon(s, h, *list, k, used, name)) return nullptr;
   list->index_pool.resize(used);
+  return list;
+}
+
+// The number of words on each line from `s` on, for `lines` lines that hold any (blank lines and
+// comments are passed over): true when every one holds from `lo` to `hi`.
+bool LinesHold(PLStream s, int64_t lines, int lo, int hi) {
+  while (lines > 0) {
+    int words = 0;
+    bool inWord = false;
+    for (; s.p < s.end && *s.p != '\n' && *s.p != '#'; ++s.p) {
+      bool blank = *s.p == ' ' || *s.p == '\t' || *s.p == '\r';
+      if (!blank && !inWord) ++words;
+      inWord = !blank;
+    }
+    const void *nl = std::memchr(s.p, '\n', static_cast<std::size_t>(s.end - s.p));
+    s.p = nl ? static_cast<const unsigned char *>(nl) + 1 : s.end;
+    if (words == 0 && s.p >= s.end) return false;
+    if (words == 0) continue;
+    if (words < lo || words > hi) return false;
+    --lines;
+  }
+  return true;
+}
+
+// The ways to read an ascii file's vertex colours, the likeliest first. Files written elsewhere put
+// them where the header does not say: r g b after the point under a plain "OFF", or a "COFF"
+// colour's four values across a line break. The vertex lines tell: one vertex a line, each with
+// a colour after its point, or not. A file that does not read the likeliest way is read the
+// other way before it is refused.
+std::vector<ColorReading> ColorReadings(const char *data, std::size_t size) {
+  const unsigned char *base = reinterpret_cast<const unsigned char *>(data);
+  PLStream s{base, base + size};
+  std::vector<unsigned char> pushedBack;
+  OFFHeader h;
+  int32_t counts[3];
+  if (!ReadHeader(s, pushedBack, h) || h.binary || PLReadInts(s, 3, counts, false) != 3)
+    return {ColorReading::kHeader};
+  const void *nl = std::memchr(s.p, '\n', static_cast<std::size_t>(s.end - s.p));
+  s.p = nl ? static_cast<const unsigned char *>(nl) + 1 : s.end;
+  int point = (h.four ? 4 : 3) + ((h.flags & kPLVertexNormals) ? 3 : 0);
+  bool coloredLines = counts[0] > 0 && LinesHold(s, counts[0], point + 3, point + 4);
+  if (h.flags & kPLVertexColors) {
+    if (coloredLines) return {ColorReading::kHeader, ColorReading::kTokens};
+    return {ColorReading::kTokens, ColorReading::kHeader};
+  }
+  if (coloredLines) return {ColorReading::kOnLines, ColorReading::kHeader};
+  return {ColorReading::kHeader};
+}
+
+} // namespace
+
+std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const char *name) {
+  plMessage.clear();
+  std::unique_ptr<PolyList> list;
+  std::string first; // the message of the reading the header calls for
+  for (ColorReading colors : ColorReadings(data, size)) {
+    list = ReadList(data, size, name, colors);
+    if (list) break;
+    if (colors == ColorReading::kHeader) first = plMessage;
+  }
+  if (!list && !first.empty()) {
+    warn("%s", first.c_str());
+    plMessageWritten = true;
+  }
   return list;
 }
 

@@ -36,10 +36,6 @@ static const std::size_t kLabelSize = 80;
 static const std::size_t kFacetSize = 50;
 // The library refuses binary files shorter than four facets.
 static const std::size_t kMinBinarySize = kBinaryHeader + 4 * kFacetSize;
-// The first facet's two attribute bytes: the library stores them and never reads them, so a top
-// bit set there makes it read the file as binary without changing the mesh.
-static const std::size_t kFirstAttribute = kBinaryHeader + 48;
-
 // The mesh library keeps its last edge hash table after the nearby check and the hole filling,
 // and more on its error paths; freeing it from here is not safe (it frees some of them itself).
 // A leak-checking build is told that these blocks are not ours. Weak, so that a program-wide list
@@ -230,7 +226,14 @@ static WalkEnd WalkFacets(TextWalk &t, TextFeed *feed, STLFileCheck &check,
       const char *at = t.p;
       auto w = t.Word();
       if (TextWalk::Is(w, "facet")) {
-        bool ok = t.Expect("normal") && t.Numbers(v) && t.Expect("outer") && t.Expect("loop");
+        // Some writers leave the normal out ("facet" alone): the library computes it.
+        const char *afterFacet = t.p;
+        bool bare = t.Expect("outer");
+        if (bare) v[0] = v[1] = v[2] = 0.0f;
+        if (!bare) t.p = afterFacet;
+        bool ok = bare
+                      ? t.Expect("loop")
+                      : t.Expect("normal") && t.Numbers(v) && t.Expect("outer") && t.Expect("loop");
         for (int k = 1; ok && k <= 3; ++k) ok = t.Expect("vertex") && t.Numbers(v + 3 * k);
         ok = ok && t.Expect("endloop") && t.Expect("endfacet");
         isFacet = ok;
@@ -481,11 +484,10 @@ STLFileCheck STLCheckTextFile(int fd, long long size, const STLFacetSink &facet)
 
 namespace {
 
-// A file the library can open by name that lives only as long as its descriptor: in memory where
-// the system allows, else in TMPDIR, unlinked at once. Its name is the descriptor's /proc entry.
+// A file that lives only as long as its descriptor: in memory where the system allows, else in
+// TMPDIR, unlinked at once. The library reads it through the descriptor.
 struct ScratchFile {
   int fd = -1;
-  std::string path;
   ScratchFile() = default;
   ScratchFile(const ScratchFile &) = delete;
   ScratchFile &operator=(const ScratchFile &) = delete;
@@ -503,7 +505,6 @@ struct ScratchFile {
       if (fd < 0) fatal(1, "STLReadObj: cannot create a temporary file in %s\n", dir.c_str());
       unlink(name.data());
     }
-    path = "/proc/self/fd/" + std::to_string(fd);
   }
   // An empty file again, opened if need be.
   void Restart() {
@@ -544,8 +545,7 @@ struct BinaryCopy {
     if (used == block.size()) Flush();
     char *f = block.data() + used;
     std::memcpy(f, v, 48);
-    // The first facet's attribute bytes carry the top bit that makes the library read binary.
-    f[48] = facets == 0 ? static_cast<char>(0x80) : 0;
+    f[48] = 0;
     f[49] = 0;
     used += kFacetSize;
     ++facets;
@@ -557,31 +557,6 @@ struct BinaryCopy {
 };
 
 } // namespace
-
-// Facets in text the library reads to the very same values: nine significant digits give every
-// float back exactly. For fewer facets than the library's smallest binary file.
-static std::string FacetsAsText(const char *facets, long long count) {
-  std::string text = "solid\n";
-  char line[160];
-  for (long long i = 0; i < count; ++i) {
-    float v[12];
-    std::memcpy(v, facets + i * kFacetSize, sizeof v);
-    std::snprintf(line, sizeof line, "  facet normal %.9g %.9g %.9g\n    outer loop\n", v[0], v[1],
-                  v[2]);
-    text += line;
-    for (int j = 1; j <= 3; ++j) {
-      std::snprintf(line, sizeof line, "      vertex %.9g %.9g %.9g\n", v[3 * j], v[3 * j + 1],
-                    v[3 * j + 2]);
-      text += line;
-    }
-    text += "    endloop\n  endfacet\n";
-  }
-  text += "endsolid\n";
-  // The library refuses text shorter than its type probe; blank lines, which it neither counts
-  // nor reads, make up the difference.
-  if (text.size() < kBinaryHeader + kTypeProbe) text.resize(kBinaryHeader + kTypeProbe, '\n');
-  return text;
-}
 
 // The library reports its own fatal conditions and raises its error flag; the run ends there.
 static void StopOnLibraryError(const STLObj *obj) {
@@ -598,7 +573,8 @@ static void StopWithoutFacets(const STLObj *obj) {
     fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
 }
 
-int STLRepairObj(STLObj *obj, const std::string &path) {
+// The library's own opening of a file by name.
+static void OpenByName(STLObj *obj, const std::string &path) {
   std::vector<char> name(path.begin(), path.end());
   name.push_back('\0');
   errno = 0; // the library's reports end in the system's error text
@@ -607,11 +583,53 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
   // process that goes on after the failure (a test, a fuzz run) would run out of descriptors.
   if (obj->error && obj->fp) std::fclose(obj->fp);
   obj->fp = nullptr;
+}
+
+// The steps of the library's opening over `facets` facets in its binary layout at descriptor
+// `fd`, which need no name: no /proc, and no message naming anything but the user's file.
+static void OpenCopy(STLObj *obj, int fd, long long facets) {
+  stl_initialize(obj);
+  StopOnLibraryError(obj);
+  int own = dup(fd);
+  obj->fp = own < 0 ? nullptr : fdopen(own, "rb");
+  if (!obj->fp || std::fseek(obj->fp, 0, SEEK_SET) != 0 ||
+      std::fread(obj->stats.header, 1, kLabelSize, obj->fp) != kLabelSize ||
+      std::fseek(obj->fp, kBinaryHeader, SEEK_SET) != 0) {
+    if (obj->fp) std::fclose(obj->fp);
+    if (!obj->fp && own >= 0) close(own);
+    obj->fp = nullptr;
+    fatal(1, "STLReadObj: cannot read the temporary copy of %s\n", objName.c_str());
+  }
+  obj->stats.header[kLabelSize] = '\0';
+  obj->stats.type = binary;
+  obj->stats.number_of_facets = static_cast<int>(facets);
+  obj->stats.original_num_facets = static_cast<int>(facets);
+  stl_allocate(obj);
+  if (!obj->error) stl_read(obj, 0, 1);
+  std::fclose(obj->fp);
+  obj->fp = nullptr;
+}
+
+// No facet keeps three distinct corners.
+static bool AllFlat(const STLObj *obj) {
+  for (int i = 0; i < obj->stats.number_of_facets; ++i) {
+    const stl_vertex *v = obj->facet_start[i].vertex;
+    if (std::memcmp(&v[0], &v[1], sizeof v[0]) != 0 && std::memcmp(&v[1], &v[2], sizeof v[0]) &&
+        std::memcmp(&v[0], &v[2], sizeof v[0]) != 0)
+      return false;
+  }
+  return true;
+}
+
+// The repair after `open` has read the mesh (again, when the first try would leave nothing).
+static void Repair(STLObj *obj, const std::function<void()> &open) {
+  open();
   StopOnLibraryError(obj);
   StopWithoutFacets(obj);
 
   stl_check_facets_exact(obj);
   StopOnLibraryError(obj);
+  const bool flatInFile = AllFlat(obj);
 
   float tolerance = obj->stats.shortest_edge;
   const float increment = obj->stats.bounding_diameter * 0.0001f;
@@ -623,12 +641,27 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
       tolerance += increment;
     }
   }
+  // Nearby matching moves corners onto each other. On a small open patch (a boundary strip of a
+  // few facets) its tolerance, the shortest edge, can fold every facet flat, and the removal of
+  // unconnected facets would then leave nothing. The repair may fill holes, but never turn a
+  // file with facets into an object without: such a mesh is read again and kept as the file has
+  // it, without nearby matching and removal.
+  bool keep = !AllConnected(obj) && !flatInFile && AllFlat(obj);
   // Removing the facets that touch no other would leave nothing of a mesh in which no facet
   // touches another (loose triangles): such a mesh keeps its facets.
-  if (!AllConnected(obj) && obj->stats.connected_facets_1_edge > 0) {
+  if (!keep && !AllConnected(obj) && obj->stats.connected_facets_1_edge > 0) {
     stl_remove_unconnected_facets(obj);
     StopOnLibraryError(obj);
+    keep = obj->stats.number_of_facets <= 0;
+  }
+  if (keep) {
+    stl_close(obj);
+    std::memset(obj, 0, sizeof *obj);
+    open();
+    StopOnLibraryError(obj);
     StopWithoutFacets(obj);
+    stl_check_facets_exact(obj);
+    StopOnLibraryError(obj);
   }
   if (!AllConnected(obj)) {
     stl_fill_holes(obj);
@@ -649,12 +682,17 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
   }
   stl_verify_neighbors(obj);
   StopOnLibraryError(obj);
+}
+
+int STLRepairObj(STLObj *obj, const std::string &path) {
+  Repair(obj, [obj, &path] { OpenByName(obj, path); });
   return 1;
 }
 
 STLObjPtr STLReadObj() {
   FoundFile found = FindObjectFile(kTypeSTL, objName);
   std::string path = found.path;
+  long long copied = -1; // facets of the copy the library reads instead, if any
   // The first bytes tell whether the library takes the file for binary.
   std::vector<char> probe(kBinaryHeader + kTypeProbe);
   probe.resize(std::fread(probe.data(), 1, probe.size(), found.file.get()));
@@ -699,29 +737,22 @@ STLObjPtr STLReadObj() {
     if (check.facets == 0) fatal(1, "STLReadObj: %s holds no facets\n", objName.c_str());
     if (check.facets > INT32_MAX / 3)
       fatal(1, "STLReadObj: %s has too many facets (%lld)\n", objName.c_str(), check.facets);
-    if (copy->facets * kFacetSize + kBinaryHeader < kMinBinarySize) {
-      // Too few facets for the library's binary size check: text it reads to the same values.
-      std::string text = FacetsAsText(copy->block.data(), copy->facets);
-      scratch.Restart();
-      scratch.Write(text.data(), text.size());
-    } else {
-      copy->Flush();
-      const uint32_t count = static_cast<uint32_t>(copy->facets);
-      scratch.WriteAt(reinterpret_cast<const char *>(&count), 4, kLabelSize);
-    }
-    path = scratch.path;
+    copy->Flush();
+    const uint32_t count = static_cast<uint32_t>(copy->facets);
+    scratch.WriteAt(reinterpret_cast<const char *>(&count), 4, kLabelSize);
+    copied = copy->facets;
   } else if (check.shortBinary > 0) {
+    // Too few facets for the library's own size check, which reading the copy passes by.
     if (check.countMismatch)
       warn("Warning: File size doesn't match number of facets in the header\n");
-    std::string text = FacetsAsText(whole.data() + kBinaryHeader, check.shortBinary);
     scratch.Restart();
-    scratch.Write(text.data(), text.size());
-    path = scratch.path;
+    scratch.Write(whole.data(),
+                  kBinaryHeader + static_cast<std::size_t>(check.shortBinary) * kFacetSize);
+    copied = check.shortBinary;
   } else if (check.markBinary) {
-    whole[kFirstAttribute] = static_cast<char>(whole[kFirstAttribute] | 0x80);
     scratch.Restart();
     scratch.Write(whole.data(), whole.size());
-    path = scratch.path;
+    copied = static_cast<long long>((whole.size() - kBinaryHeader) / kFacetSize);
   }
   copy.reset();
   whole = std::vector<char>();
@@ -729,13 +760,28 @@ STLObjPtr STLReadObj() {
   STLObjPtr obj(new (std::nothrow) STLObj);
   if (!obj) allocFailed("STLObj", 1, __LINE__, kModule);
   std::memset(obj.get(), 0, sizeof(STLObj));
-  STLRepairObj(obj.get(), path);
+  if (copied < 0)
+    STLRepairObj(obj.get(), path);
+  else
+    Repair(obj.get(), [&obj, &scratch, copied] { OpenCopy(obj.get(), scratch.fd, copied); });
   return obj;
+}
+
+// Every facet meets another at each of its edges: the repair has then wound the closed surface
+// consistently and outward, and its fronts are known.
+static bool STLClosed(const STLObj &obj) {
+  if (!obj.neighbors_start || obj.stats.number_of_facets <= 0) return false;
+  for (int f = 0; f < obj.stats.number_of_facets; ++f)
+    for (int k = 0; k < 3; ++k)
+      if (obj.neighbors_start[f].neighbor[k] < 0) return false;
+  return true;
 }
 
 void LoadSTLObject() {
   STLObjPtr obj = STLReadObj();
+  const bool closed = STLClosed(*obj);
   STLFormatObj(*obj, *currentShape);
+  currentShape->part->fronts_known = closed ? 1 : 0;
   obj.reset();
   // The repair's many small blocks are free now but still held by the allocator; the vertex
   // lists that come next can have that memory.

@@ -21,12 +21,21 @@ std::vector<FileFilter> DialogFilters() {
   std::sort(ranked.begin(), ranked.end(),
             [](const DialogFilter &a, const DialogFilter &b) { return a.rank < b.rank; });
   std::vector<FileFilter> filters;
-  for (const DialogFilter &f : ranked) filters.push_back(FileFilter{f.name, {f.pattern}});
-  filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
   FileFilter objects{"All objects", {}};
   for (const FormatRow &row : Formats())
     if (CanShow(row)) objects.patterns.push_back(std::string("*") + row.extension + "*");
   filters.push_back(objects);
+  for (const DialogFilter &f : ranked) {
+    // A format of two extensions lists both patterns, separated by a blank.
+    FileFilter filter{f.name, {}};
+    std::string all = f.pattern;
+    for (std::size_t at = 0, end; at < all.size(); at = end + 1) {
+      end = std::min(all.find(' ', at), all.size());
+      if (end > at) filter.patterns.push_back(all.substr(at, end - at));
+    }
+    filters.push_back(filter);
+  }
+  filters.push_back(FileFilter{"All Files (*.*)", {"*"}});
   return filters;
 }
 

@@ -11,6 +11,7 @@ struct FileFilter {
   std::string name;
   std::vector<std::string> patterns;
 };
-// The dialog's filter list: the table of formats' filters in their ranks, then "All Files", then
-// "All objects" with every extension of the table that the viewer can show.
+// The dialog's filter list: "All objects" with every extension of the table that the viewer can
+// show (the one the dialog opens on), the table of formats' filters in their ranks, then
+// "All Files".
 std::vector<FileFilter> DialogFilters();

@@ -12,7 +12,7 @@ const FormatLoader kLoaders[] = {
     {kTypeAOFF, LoadAOFFObject}, {kTypeOFF, LoadOFFObject},     {kTypeBYU, LoadBYUObject},
     {kTypePLY, LoadPLYObject},   {kTypeTPOLY, LoadTPOLYObject}, {kTypeSTL, LoadSTLObject},
     {kTypeCOOR, LoadCOORObject}, {kType3DS, Load3DSObject},     {kType3MF, Load3MFObject},
-    {kTypeOBJ, LoadOBJObject},
+    {kTypeOBJ, LoadOBJObject},   {kTypeGLTF, LoadGLTFObject},
 };
 } // namespace
 

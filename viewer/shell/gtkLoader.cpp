@@ -30,6 +30,13 @@ bool LoadGtk(Gtk &g) {
   Bind(lib, "gtk_file_chooser_get_filename", g.get_filename, ok);
   Bind(lib, "gtk_message_dialog_new", g.message_dialog_new, ok);
   Bind(lib, "gtk_message_dialog_get_message_area", g.message_area, ok);
+  Bind(lib, "gtk_message_dialog_format_secondary_text", g.secondary_text, ok);
+  Bind(lib, "gtk_widget_get_parent", g.widget_parent, ok);
+  Bind(lib, "gtk_box_pack_start", g.box_pack_start, ok);
+  Bind(lib, "gtk_box_reorder_child", g.box_reorder_child, ok);
+  Bind(lib, "gtk_widget_set_valign", g.set_valign, ok);
+  Bind(lib, "gtk_image_new_from_icon_name", g.image_from_icon, ok);
+  Bind(lib, "gtk_widget_show", g.widget_show, ok);
   Bind(lib, "gtk_container_get_children", g.container_children, ok);
   Bind(lib, "gtk_label_get_type", g.label_type, ok);
   Bind(lib, "gtk_label_set_selectable", g.label_set_selectable, ok);

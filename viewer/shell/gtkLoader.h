@@ -23,6 +23,13 @@ struct Gtk {
   decltype(&gtk_file_chooser_get_filename) get_filename;
   decltype(&gtk_message_dialog_new) message_dialog_new;
   decltype(&gtk_message_dialog_get_message_area) message_area;
+  decltype(&gtk_message_dialog_format_secondary_text) secondary_text;
+  decltype(&gtk_widget_get_parent) widget_parent;
+  decltype(&gtk_box_pack_start) box_pack_start;
+  decltype(&gtk_box_reorder_child) box_reorder_child;
+  decltype(&gtk_widget_set_valign) set_valign;
+  decltype(&gtk_image_new_from_icon_name) image_from_icon;
+  decltype(&gtk_widget_show) widget_show;
   decltype(&gtk_container_get_children) container_children;
   decltype(&gtk_label_get_type) label_type;
   decltype(&gtk_label_set_selectable) label_set_selectable;

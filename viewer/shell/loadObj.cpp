@@ -3,18 +3,21 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/normalsObj.h"
+#include "viewer/model/orientObj.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
 #include "viewer/shell/formatLoaders.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
 
 #include <cstdio>
-#include <future>
-#include <system_error>
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
-  std::string fullPath = GetObjPath() + "/" + objName;
+  // The folder of OBJ_PATH that holds the object becomes its own folder.
+  std::string folder;
+  if (ObjectFolderOf(objName, folder) != 1) folder = GetObjPath();
+  std::string fullPath = folder + "/" + objName;
   if (verbose) {
     std::printf("FileName = %s\n", objName.c_str());
     std::printf("filename = %s\n", fullPath.c_str());
@@ -80,6 +83,14 @@ void SplitObjPath() {
   SetObjectFolder(dir);
 }
 
+static bool listsPending = false;
+
+void CompleteShownShape() {
+  if (!listsPending || !currentShape) return;
+  listsPending = false;
+  BuildVertexFacetLists(*currentShape->part);
+}
+
 void BuildShape(int type) {
   CreateShape(static_cast<int16_t>(type));
   Part &part = *currentShape->part;
@@ -87,24 +98,18 @@ void BuildShape(int type) {
   const Loader load = LoaderOfType(type);
   if (!row || !load) fatal(1, "File %s extension is not supported\n", objName.c_str());
   load();
-  if (row->completion == kCompleteLists) {
-    BuildVertexFacetLists(part);
-  } else {
-    // The vertex facet lists read only the facets, the normals and the fit write other arrays:
-    // on a million-facet object they run side by side. The readers have checked every index.
-    std::future<void> lists;
-    try {
-      lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
-    } catch (const std::system_error &) {
-      BuildVertexFacetLists(part); // no thread to be had: one after the other
-    }
+  if (row->completion != kCompleteLists) {
     if (row->completion == kCompleteNormalsFit) {
+      // The file does not say which side of a facet is its front: a closed surface is turned
+      // outward before its normals follow the facets (the STL repair does this for STL).
+      ApplyOrientation(part, PlanOrientation(part));
       ComputeFacetNormals(part);
       ComputeVertexNormals(part);
     }
     FitObject(part);
-    if (lists.valid()) lists.get();
   }
+  // No frame reads the vertex-to-facet lists: they wait until the first one is on the screen.
+  listsPending = true;
   InitRenderSettings();
   if (!runOptions.info) SetupGraphics();
 }

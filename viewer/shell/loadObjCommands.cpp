@@ -399,12 +399,13 @@ void ConvertWorld() {
   std::string stem = dot == std::string::npos ? objName : objName.substr(0, dot);
   std::string converter = EnvOr("WRL2GEOM_COMMAND", "");
   if (converter.empty()) converter = DefaultConverter();
-  std::string command = converter + " " + DirWord(objPath) + "/" + ShellQuote(stem + ".wrl") + " " +
+  // The world as named: its extension may be written in capitals ("ROBOT.WRL").
+  std::string command = converter + " " + DirWord(objPath) + "/" + ShellQuote(objName) + " " +
                         DirWord(objPath) + "/" + ShellQuote(stem + ".geom");
   int status = RunCommand(command, true);
   // A geometry file left from an earlier conversion would otherwise be shown as if this one
   // had worked.
-  if (status != 0) fatal(1, "File %s.wrl could not be converted\n", stem.c_str());
+  if (status != 0) fatal(1, "File %s could not be converted\n", objName.c_str());
   objName = stem + ".geom";
 }
 

@@ -8,6 +8,7 @@
 #include "viewer/shell/formatLoaders.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/model/shape.h"
+#include "viewer/readers/findObj.h"
 #include "viewer/shell/shell.h"
 #include "viewer/shell/thumbnail.h"
 
@@ -18,8 +19,18 @@
 #include <unistd.h>
 
 int objType = 0;
-int drawableKind = 3;
+int drawableKind = kDrawableBuffer;
 RunOptions runOptions;
+
+// Every program-wide value a run reads back to its start value: a process may run more than once
+// (the tests do). A value defined in a lower folder is reset by that folder's own function.
+static void ResetProgramValues() {
+  objType = 0;
+  drawableKind = kDrawableBuffer;
+  runOptions = RunOptions();
+  ResetObjectValues();
+  ResetRunSwitches();
+}
 
 void (*enterEventLoop)() = nullptr;
 void (*takeSnapshot)() = nullptr;
@@ -89,19 +100,25 @@ void ParseArgs(const std::vector<std::string> &args) {
       if (i + 1 >= args.size()) PrintUsage(program);
       const std::string &value = args[++i];
       if (value.compare(0, 6, "buffer") == 0 && value.size() >= 6)
-        drawableKind = 3;
+        drawableKind = kDrawableBuffer;
       else if (value.compare(0, 6, "pixmap") == 0 && value.size() >= 6)
-        drawableKind = 2;
+        drawableKind = kDrawablePixmap;
       else if (value.compare(0, 6, "window") == 0 && value.size() >= 6)
-        drawableKind = 1;
+        drawableKind = kDrawableWindow;
     } else if (a.compare(0, 3, "-in") == 0 && objType == 0) {
       if (i + 1 >= args.size()) PrintUsage(program);
       objName = args[++i];
       if (objName.find('/') != std::string::npos) objFolder.named = true;
       // A name from the root is a full path: its directory becomes OBJ_PATH.
       if (!objName.empty() && objName[0] == '/') SplitObjPath();
-      std::string path = GetObjPath() + "/" + objName;
-      if (!ObjectFileExists(path)) fatal(1, "File %s does not exist\n", objName.c_str());
+      // Looked for along the folders as the readers will look.
+      std::string folder;
+      int found = ObjectFolderOf(objName, folder);
+      const FormatRow *row = FormatOfType(TypeFromName(objName));
+      if (found == -1)
+        fatal(1, "%s: too many (> %d) directories in OBJ_PATH\n",
+              row && row->reader ? row->reader : "OBJ_PATH", kMaxSearchDirs);
+      if (found == 0) fatal(1, "File %s does not exist\n", objName.c_str());
       objType = TypeFromName(objName);
       if (objType == 0) fatal(1, "File %s extension is not supported\n", objName.c_str());
     } else if (a.compare(0, 2, "--") == 0) {
@@ -160,7 +177,8 @@ const HelpRow kHelp[] = {
     {"--version", "the program's name and version"},
     {nullptr, ""},
     {nullptr, "Environment:"},
-    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks"},
+    {"OBJ_PATH", "required: up to 10 object folders, separated by blanks,"},
+    {"", "looked along in order (one folder with blanks: whole)"},
     {"HOME", "what a leading ~/ in OBJ_PATH stands for"},
     {"COMPRESS_PATH", "the folder of gzip and compress (default: along PATH)"},
     {"TMP_PATH", "where objects in read-only folders are decompressed"},
@@ -242,16 +260,7 @@ void ReportFatal(const FatalError &e) {
 }
 
 static int Run(int argc, char **argv) {
-  verbose = 0;
-  objType = 0;
-  drawableKind = 3;
-  show_status = 0;
-  show_ground = 1;
-  front_ccw = 1;
-  runOptions = RunOptions();
-  objFolder = ObjectFolder();
-  drawing_target = DrawingTarget();
-
+  ResetProgramValues();
   std::vector<std::string> args(argv, argv + argc);
   if (AnswerHelpOrVersion(args)) return 0;
   messageDialog = MessageDialogWanted(args);

@@ -24,8 +24,11 @@ extern void (*takeSnapshot)();
 // --info, --snapshot and the like), with standard error not a terminal (started from the desktop,
 // where nobody reads it), on a display, and without MIRANDEL_NO_DIALOG set (to anything but "0").
 bool MessageDialogWanted(const std::vector<std::string> &args);
-// Shows `message` in a modal message dialog and returns once it is closed; nothing without GTK or
-// a display.
+// The heading of the failure dialog: "Mirandel could not open hand.off" for the object being
+// loaded (its folder left out), "Mirandel could not start" before any.
+std::string FailureHeading(const std::string &object);
+// Shows `message` under that heading in a modal message dialog with the error icon and returns once
+// it is closed; nothing without GTK or a display.
 void ShowMessageDialog(const std::string &message);
 // Ends a run that failed: writes the message to standard error and, where the run's rule says so,
 // shows it in a message dialog until that is closed. The caller exits with the error's status.

@@ -18,8 +18,10 @@
 #include "viewer/graphics/graphics.h"
 #include "viewer/model/object.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/readers/readGLTFObj.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/shell/shell.h"
+#include "viewer/shell/sniffFormat.h"
 
 #include <algorithm>
 #include <atomic>
@@ -118,12 +120,13 @@ bool CopyRegularFile(const std::string &from, const std::string &to) {
   return true;
 }
 
-// The object and the files of its stem into `dir`.
-void CopyObjectFiles(const std::string &object, const std::string &dir) {
+// The object (as `loadName`) and the files of its stem into `dir`.
+void CopyObjectFiles(const std::string &object, const std::string &loadName,
+                     const std::string &dir) {
   std::size_t slash = object.rfind('/');
   std::string folder = slash == 0 ? "/" : object.substr(0, slash);
   std::string name = object.substr(slash + 1);
-  if (!CopyRegularFile(object, dir + "/" + name))
+  if (!CopyRegularFile(object, dir + "/" + loadName))
     fatal(1, "File %s does not exist\n", object.c_str());
   DIR *d = opendir(folder.c_str());
   if (!d) return; // a folder that may be passed through but not listed: the object alone
@@ -166,8 +169,9 @@ private:
 };
 
 // The child: the load and the drawing, inside the scratch folder. Never returns.
-[[noreturn]] void RunChild(pid_t parent, const std::string &object, const std::string &scratch,
-                           long long fileBytes, int width, int height, int factor) {
+[[noreturn]] void RunChild(pid_t parent, const std::string &object, const std::string &name,
+                           const std::string &scratch, long long fileBytes, int width, int height,
+                           int factor) {
   int status = 0;
   try {
     // Its own process group, so that the parent can stop the commands it runs with it; and it
@@ -192,8 +196,9 @@ private:
     // Whatever the load puts into a temporary folder goes into ours, and is removed with it.
     setenv("TMPDIR", scratch.c_str(), 1);
     setenv("TMP_PATH", scratch.c_str(), 1);
-    CopyObjectFiles(object, dir);
-    std::string name = object.substr(object.rfind('/') + 1);
+    CopyObjectFiles(object, name, dir);
+    // A glTF file may name buffers of other stems: they are read where the object is.
+    gltfBufferFolder = object.substr(0, object.rfind('/') + 1);
     objName = dir + "/" + name;
     objFolder.named = true;
     SplitObjPath();
@@ -365,6 +370,8 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
     break;
   }
   std::string name = object.substr(object.rfind('/') + 1);
+  // A file manager's copy may keep only the last extension: the contents tell the format.
+  if (TypeFromName(name) == 0) name = NameFromContents(object, name);
   if (TypeFromName(name) == 0) fatal(1, "File %s extension is not supported\n", input.c_str());
 
   // Declared first, so that a signal is taken after the scratch folder has gone.
@@ -376,7 +383,7 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
   pid_t pid = fork();
   if (pid < 0) fatal(1, "Thumbnail: no process can be started: %s\n", std::strerror(errno));
   if (pid == 0)
-    RunChild(parent, object, scratch.path(), limits.megabytes << 20, width, height, factor);
+    RunChild(parent, object, name, scratch.path(), limits.megabytes << 20, width, height, factor);
   setpgid(pid, pid);
   Watched w = Watch(pid, limits);
   switch (w.outcome) {

@@ -19,6 +19,8 @@ struct ObjectFolder {
   bool named = false; // the user named the object with a folder, not by its bare name
 };
 extern ObjectFolder objFolder;
+// verbose and objFolder back to their start values, for another run in the same process.
+void ResetObjectValues();
 
 // Reads OBJ_PATH ("" when unset).
 std::string GetObjPath();

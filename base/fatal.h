@@ -29,10 +29,11 @@ constexpr int kWarningLinesKept = 10;
 // "Memory re-allocation for %s (%d bytes) failed on line %d in %s\n", status 1.
 [[noreturn]] void reallocFailed(const char *type, long long count, int line, const char *module);
 
-// Asks for transparent huge pages on a fresh, untouched block: a million-facet object's arrays then
-// cost a few hundred page faults instead of tens of thousands.
+// Asks for transparent huge pages on a fresh, untouched block: fewer page faults, but on a
+// machine whose memory is handed out fresh (a virtual machine that gives freed memory back) each
+// huge-page fault costs several times as much as the small pages it replaces, so the array
+// helpers below do not ask for them.
 void AdviseHugePages(const void *p, std::size_t bytes);
-constexpr std::size_t kHugePageWorthy = std::size_t(4) << 20;
 
 // Runs `work`; false when an allocation inside it could not be made (std::bad_alloc, or a size
 // beyond what a container can hold). What the work had done stays as the container's failed call
@@ -61,16 +62,7 @@ void allocOrReport(Work &&work, const char *type, long long count, int line, con
 // ends the run with the allocation report naming the record type and the module.
 template <class T>
 void allocArray(std::vector<T> &v, std::size_t n, const char *type, const char *module, int line) {
-  allocOrReport(
-      [&] {
-        if (v.capacity() < n && n <= v.max_size() && n * sizeof(T) >= kHugePageWorthy) {
-          std::vector<T>().swap(v);
-          v.reserve(n);
-          AdviseHugePages(v.data(), n * sizeof(T));
-        }
-        v.assign(n, T{});
-      },
-      type, static_cast<long long>(n), line, module);
+  allocOrReport([&] { v.assign(n, T{}); }, type, static_cast<long long>(n), line, module);
 }
 
 #define ALLOC_ARRAY(vec, n, type, module) allocArray((vec), (n), (type), (module), __LINE__)

@@ -1,5 +1,5 @@
 // Filling a large array straight from its source: the elements are computed from their position
-// and written once, with no zero-fill pass before them, on huge pages where the array is big.
+// and written once, with no zero-fill pass before them.
 #pragma once
 
 #include "base/fatal.h"
@@ -57,9 +57,8 @@ template <class T, class F> struct GeneratedIterator {
   bool operator<(const GeneratedIterator &o) const { return i < o.i; }
 };
 
-// Gives `v` room for n elements, on huge pages where that is worth it, and leaves it empty. An
-// allocation that cannot be made ends the run with the allocation report naming the record type
-// and the module.
+// Gives `v` room for n elements and leaves it empty. An allocation that cannot be made ends the
+// run with the allocation report naming the record type and the module.
 template <class T>
 void reserveArray(std::vector<T> &v, std::size_t n, const char *type, const char *module,
                   int line) {
@@ -69,7 +68,6 @@ void reserveArray(std::vector<T> &v, std::size_t n, const char *type, const char
         v.reserve(n);
       },
       type, static_cast<long long>(n), line, module);
-  if (n * sizeof(T) >= kHugePageWorthy) AdviseHugePages(v.data(), n * sizeof(T));
 }
 
 // Appends f(from) ... f(to - 1) within the room reserved for them.

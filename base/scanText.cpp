@@ -17,7 +17,7 @@ static double CLibraryReal(const std::string &text, double) {
 // from_chars takes the C library's syntax except for a plus sign and the "0x" of a hexadecimal
 // number, so the sign and the prefix are read here and the rest is left to it.
 template <typename Real>
-static const char *ParseReal(const char *p, const char *end, Real &value, bool *outOfRange) {
+static const char *ConvertReal(const char *p, const char *end, Real &value, bool *outOfRange) {
   value = 0;
   if (outOfRange) *outOfRange = false;
   const char *s = p;
@@ -45,12 +45,12 @@ static const char *ParseReal(const char *p, const char *end, Real &value, bool *
   return r.ptr;
 }
 
-const char *ParseFloatGeneral(const char *p, const char *end, float &value, bool *outOfRange) {
-  return ParseReal(p, end, value, outOfRange);
+const char *ParseRealGeneral(const char *p, const char *end, float &value, bool *outOfRange) {
+  return ConvertReal(p, end, value, outOfRange);
 }
 
-const char *ParseDoubleGeneral(const char *p, const char *end, double &value, bool *outOfRange) {
-  return ParseReal(p, end, value, outOfRange);
+const char *ParseRealGeneral(const char *p, const char *end, double &value, bool *outOfRange) {
+  return ConvertReal(p, end, value, outOfRange);
 }
 
 const char *ParseInteger(const char *p, const char *end, long long &value) {
@@ -77,28 +77,28 @@ const char *ParseInteger(const char *p, const char *end, long long &value) {
   return q;
 }
 
-ScanResult ScanInt(TextCursor &c, long long &value) {
+// A value after white space, read by `parse` from the cursor on.
+template <typename Value, typename Parse>
+static ScanResult ScanWith(TextCursor &c, Value &value, Parse parse) {
   if (ScanAtEnd(c)) return kScanEnd;
-  const char *stop = ParseInteger(c.p, c.end, value);
+  const char *stop = parse(c.p, c.end, value);
   if (stop == c.p) return kScanNoMatch;
   c.p = stop;
   return kScanRead;
+}
+
+ScanResult ScanInt(TextCursor &c, long long &value) {
+  return ScanWith(c, value, ParseInteger);
 }
 
 ScanResult ScanFloat(TextCursor &c, float &value) {
-  if (ScanAtEnd(c)) return kScanEnd;
-  const char *stop = ParseFloat(c.p, c.end, value);
-  if (stop == c.p) return kScanNoMatch;
-  c.p = stop;
-  return kScanRead;
+  return ScanWith(c, value,
+                  [](const char *p, const char *end, float &v) { return ParseFloat(p, end, v); });
 }
 
 ScanResult ScanDouble(TextCursor &c, double &value) {
-  if (ScanAtEnd(c)) return kScanEnd;
-  const char *stop = ParseDouble(c.p, c.end, value);
-  if (stop == c.p) return kScanNoMatch;
-  c.p = stop;
-  return kScanRead;
+  return ScanWith(c, value,
+                  [](const char *p, const char *end, double &v) { return ParseDouble(p, end, v); });
 }
 
 ScanResult ScanSkipFloat(TextCursor &c) {

@@ -113,51 +113,50 @@ inline bool SplitShortDecimal(const char *p, const char *end, ShortDecimal &d) {
   return true;
 }
 
-// The general conversions behind ParseFloat and ParseDouble.
-const char *ParseFloatGeneral(const char *p, const char *end, float &value, bool *outOfRange);
-const char *ParseDoubleGeneral(const char *p, const char *end, double &value, bool *outOfRange);
+// The general conversion behind ParseFloat and ParseDouble, for what the exact path leaves.
+const char *ParseRealGeneral(const char *p, const char *end, float &value, bool *outOfRange);
+const char *ParseRealGeneral(const char *p, const char *end, double &value, bool *outOfRange);
+
+// The largest mantissa and power of ten that are both exact in Real.
+template <typename Real> struct ExactDecimal;
+template <> struct ExactDecimal<float> {
+  static constexpr uint64_t kMantissa = uint64_t(1) << 24;
+  static constexpr int kPower = 10;
+};
+template <> struct ExactDecimal<double> {
+  static constexpr uint64_t kMantissa = uint64_t(1) << 53;
+  static constexpr int kPower = 22;
+};
+
+template <typename Real>
+inline const char *ParseReal(const char *p, const char *end, Real &value, bool *outOfRange) {
+  ShortDecimal d;
+  if (!SplitShortDecimal(p, end, d)) return ParseRealGeneral(p, end, value, outOfRange);
+  Real v = 0;
+  if (d.mantissa != 0) {
+    if (d.mantissa > ExactDecimal<Real>::kMantissa || d.exponent > ExactDecimal<Real>::kPower ||
+        d.exponent < -ExactDecimal<Real>::kPower)
+      return ParseRealGeneral(p, end, value, outOfRange);
+    // Both operands exact, so the one operation rounds correctly (in Real itself, never through
+    // a wider type).
+    const Real m = static_cast<Real>(d.mantissa);
+    v = d.exponent >= 0 ? m * static_cast<Real>(kPowersOfTen[d.exponent])
+                        : m / static_cast<Real>(kPowersOfTen[-d.exponent]);
+  }
+  value = d.negative ? -v : v;
+  if (outOfRange) *outOfRange = false;
+  return d.stop;
+}
 
 // A real number at p as strtof reads it (see the top of this file).
 inline const char *ParseFloat(const char *p, const char *end, float &value,
                               bool *outOfRange = nullptr) {
-  ShortDecimal d;
-  if (SplitShortDecimal(p, end, d)) {
-    float v;
-    if (d.mantissa == 0) {
-      v = 0.0f;
-    } else if (d.mantissa <= (uint64_t(1) << 24) && d.exponent >= -10 && d.exponent <= 10) {
-      const float m = static_cast<float>(d.mantissa);
-      v = d.exponent >= 0 ? m * static_cast<float>(kPowersOfTen[d.exponent])
-                          : m / static_cast<float>(kPowersOfTen[-d.exponent]);
-    } else {
-      return ParseFloatGeneral(p, end, value, outOfRange);
-    }
-    value = d.negative ? -v : v;
-    if (outOfRange) *outOfRange = false;
-    return d.stop;
-  }
-  return ParseFloatGeneral(p, end, value, outOfRange);
+  return ParseReal(p, end, value, outOfRange);
 }
-
 // A real number at p as strtod reads it (see the top of this file).
 inline const char *ParseDouble(const char *p, const char *end, double &value,
                                bool *outOfRange = nullptr) {
-  ShortDecimal d;
-  if (SplitShortDecimal(p, end, d)) {
-    double v;
-    if (d.mantissa == 0) {
-      v = 0.0;
-    } else if (d.mantissa <= (uint64_t(1) << 53) && d.exponent >= -22 && d.exponent <= 22) {
-      const double m = static_cast<double>(d.mantissa);
-      v = d.exponent >= 0 ? m * kPowersOfTen[d.exponent] : m / kPowersOfTen[-d.exponent];
-    } else {
-      return ParseDoubleGeneral(p, end, value, outOfRange);
-    }
-    value = d.negative ? -v : v;
-    if (outOfRange) *outOfRange = false;
-    return d.stop;
-  }
-  return ParseDoubleGeneral(p, end, value, outOfRange);
+  return ParseReal(p, end, value, outOfRange);
 }
 
 // A decimal integer at p (an optional sign, then digits) as strtoll reads it: values beyond the

@@ -250,17 +250,6 @@ TEST(GraphicsMath, ProjectedBoxDividesByWAndRefusesPointsBehindTheEye) {
 
 namespace {
 
-ViewParams DefaultView() {
-  ViewParams v{};
-  v.eye_point = Coord{0, 0, 10};
-  v.up_vector = Vector{0, 1, 0};
-  v.view_normal[0] = 1.0f, v.view_normal[1] = 1.2f, v.view_normal[2] = 1.0f;
-  v.far_offset = 5.0;
-  v.near_offset = -10.0;
-  v.window[0] = -2, v.window[1] = -2, v.window[2] = 2, v.window[3] = 2;
-  return v;
-}
-
 // The points of a box from lo to hi and a few inside it.
 std::vector<Coord> BoxPoints(Coord lo, Coord hi) {
   std::vector<Coord> p;

@@ -99,8 +99,9 @@ TEST(Layers, ALinkUpwardIsNamedThoughNoIncludeClimbs) {
     EXPECT_EQ(CheckLayers(tree.path()).status, 0) << "the includes alone say nothing";
     RunResult r = CheckLayers(tree.path(), build.path());
     EXPECT_EQ(r.status == 0, c.ok) << c.caller << " -> " << c.definer << "\n" << r.err;
-    if (!c.ok)
+    if (!c.ok) {
       EXPECT_NE(r.err.find(std::string(c.caller) + ": needs Elsewhere()"), std::string::npos)
           << r.err;
+    }
   }
 }

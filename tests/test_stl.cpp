@@ -1,6 +1,7 @@
 #include "base/fatal.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/readSTLObj.h"
+#include "viewer/shell/loadObj.h"
 #include "viewer/shell/shell.h"
 #include "support.h"
 
@@ -774,6 +775,83 @@ TEST(StlCommandLine, MeshesTheRepairCannotHandleStopWithAMessage) {
   EXPECT_EQ(
       r.err,
       "STLReadObj: inf.stl: facet 4: coordinate inf is not a finite single-precision number\n");
+}
+
+TEST(StlFormat, LargeMeshIsCopiedWholeAsItsFacetsAreGivenBack) {
+  // Some 10 MB of facets: copied a block at a time, each block's pages given back behind the
+  // copy, while the facet list and index pool are written beside it.
+  const int n = 200003;
+  STLObjPtr obj(new STLObj);
+  std::memset(obj.get(), 0, sizeof(STLObj));
+  obj->stats.number_of_facets = n;
+  obj->facet_start = static_cast<stl_facet *>(std::calloc(n, sizeof(stl_facet)));
+  obj->neighbors_start = static_cast<stl_neighbors *>(std::calloc(n, sizeof(stl_neighbors)));
+  ASSERT_TRUE(obj->facet_start && obj->neighbors_start);
+  std::mt19937 random(25);
+  std::uniform_real_distribution<float> value(-1e3f, 1e3f);
+  std::vector<float> want(std::size_t(n) * 12);
+  for (int i = 0; i < n; ++i) {
+    float *w = &want[std::size_t(i) * 12];
+    for (int k = 0; k < 12; ++k) w[k] = value(random);
+    stl_facet &f = obj->facet_start[i];
+    f.normal = {w[0], w[1], w[2]};
+    for (int j = 0; j < 3; ++j) f.vertex[j] = {w[3 + 3 * j], w[4 + 3 * j], w[5 + 3 * j]};
+  }
+  objName = "large.stl";
+  Shape *shape = CreateShape(5);
+  STLFormatObj(*obj, *shape);
+  obj.reset();
+  const Part &p = *shape->part;
+  ASSERT_EQ(p.facet_count, uint32_t(n));
+  ASSERT_EQ(p.vertex_count, uint32_t(3 * n));
+  ASSERT_EQ(p.vertices.size(), std::size_t(3 * n));
+  ASSERT_EQ(p.polygon_normals.size(), std::size_t(n));
+  ASSERT_EQ(p.facets.size(), std::size_t(n));
+  ASSERT_EQ(p.facet_vertex_pool.size(), std::size_t(3 * n));
+  int wrong = 0;
+  for (int i = 0; i < n; ++i) {
+    const float *w = &want[std::size_t(i) * 12];
+    const Vector &nv = p.polygon_normals[i];
+    wrong += nv.x != w[0] || nv.y != w[1] || nv.z != w[2];
+    wrong += p.facets[i].count != 3 || p.facets[i].first != uint32_t(3 * i);
+    for (int j = 0; j < 3; ++j) {
+      const Coord &c = p.vertices[std::size_t(3 * i + j)];
+      wrong += c.x != w[3 + 3 * j] || c.y != w[4 + 3 * j] || c.z != w[5 + 3 * j];
+      wrong += p.facet_vertex_pool[std::size_t(3 * i + j)] != uint32_t(3 * i + j);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  ReleaseShape();
+}
+
+TEST(StlLoad, VertexFacetListsWaitForTheFirstFrame) {
+  // No frame reads them: a run that shows no window never builds them, a window builds them once
+  // its first frame is on the screen.
+  TempDir dir;
+  dir.write("cube.stl", BinarySTL(Cube()));
+  setenv("OBJ_PATH", dir.path().c_str(), 1);
+  ResetSearchDirs();
+  objFolder = ObjectFolder();
+  runOptions = RunOptions();
+  runOptions.info = true;
+  objName = "cube.stl";
+  LoadObject(5);
+  runOptions = RunOptions();
+  Part &p = *currentShape->part;
+  EXPECT_EQ(p.facet_count, 12u);
+  EXPECT_EQ(p.scale_on, 1); // the fit is done
+  EXPECT_TRUE(p.vertex_facets.empty());
+  CompleteShownShape();
+  ASSERT_EQ(p.vertex_facets.size(), 36u);
+  ASSERT_EQ(p.vertex_facet_pool.size(), 36u);
+  for (uint32_t v = 0; v < 36; ++v) {
+    EXPECT_EQ(p.vertex_facets[v].count, 1u);
+    EXPECT_EQ(p.vertexFacets(v)[0], v / 3);
+  }
+  p.vertex_facets.clear();
+  CompleteShownShape(); // once only
+  EXPECT_TRUE(p.vertex_facets.empty());
+  ReleaseShape();
 }
 
 // Boundary patches of two to four facets (a strip of thin rectangles): nearby matching at the

@@ -377,7 +377,9 @@ TEST_F(Thumbnail, CopiesWithoutTheirExtensionAreToldByTheirContents) {
   for (const Case &c : cases) {
     ASSERT_EQ(RunProgram({"mkdir", "-p", objects.file(c.folder)}).status, 0);
     std::string file = objects.write(std::string(c.folder) + "/" + copy, c.contents);
-    if (*c.tool) ASSERT_EQ(RunProgram({c.tool, "-f", file}).status, 0) << c.tool;
+    if (*c.tool) {
+      ASSERT_EQ(RunProgram({c.tool, "-f", file}).status, 0) << c.tool;
+    }
     ASSERT_TRUE(FileExists(file + c.suffix)) << c.folder;
     std::string png = out.file(std::string(c.folder) + ".png");
     RunResult r = Run(file + c.suffix, png, 96);

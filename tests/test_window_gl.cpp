@@ -4,6 +4,8 @@
 #include "viewer/shell/shell.h"
 #include "window_support.h"
 
+#include <GL/gl.h>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -77,6 +79,28 @@ TEST_F(WindowGL, VerboseNamesTheListsInBuildOrder) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+// A torus of 2 x rings x sides triangles wound outward, every triangle with vertices of its own
+// (as an STL object comes): three points a triangle and the faces {0, 1, 2}, {3, 4, 5}, ...
+static void UnsharedTorus(int rings, int sides, std::vector<Coord> &points,
+                          std::vector<std::vector<uint32_t>> &faces) {
+  auto at = [&](int i, int j) {
+    double u = 2 * M_PI * i / rings, v = 2 * M_PI * j / sides;
+    double r = 1.2 + 0.5 * std::cos(v);
+    return Coord{float(r * std::cos(u)), float(r * std::sin(u)), float(0.5 * std::sin(v))};
+  };
+  auto add = [&](Coord a, Coord b, Coord c) {
+    uint32_t first = static_cast<uint32_t>(points.size());
+    points.insert(points.end(), {a, b, c});
+    faces.push_back({first, first + 1, first + 2});
+  };
+  for (int i = 0; i < rings; ++i)
+    for (int j = 0; j < sides; ++j) {
+      Coord a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+      add(a, b, c);
+      add(a, c, d);
+    }
+}
+
 TEST_F(WindowGL, FirstFrameDrawnStraightIsTheListsPicture) {
   // The first frame draws the object from its arrays; the list is compiled once that frame is
   // shown and every later frame calls it. Where the two could differ (quadrilaterals drawn vertex
@@ -87,31 +111,43 @@ TEST_F(WindowGL, FirstFrameDrawnStraightIsTheListsPicture) {
       {0, 1, 2, 3, 4}, {5, 6, 7}, {0, 1, 6, 5}, {1, 2, 7, 6}, {7, 6, 5}};
   const std::vector<std::vector<uint32_t>> noQuads{
       {5, 6, 7}, {7, 6, 5}, {0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 1, 2, 3, 4}, {1, 2, 7, 6, 5}};
+  // More facets than one block of the drawing from arrays, a few pixels or less each.
+  std::vector<Coord> torusPoints;
+  std::vector<std::vector<uint32_t>> torus;
+  UnsharedTorus(160, 70, torusPoints, torus);
   enum Arrays { kVertexNormals, kFacetNormals, kVertexColours, kFacetColours };
   struct Case {
+    const std::vector<Coord> &points;
     const std::vector<std::vector<uint32_t>> &faces;
     Arrays arrays;
     bool straight; // the first frame is drawn without the list
+    bool culled;   // back faces culled
   } cases[] = {
-      {mixed, kVertexNormals, true},  {mixed, kFacetNormals, false},
-      {mixed, kFacetColours, false},  {noQuads, kVertexNormals, true},
-      {noQuads, kFacetNormals, true}, {noQuads, kVertexColours, true},
-      {noQuads, kFacetColours, true},
+      {points, mixed, kVertexNormals, true, false},
+      {points, mixed, kFacetNormals, false, false},
+      {points, mixed, kFacetColours, false, false},
+      {points, noQuads, kVertexNormals, true, false},
+      {points, noQuads, kFacetNormals, true, false},
+      {points, noQuads, kVertexColours, true, false},
+      {points, noQuads, kFacetColours, true, false},
+      {torusPoints, torus, kFacetNormals, true, false},
+      {torusPoints, torus, kFacetNormals, true, true},
+      {torusPoints, torus, kFacetColours, true, true},
   };
   int n = 0;
   for (const Case &c : cases) {
     SCOPED_TRACE("case " + std::to_string(n++));
-    Part &p = MakeShape(points, c.faces);
+    Part &p = MakeShape(c.points, c.faces);
     if (c.arrays != kVertexNormals) p.vertex_normals.clear();
-    if (c.arrays == kVertexColours) p.vertex_colors.assign(points.size(), {0.2f, 0.9f, 0.4f});
+    if (c.arrays == kVertexColours) p.vertex_colors.assign(c.points.size(), {0.2f, 0.9f, 0.4f});
     if (c.arrays == kFacetColours) {
       p.vertex_colors.clear();
       for (std::size_t f = 0; f < c.faces.size(); ++f)
-        p.polygon_colors.push_back({0.1f * f, 0.9f, 0.4f});
+        p.polygon_colors.push_back({0.1f * (f % 10), 0.9f, 0.4f});
     }
-    currentShape->cull_face = 0;
+    currentShape->cull_face = c.culled ? GL_BACK : 0;
     SetupGraphics();
-    SetCulling(0);
+    SetCulling(currentShape->cull_face);
     EXPECT_EQ(object_list, c.straight ? 0 : object_id);
     std::string path = "/tmp/mirandel-first-" + std::to_string(getpid()) + ".png";
     WriteSnapshot(path);
@@ -125,6 +161,38 @@ TEST_F(WindowGL, FirstFrameDrawnStraightIsTheListsPicture) {
               5000);
     EXPECT_TRUE(first.rgb == later.rgb);
   }
+}
+
+TEST_F(WindowGL, UnsharedTrianglesFromArraysLookAsWhenFedVertexByVertex) {
+  // Triangles with vertices of their own are drawn from the arrays a block at a time; one
+  // two-vertex facet more (which draws nothing) makes the drawing feed every vertex by itself.
+  std::vector<Coord> points;
+  std::vector<std::vector<uint32_t>> faces;
+  UnsharedTorus(160, 70, points, faces);
+  std::vector<std::vector<uint32_t>> fed = faces;
+  fed.push_back({0, 1});
+  for (bool culled : {false, true})
+    for (bool colours : {false, true}) {
+      SCOPED_TRACE(std::string(culled ? "culled" : "both sides") + (colours ? ", colours" : ""));
+      std::vector<Image> shots;
+      for (const auto *f : {&faces, &fed}) {
+        Part &p = MakeShape(points, *f);
+        p.vertex_normals.clear();
+        if (colours)
+          for (std::size_t i = 0; i < f->size(); ++i)
+            p.polygon_colors.push_back({0.1f * (i % 10), 0.9f, 0.4f});
+        currentShape->cull_face = culled ? GL_BACK : 0;
+        SetupGraphics();
+        SetCulling(currentShape->cull_face);
+        std::string path = "/tmp/mirandel-fed-" + std::to_string(getpid()) + ".png";
+        WriteSnapshot(path);
+        shots.push_back(ReadPng(path));
+        std::remove(path.c_str());
+      }
+      EXPECT_GT(Count(shots[0], [](const unsigned char *px) { return px[0] + px[1] + px[2] > 60; }),
+                5000);
+      EXPECT_TRUE(shots[0].rgb == shots[1].rgb);
+    }
 }
 
 TEST_F(WindowGL, EdgeAndNormalOverlaysComeAndGoWithReset) {

@@ -143,7 +143,19 @@ bool Is(const XmlElement &e, XmlNs ns, const char *local) {
   return e.ns == ns && e.local.is(local);
 }
 
+// Once a mesh has kReserveAfter elements of a kind, room is made for as many more as the rest of
+// the part holds at the rate they took so far: a large mesh then grows once instead of doubling
+// (capacity never written costs no memory), and no more than the part's bytes could hold.
+constexpr std::size_t kReserveAfter = 1024;
+
+template <class T> void ReserveAhead(std::vector<T> &v, const XmlScanner &s, const char *start) {
+  const std::size_t perElement = static_cast<std::size_t>(s.p - start) / v.size() + 1;
+  const std::size_t more = static_cast<std::size_t>(s.end - s.p) / perElement;
+  v.reserve(v.size() + more + more / 16 + 16);
+}
+
 void ReadVertices(ModelReader &r, M3Object &object) {
+  const char *start = r.s.p;
   while (NextXml(r.s, r.e) == kXmlStart) {
     if (Is(r.e, kNsCore, "vertex")) {
       float xyz[3];
@@ -159,12 +171,14 @@ void ReadVertices(ModelReader &r, M3Object &object) {
       if (!have[1]) Required(r, kNsNone, "y");
       if (!have[2]) Required(r, kNsNone, "z");
       object.vertices.push_back(M3Vertex{xyz[0], xyz[1], xyz[2]});
+      if (object.vertices.size() == kReserveAfter) ReserveAhead(object.vertices, r.s, start);
     }
     SkipXmlElement(r.s, r.e);
   }
 }
 
 void ReadTriangles(ModelReader &r, M3Object &object) {
+  const char *start = r.s.p;
   while (NextXml(r.s, r.e) == kXmlStart) {
     if (Is(r.e, kNsCore, "triangle")) {
       M3Triangle t{{kM3None, kM3None, kM3None}, kM3None, {kM3None, kM3None, kM3None}};
@@ -181,6 +195,7 @@ void ReadTriangles(ModelReader &r, M3Object &object) {
       if (t.v[1] == kM3None) Required(r, kNsNone, "v2");
       if (t.v[2] == kM3None) Required(r, kNsNone, "v3");
       object.triangles.push_back(t);
+      if (object.triangles.size() == kReserveAfter) ReserveAhead(object.triangles, r.s, start);
     }
     SkipXmlElement(r.s, r.e);
   }

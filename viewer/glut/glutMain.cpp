@@ -3,6 +3,7 @@
 #include "base/fatal.h"
 #include "viewer/graphics/graphics.h"
 #include "viewer/graphics/graphicsMath.h"
+#include "viewer/shell/loadObj.h"
 #include "viewer/shell/main.h"
 #include "viewer/shell/shell.h"
 
@@ -52,7 +53,10 @@ void SpinTick(int) {
 }
 
 void Display() {
-  Guard([] { OnDisplay(); });
+  Guard([] {
+    OnDisplay();
+    CompleteShownShape();
+  });
 }
 void Reshape(int w, int h) {
   Guard([&] { OnReshape(w, h); });

@@ -18,17 +18,12 @@ int show_ground = 1;
 int front_ccw = 1;
 float trackball_matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 float spin_step[16] = {};
-int last_x = 0, last_y = 0;
-int prev_x = 0, prev_y = 0;
-float ball_point[3] = {0, 0, 0};
-int drag_state = -1, drag_button = -1;
 int window_width = 0, window_height = 0;
 int current_list = 0;
 ColorRGB shadow_color{0.3f, 0.3f, 0.3f};
 ColorRGB edge_color{0, 1, 0};
 ColorRGB normal_color{1, 1, 0};
 bool spinning = false;
-bool drag_rotated = false;
 double list_compile_seconds = 0;
 double list_compile_cpu_seconds = 0;
 void (*spinStarted)() = nullptr;
@@ -36,10 +31,18 @@ int show_help = 0;
 DrawingTarget drawing_target;
 ViewFrame view_frame;
 
+void ResetRunSwitches() {
+  show_status = 0;
+  show_ground = 1;
+  front_ccw = 1;
+  drawing_target = DrawingTarget();
+}
+
 // The sanitizer's leak check, in a build that has one.
 extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 namespace {
+constexpr std::size_t kTitleSize = 80;
 bool glutStarted = false; // GLUT can be initialised once per process
 int windowId = 0;         // the GLUT window, 0 when there is none
 } // namespace
@@ -52,8 +55,8 @@ bool DrawingOpen() {
   return windowId != 0 || OffscreenOpen();
 }
 
-void SetDefaultView() {
-  ViewParams &v = currentShape->view;
+ViewParams DefaultView() {
+  ViewParams v;
   v.ref_point = Coord{0, 0, 0};
   v.eye_point = Coord{0, 0, 10};
   v.up_vector = Vector{0, 1, 0};
@@ -63,6 +66,7 @@ void SetDefaultView() {
   v.far_offset = 5.0;
   v.near_offset = -10.0;
   v.window[0] = -2, v.window[1] = -2, v.window[2] = 2, v.window[3] = 2;
+  return v;
 }
 
 static void DefaultLights(LightState &ls) {
@@ -122,7 +126,7 @@ void InitRenderSettings() {
   p.specular_power = 15.0f;
   p.specular_color = ColorRGB{1, 1, 1};
   p.transmission = 0.0f;
-  SetDefaultView();
+  s.view = DefaultView();
   DefaultLights(s.lights);
 }
 
@@ -152,16 +156,16 @@ static void CreateGlutWindow() {
   }
   int screenW = glutGet(GLUT_SCREEN_WIDTH);
   int screenH = glutGet(GLUT_SCREEN_HEIGHT);
-  int w = static_cast<int>(screenW * 0.546875);
-  int h = static_cast<int>(screenH * 0.68359375);
+  int w = static_cast<int>(screenW * (double(kDesignWidth) / kDesignScreenWidth));
+  int h = static_cast<int>(screenH * (double(kDesignHeight) / kDesignScreenHeight));
   // A size asked for (--size) replaces the one from the screen; the window stays 10 pixels from
   // the bottom-right corner while it fits.
   if (drawing_target.width > 0 && drawing_target.height > 0) {
     w = drawing_target.width;
     h = drawing_target.height;
   }
-  // The title buffer holds 80 bytes; a long name keeps its end.
-  std::string title = FitLine("Mirandel: ", objName, 80);
+  // The title is kept to 80 bytes with its terminator; a long name keeps its end.
+  std::string title = FitLine("Mirandel: ", objName, kTitleSize);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
   glutInitWindowPosition(std::max(0, screenW - w - 10), std::max(0, screenH - h - 10));
   glutInitWindowSize(w, h);
@@ -220,11 +224,8 @@ void ApplyView(const ViewParams &view) {
 }
 
 void ApplyGroundView() {
-  ViewParams kept = currentShape->view;
-  SetDefaultView();
   double m[16];
-  ViewProjection(currentShape->view, window_width, window_height, m);
-  currentShape->view = kept;
+  ViewProjection(DefaultView(), window_width, window_height, m);
   LoadProjection(m);
 }
 
@@ -281,7 +282,8 @@ void ApplyLights(const LightState &lights) {
   const LightSource &dir = lights.light[1];
   Color4(dir.color, v);
   glLightfv(GL_LIGHT1, GL_DIFFUSE, v);
-  // Placed as a point light at its direction vector (w = 1), as the scene was designed.
+  // A point light at the point its direction vector names (w = 1), not a light from infinitely
+  // far along that direction.
   GLfloat p1[4] = {dir.direction.x, dir.direction.y, dir.direction.z, 1};
   glLightfv(GL_LIGHT1, GL_POSITION, p1);
 
@@ -443,12 +445,18 @@ void ReleaseAll() {
   show_ground = 1;
 }
 
-// Window teardown shared with ReleaseGraphics (which deletes the lists first).
-void DestroyWindowIfOpen() {
+// Destroys the window or the off-screen picture if there is one (the lists go with its context)
+// and ends a spin.
+static void DestroyWindowIfOpen() {
   if (windowId != 0) {
     glutDestroyWindow(windowId);
     windowId = 0;
   }
   CloseOffscreen();
   spinning = false;
+}
+
+void ReleaseGraphics() {
+  ReleaseLists();
+  DestroyWindowIfOpen();
 }

@@ -26,7 +26,6 @@ extern float spin_step[16];        // the last rotation step, re-applied while s
 extern int last_x, last_y;         // window position of the last handled mouse event
 extern int prev_x, prev_y;         // and of the event before it
 extern float ball_point[3];        // last_x, last_y on the trackball sphere
-extern int drag_state, drag_button;
 extern int window_width, window_height;
 extern int current_list;
 extern ColorRGB shadow_color, edge_color, normal_color;
@@ -34,8 +33,6 @@ extern ColorRGB shadow_color, edge_color, normal_color;
 extern int ground_list, shadow_list, edge_list, normal_list, object_list;
 // True while the object keeps turning by spin_step.
 extern bool spinning;
-// True once the current left drag has made a rotation step.
-extern bool drag_rotated;
 // Seconds the last SetupGraphics spent compiling the display lists.
 extern double list_compile_seconds;
 extern double list_compile_cpu_seconds; // and the processor time of all threads
@@ -59,13 +56,16 @@ struct DrawingTarget {
   int width = 0, height = 0;
 };
 extern DrawingTarget drawing_target;
+// The switches a run starts from (show_status, show_ground, front_ccw) and drawing_target back to
+// their start values, for another run in the same process.
+void ResetRunSwitches();
 // The longest side a window or picture may be given.
 constexpr int kMaxPictureSide = 4096;
 
 // The render defaults for the current Shape, right before SetupGraphics.
 void InitRenderSettings();
-// The default viewing parameters into the current Shape's view.
-void SetDefaultView();
+// The default viewing parameters: the Shape's view at the start, and the ground's always.
+ViewParams DefaultView();
 // Creates the window (or the off-screen picture), sets the OpenGL state and builds the display
 // lists.
 void SetupGraphics();
@@ -128,6 +128,8 @@ void EnsureEdgeList();
 void EnsureNormalList();
 void RebuildWithEdges(int16_t show);
 void RebuildWithNormals(int16_t show);
+// Deletes the lists while their context is there and forgets every list number.
+void ReleaseLists();
 
 // Redisplay: one frame into the back buffer (callers swap).
 void Redisplay();
@@ -135,10 +137,8 @@ void SwapBuffers();
 void DrawText(int x, int y, const char *text);
 void OnDisplay();
 void OnReshape(int width, int height);
+// Deletes the display lists, then closes the window or the off-screen picture.
 void ReleaseGraphics();
-// Destroys the window or the off-screen picture if there is one (the lists go with its context)
-// and ends a spin.
-void DestroyWindowIfOpen();
 
 // Mouse. `shift` is whether the Shift key was held at the button event.
 void OnMouse(int button, int state, int x, int y, bool shift);

@@ -8,7 +8,16 @@
 #include <GL/freeglut.h>
 #include <cmath>
 
+int last_x = 0, last_y = 0;
+int prev_x = 0, prev_y = 0;
+float ball_point[3] = {0, 0, 0};
+
 namespace {
+
+// The button held down (GLUT_DOWN) or let go last, and which one.
+int drag_state = -1, drag_button = -1;
+// True once the current left drag has made a rotation step.
+bool drag_rotated = false;
 
 // One zoom step: a right-drag motion event or a notch of the wheel.
 constexpr float kZoomIn = 1.05f, kZoomOut = 0.95f;

@@ -37,6 +37,8 @@ void ViewPlanes(const ViewParams &view, double &nearPlane, double &farPlane);
 
 // The off-screen picture's size when none is asked for.
 constexpr int kDesignWidth = 560, kDesignHeight = 525;
+// The screen that size was chosen on: a new window takes the same share of its own screen.
+constexpr int kDesignScreenWidth = 1024, kDesignScreenHeight = 768;
 // The frustum window (xmin, ymin, xmax, ymax) for a viewport of `width` x `height` pixels: widened
 // about its centre along the side that is relatively longer, so a window unit covers as many
 // pixels across as down and nothing is stretched. A viewport without a size leaves it as it is.

@@ -13,6 +13,11 @@ std::string objName;
 int verbose = 0;
 ObjectFolder objFolder;
 
+void ResetObjectValues() {
+  verbose = 0;
+  objFolder = ObjectFolder();
+}
+
 std::string GetObjPath() {
   const char *v = std::getenv("OBJ_PATH");
   return v ? std::string(v) : std::string();

@@ -24,6 +24,8 @@ struct ObjectFolder {
   bool keepUntouched = false;
 };
 extern ObjectFolder objFolder;
+// verbose and objFolder back to their start values, for another run in the same process.
+void ResetObjectValues();
 
 // The load's private folder, made on the first call inside TMP_PATH (else the folder for
 // temporary files) and removed with everything in it by ReleasePrivateFolder, by a signal that

@@ -8,12 +8,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
+#include <functional>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <sys/mman.h>
 #include <unistd.h>
 
 static const char *kModule = "formatObj";
 
 static const uintptr_t kPage = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+// Below this the facets are copied in one go and freed with the record.
+static const std::size_t kDropWorthy = std::size_t(4) << 20;
 
 // Gives the whole pages from `from` (a page boundary) up to `to` back to the system; what they
 // held is gone. Returns where the next drop starts.
@@ -24,6 +31,42 @@ static uintptr_t DropPages(uintptr_t from, uintptr_t to) {
   return to;
 }
 
+// Runs `work` on a thread of its own while the caller goes on, and hands back what it threw once
+// joined; with no thread to be had, it runs at the join instead.
+class Beside {
+public:
+  template <class Work> explicit Beside(Work work) : work_(work) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error &) {
+    }
+  }
+  Beside(const Beside &) = delete;
+  Beside &operator=(const Beside &) = delete;
+  ~Beside() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Join() {
+    if (thread_.joinable())
+      thread_.join();
+    else
+      Run();
+    if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
+  }
+
+private:
+  void Run() {
+    try {
+      work_();
+    } catch (...) {
+      failed_ = std::current_exception(); // an allocation report: the caller ends the run
+    }
+  }
+  std::function<void()> work_;
+  std::exception_ptr failed_;
+  std::thread thread_;
+};
+
 void STLFormatObj(STLObj &obj, Shape &shape) {
   Part &part = *shape.part;
   const int n = obj.stats.number_of_facets;
@@ -33,6 +76,20 @@ void STLFormatObj(STLObj &obj, Shape &shape) {
   part.facet_offset = 0;
   part.vertex_count = static_cast<uint32_t>(3 * facets);
   part.facet_count = static_cast<uint32_t>(facets);
+
+  // The facet list and its index pool follow from the count alone: they are written on a second
+  // thread while this one copies the coordinates.
+  Beside lists([&part, facets] {
+    FILL_ARRAY(
+        part.facets, facets,
+        [](std::size_t i) {
+          return FacetList{3, static_cast<uint32_t>(3 * i)};
+        },
+        "FacetList", kModule);
+    FILL_ARRAY(
+        part.facet_vertex_pool, 3 * facets, [](std::size_t k) { return static_cast<uint32_t>(k); },
+        "uint", kModule);
+  });
 
   // The record is released right after this: what the display model does not take from it goes
   // first, and the facets go back to the system as they are copied, so that the display model
@@ -53,7 +110,7 @@ void STLFormatObj(STLObj &obj, Shape &shape) {
   };
   RESERVE_ARRAY(part.vertices, 3 * facets, "Coord", kModule);
   RESERVE_ARRAY(part.polygon_normals, facets, "Vector", kModule);
-  const bool large = facets * sizeof(stl_facet) >= kHugePageWorthy;
+  const bool large = facets * sizeof(stl_facet) >= kDropWorthy;
   const std::size_t block = large ? (std::size_t(1) << 20) / sizeof(stl_facet) : facets;
   // The first page is shared with the allocator's own record of the block.
   uintptr_t dropped = (reinterpret_cast<uintptr_t>(source) + kPage - 1) & ~(kPage - 1);
@@ -63,14 +120,5 @@ void STLFormatObj(STLObj &obj, Shape &shape) {
     appendGenerated(part.polygon_normals, from, to, normal);
     if (large) dropped = DropPages(dropped, reinterpret_cast<uintptr_t>(source + to));
   }
-
-  FILL_ARRAY(
-      part.facets, facets,
-      [](std::size_t i) {
-        return FacetList{3, static_cast<uint32_t>(3 * i)};
-      },
-      "FacetList", kModule);
-  FILL_ARRAY(
-      part.facet_vertex_pool, 3 * facets, [](std::size_t k) { return static_cast<uint32_t>(k); },
-      "uint", kModule);
+  lists.Join();
 }

@@ -491,8 +491,8 @@ bool LinesHold(PLStream s, int64_t lines, int lo, int hi) {
       if (!blank && !inWord) ++words;
       inWord = !blank;
     }
-    const void *nl = std::memchr(s.p, '\n', static_cast<std::size_t>(s.end - s.p));
-    s.p = nl ? static_cast<const unsigned char *>(nl) + 1 : s.end;
+    while (s.p < s.end && *s.p != '\n') ++s.p;
+    if (s.p < s.end) ++s.p;
     if (words == 0 && s.p >= s.end) return false;
     if (words == 0) continue;
     if (words < lo || words > hi) return false;

@@ -13,8 +13,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <future>
-#include <system_error>
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
@@ -102,6 +100,14 @@ static void RefuseNonFiniteVertices(const Part &part) {
   }
 }
 
+static bool listsPending = false;
+
+void CompleteShownShape() {
+  if (!listsPending || !currentShape) return;
+  listsPending = false;
+  BuildVertexFacetLists(*currentShape->part);
+}
+
 void BuildShape(int type) {
   CreateShape(static_cast<int16_t>(type));
   Part &part = *currentShape->part;
@@ -113,29 +119,18 @@ void BuildShape(int type) {
   std::string cut = FileCutShort();
   if (!cut.empty()) fatal(1, "File %s was cut short while it was read\n", cut.c_str());
   RefuseNonFiniteVertices(part);
-  if (row->completion == kCompleteLists) {
-    BuildVertexFacetLists(part);
-  } else {
-    // The vertex facet lists and the orientation read only the facets: on a million-facet object
-    // they run side by side. The readers have checked every index.
-    std::future<void> lists;
-    try {
-      lists = std::async(std::launch::async, [&part] { BuildVertexFacetLists(part); });
-    } catch (const std::system_error &) {
-      BuildVertexFacetLists(part); // no thread to be had: one after the other
-    }
+  if (row->completion != kCompleteLists) {
     if (row->completion == kCompleteNormalsFit) {
       // The file does not say which side of a facet is its front: a closed surface is turned
       // outward before its normals follow the facets (the STL repair does this for STL).
-      Orientation orientation = PlanOrientation(part);
-      if (lists.valid()) lists.get();
-      ApplyOrientation(part, orientation);
+      ApplyOrientation(part, PlanOrientation(part));
       ComputeFacetNormals(part);
       ComputeVertexNormals(part);
     }
     FitObject(part);
-    if (lists.valid()) lists.get();
   }
+  // No frame reads the vertex-to-facet lists: they wait until the first one is on the screen.
+  listsPending = true;
   InitRenderSettings();
   if (!runOptions.info) SetupGraphics();
 }

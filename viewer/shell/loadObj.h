@@ -12,6 +12,9 @@ void LoadVRMLObject(const std::string &fullPath);
 void SplitObjPath();
 // Creates the Shape, reads and converts the object, completes normals and fit, sets up display.
 void BuildShape(int type);
+// Completes the Shape with what no frame needs (its vertex-to-facet lists): called once its first
+// frame is on the screen, so that runs that show no window (a snapshot, --info) never pay for it.
+void CompleteShownShape();
 
 // Compressed objects and VRML conversion through external commands. A compressed object is
 // decompressed into the load's private folder and read there; Recompress adds the side files

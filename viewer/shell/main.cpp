@@ -19,8 +19,18 @@
 #include <unistd.h>
 
 int objType = 0;
-int drawableKind = 3;
+int drawableKind = kDrawableBuffer;
 RunOptions runOptions;
+
+// Every program-wide value a run reads back to its start value: a process may run more than once
+// (the tests do). A value defined in a lower folder is reset by that folder's own function.
+static void ResetProgramValues() {
+  objType = 0;
+  drawableKind = kDrawableBuffer;
+  runOptions = RunOptions();
+  ResetObjectValues();
+  ResetRunSwitches();
+}
 
 void (*enterEventLoop)() = nullptr;
 void (*takeSnapshot)() = nullptr;
@@ -90,11 +100,11 @@ void ParseArgs(const std::vector<std::string> &args) {
       if (i + 1 >= args.size()) PrintUsage(program);
       const std::string &value = args[++i];
       if (value.compare(0, 6, "buffer") == 0 && value.size() >= 6)
-        drawableKind = 3;
+        drawableKind = kDrawableBuffer;
       else if (value.compare(0, 6, "pixmap") == 0 && value.size() >= 6)
-        drawableKind = 2;
+        drawableKind = kDrawablePixmap;
       else if (value.compare(0, 6, "window") == 0 && value.size() >= 6)
-        drawableKind = 1;
+        drawableKind = kDrawableWindow;
     } else if (a.compare(0, 3, "-in") == 0 && objType == 0) {
       if (i + 1 >= args.size()) PrintUsage(program);
       objName = args[++i];
@@ -253,16 +263,7 @@ void ReportFatal(const FatalError &e) {
 }
 
 static int Run(int argc, char **argv) {
-  verbose = 0;
-  objType = 0;
-  drawableKind = 3;
-  show_status = 0;
-  show_ground = 1;
-  front_ccw = 1;
-  runOptions = RunOptions();
-  objFolder = ObjectFolder();
-  drawing_target = DrawingTarget();
-
+  ResetProgramValues();
   std::vector<std::string> args(argv, argv + argc);
   if (AnswerHelpOrVersion(args)) return 0;
   messageDialog = MessageDialogWanted(args);

@@ -9,6 +9,8 @@
 #include <string>
 
 extern int objType;
+// -drawable buffer|pixmap|window: recorded only, every kind draws alike.
+enum DrawableKind { kDrawableWindow = 1, kDrawablePixmap = 2, kDrawableBuffer = 3 };
 extern int drawableKind;
 
 // Options of our own. They begin with "--", so the single-dash options never take one of them for

@@ -206,6 +206,24 @@ TEST(GltfScene, StripsFansIndexTypesAndUnindexedPrimitivesBecomeTriangles) {
   }
 }
 
+// Too few indices for one triangle leave the primitive with none, and its empty list must
+// take no copy (a fuzzed file once copied zero bytes into a null list).
+TEST(GltfScene, APrimitiveOfTooFewIndicesGivesNoTriangle) {
+  GltfBuilder g;
+  std::size_t pos = g.Floats({0, 0, 0, 1, 0, 0, 0, 1, 0});
+  g.Mesh(pos, g.Indices({0, 1}));
+  g.Node({{"mesh", 0}});
+  g.Scene({0});
+  int status = 0;
+  std::unique_ptr<GLTFScene> scene;
+  std::string m = FatalMessage([&] { scene = Read(g.Glb()); }, &status);
+  if (m.empty()) {
+    EXPECT_TRUE(scene->triangles.empty());
+  } else {
+    EXPECT_EQ(status, 1) << m;
+  }
+}
+
 TEST(GltfScene, QuantizedInterleavedAndSparseAttributesAreRead) {
   // One view of 12-byte vertices: a normalized short position, then a normalized byte normal.
   GltfBuilder g;

@@ -264,7 +264,7 @@ void ReadElements<float>(const unsigned char *base, std::size_t count, std::size
                          int components, bool, int want, float *out) {
   const int n = components < want ? components : want;
   if (components == want && stride == sizeof(float) * static_cast<std::size_t>(want)) {
-    std::memcpy(out, base, count * stride);
+    if (count > 0) std::memcpy(out, base, count * stride); // an empty accessor has no buffer
     return;
   }
   for (std::size_t i = 0; i < count; ++i) {
@@ -332,9 +332,9 @@ void GltfReadIndices(const GltfDoc &doc, const GltfAccessor &a, uint32_t *out) {
     GltfFail(doc, "accessors[%zu] holds indices, but not as unsigned integers", a.index);
   const unsigned char *p = a.data.data;
   if (!p) {
-    std::memset(out, 0, a.count * sizeof(uint32_t));
+    if (a.count > 0) std::memset(out, 0, a.count * sizeof(uint32_t));
   } else if (a.component == kGltfUnsignedInt && a.stride == 4) {
-    std::memcpy(out, p, a.count * 4);
+    if (a.count > 0) std::memcpy(out, p, a.count * 4);
   } else {
     for (std::size_t i = 0; i < a.count; ++i, p += a.stride)
       out[i] = a.component == kGltfUnsignedByte    ? p[0]

@@ -356,13 +356,14 @@ void SceneReader::Fill(const Piece &piece, GLTFScene &scene, std::size_t base,
     list = corners.data();
   }
   const std::size_t used = prim.mode == kTriangles ? 3 * prim.triangles : n;
+  // A primitive may give no triangle at all, and then `list` may be null: copy nothing.
   if (prim.draco) {
-    std::memcpy(list, prim.draco->indices.data(), used * sizeof(uint32_t));
+    if (used > 0) std::memcpy(list, prim.draco->indices.data(), used * sizeof(uint32_t));
   } else if (prim.hasIndex) {
     if (prim.mode == kTriangles && used < n) {
       ALLOC_ARRAY(corners, n, "uint", kModule);
       GltfReadIndices(doc_, prim.index, corners.data());
-      std::memcpy(list, corners.data(), used * sizeof(uint32_t));
+      if (used > 0) std::memcpy(list, corners.data(), used * sizeof(uint32_t));
     } else {
       GltfReadIndices(doc_, prim.index, list);
     }

@@ -430,7 +430,7 @@ void ConvertWorld() {
       why = stem + ".geom is not the conversion of " + world;
     }
   } else if (beside) {
-    for (const char *ext : {".aoff", ".pnorm", ".vnorm"})
+    for (const char *ext : {".aoff", ".pnorm", ".vnorm", ".pcolor", ".vcolor"})
       if (FileExistsAt(home + "/" + stem + ext)) {
         beside = false;
         why = stem + ext + " belongs to no conversion of " + world;
@@ -443,6 +443,16 @@ void ConvertWorld() {
   }
   if (beside) {
     unlink((dir + "/" + stem + ".geom").c_str());
+    // The converter's colours come with their own header: they go beside the geometry too (the
+    // colour file first, as the header names it), never over a file already there.
+    for (const char *ext : {".pcolor", ".vcolor", ".aoff"}) {
+      std::string made = dir + "/" + stem + ext, there = home + "/" + stem + ext, ignored;
+      struct stat st;
+      FilePtr f(OpenRegularFile(made, st));
+      if (!f || FileExistsAt(there)) continue;
+      std::vector<char> bytes = ReadWholeFile(f.get(), kModule);
+      AddNewFile(there, std::string(bytes.begin(), bytes.end()), ignored);
+    }
     return;
   }
   if (!why.empty())

@@ -187,7 +187,7 @@ const HelpRow kHelp[] = {
     {"TMP_PATH", "where compressed objects are decompressed privately"},
     {"", "(default: $TMPDIR, else /tmp)"},
     {"COPY_COMMAND", "copies them there (default: cp)"},
-    {"REMOVE_COMMAND", "removes the copies (default: rm -f)"},
+    {"REMOVE_COMMAND", "accepted, no longer run"},
     {"WRL2GEOM_COMMAND", "converts VRML: COMMAND in.wrl out.geom"},
     {"", "(default: the mirandel-wrl2geom beside the program)"},
     {"MIRANDEL_NO_DIALOG", "1: failures on standard error only, never in a dialog"},

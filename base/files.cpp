@@ -326,9 +326,20 @@ bool TryReplaceFile(const std::string &path, const std::string &contents,
     why = "it changed while it was read";
     ok = false;
   }
-  if (ok && std::rename(temp.c_str(), target.c_str()) != 0)
-    ok = Fail(why, "it cannot be renamed over");
-  if (!ok) unlink(temp.c_str());
+  if (ok) {
+    // Exchanged rather than renamed over, the file it replaces can still be looked at: one saved
+    // by someone else between the last look and the exchange is put back.
+    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
+      if (!SameFile(IdentityAt(temp), expected)) {
+        renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
+        why = "it changed while it was read";
+        ok = false;
+      }
+    } else if (std::rename(temp.c_str(), target.c_str()) != 0) {
+      ok = Fail(why, "it cannot be renamed over");
+    }
+  }
+  unlink(temp.c_str());
   return ok;
 }
 

@@ -314,8 +314,10 @@ TEST(UserFiles, CoordinatesMustBeFiniteFloats) {
     if (err.find("%s") != std::string::npos) err.replace(err.find("%s"), 2, dir.path());
     EXPECT_EQ(r.status, 1) << c.file << ": " << r.out;
     EXPECT_EQ(r.err, err) << c.file;
-    for (const std::string &name : ListDir(dir.path()))
-      if (name != c.file)
+    for (const std::string &name : ListDir(dir.path())) {
+      if (name != c.file) {
         EXPECT_EQ(ReadFile(dir.file(name)).find("inf"), std::string::npos) << name;
+      }
+    }
   }
 }

@@ -25,11 +25,11 @@ void STLRefuseBrokenNeighbours(const STLObj *obj, const std::string &name) {
     for (int edge = 0; edge < 3; ++edge) {
       int other = obj->neighbors_start[i].neighbor[edge];
       if (other < 0) continue;
-      bool answered = other < n;
-      if (answered) {
-        const stl_neighbors &back = obj->neighbors_start[other];
-        answered = back.neighbor[0] == i || back.neighbor[1] == i || back.neighbor[2] == i;
-      }
+      // The link must be answered on the very edge the hole filling steps to: the one after
+      // the neighbour's vertex that is not on the shared edge.
+      const int vnot = obj->neighbors_start[i].which_vertex_not[edge];
+      bool answered = other < n && vnot >= 0 && vnot <= 5 &&
+                      obj->neighbors_start[other].neighbor[(vnot % 3 + 1) % 3] == i;
       if (!answered)
         fatal(1,
               "STLReadObj: %s cannot be repaired: after joining nearby vertices facet %d meets "

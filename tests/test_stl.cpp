@@ -1,6 +1,7 @@
 #include "base/fatal.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/readSTLObj.h"
+#include "viewer/readers/stlText.h"
 #include "viewer/shell/loadObj.h"
 #include "viewer/shell/shell.h"
 #include "support.h"

@@ -122,3 +122,61 @@ TEST(Orient, EachPieceWoundInwardIsTurnedAndTheRestKept) {
   EXPECT_EQ(open.fronts_known, 0);
   EXPECT_EQ(open.facet_vertex_pool, kept);
 }
+
+namespace {
+
+// A torus of n x m quadrilaterals, each with its own four vertices (welding has to find every
+// place among many), `offset` along x.
+void AddTorus(Part &p, int n, int m, float offset) {
+  auto place = [&](int i, int j) {
+    double u = 2 * M_PI * (i % n) / n, v = 2 * M_PI * (j % m) / m;
+    return Coord{float(offset + (2 + std::cos(v)) * std::cos(u)),
+                 float((2 + std::cos(v)) * std::sin(u)), float(std::sin(v))};
+  };
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < m; ++j) {
+      uint32_t *idx = AddFacet(p, 4, "test", __LINE__);
+      const Coord corners[4] = {place(i, j), place(i + 1, j), place(i + 1, j + 1), place(i, j + 1)};
+      for (int k = 0; k < 4; ++k) {
+        p.vertices.push_back(corners[k]);
+        idx[k] = static_cast<uint32_t>(p.vertices.size() - 1);
+      }
+      ++p.facet_count;
+    }
+  p.vertex_count = static_cast<uint32_t>(p.vertices.size());
+}
+
+} // namespace
+
+TEST(Orient, LargePiecesWeldAndNumberInFacetOrder) {
+  Part one;
+  AddTorus(one, 120, 60, 0);
+  std::vector<uint32_t> piece;
+  uint32_t pieces = 0;
+  ASSERT_TRUE(ClosedPieces(one, piece, pieces));
+  EXPECT_EQ(pieces, 1u);
+
+  // Two tori with their facets taken in turn: the pieces are numbered by their first facets.
+  Part a, b, mixed;
+  AddTorus(a, 40, 20, 0);
+  AddTorus(b, 40, 20, 10);
+  for (uint32_t f = 0; f < a.facet_count; ++f)
+    for (const Part *from : {&a, &b}) {
+      uint32_t *idx = AddFacet(mixed, 4, "test", __LINE__);
+      for (int k = 0; k < 4; ++k) {
+        mixed.vertices.push_back(from->vertices[from->facetVertices(f)[k]]);
+        idx[k] = static_cast<uint32_t>(mixed.vertices.size() - 1);
+      }
+      ++mixed.facet_count;
+    }
+  mixed.vertex_count = static_cast<uint32_t>(mixed.vertices.size());
+  ASSERT_TRUE(ClosedPieces(mixed, piece, pieces));
+  EXPECT_EQ(pieces, 2u);
+  for (uint32_t f = 0; f < mixed.facet_count; ++f) ASSERT_EQ(piece[f], f % 2) << f;
+
+  // One quadrilateral turned the other way among thousands is still found.
+  Part turned;
+  AddTorus(turned, 120, 60, 0);
+  Reverse(turned, 4321);
+  EXPECT_FALSE(ClosedPieces(turned, piece, pieces));
+}

@@ -12,6 +12,11 @@
 #include <GL/glx.h>
 #include <X11/Xutil.h>
 #include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <string>
+#include <system_error>
+#include <thread>
 
 int show_status = 0;
 int show_ground = 1;
@@ -31,11 +36,15 @@ int show_help = 0;
 DrawingTarget drawing_target;
 ViewFrame view_frame;
 
+// OpenDrawing made the drawing that SetupGraphics goes on with.
+static bool openedAhead = false;
+
 void ResetRunSwitches() {
   show_status = 0;
   show_ground = 1;
   front_ccw = 1;
   drawing_target = DrawingTarget();
+  openedAhead = false;
 }
 
 // The sanitizer's leak check, in a build that has one.
@@ -177,7 +186,33 @@ static void CreateGlutWindow() {
   window_height = glutGet(GLUT_WINDOW_HEIGHT);
 }
 
+// The rasteriser's libraries (the OpenGL vendor library, the driver and its code generator) take
+// a good part of the window's start-up to map and link. Loaded on another thread while the object
+// is read, they are in place when the drawing asks for them by the same names: the start-up is
+// that much shorter, and nothing else changes (a library that is not there is simply not loaded).
+static std::thread warmUp;
+
+void StartWarmUp() {
+  if (warmUp.joinable()) return;
+  const bool offscreen = drawing_target.offscreen;
+  try {
+    warmUp = std::thread([offscreen] {
+      dlopen(offscreen ? "libEGL_mesa.so.0" : "libGLX_mesa.so.0", RTLD_NOW | RTLD_LOCAL);
+      const char *dirs = std::getenv("LIBGL_DRIVERS_PATH");
+      std::string dir = dirs && *dirs ? std::string(dirs).substr(0, std::string(dirs).find(':'))
+                                      : std::string(MIRANDEL_DRI_DIR);
+      dlopen((dir + "/swrast_dri.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    });
+  } catch (const std::system_error &) {
+  }
+}
+
+void FinishWarmUp() {
+  if (warmUp.joinable()) warmUp.join();
+}
+
 static void OpenWindow() {
+  FinishWarmUp();
   // The leak check runs now, before the graphics start, which also ends it for the process: the
   // graphics libraries keep allocations past exit in modules unloaded by then, which it can
   // neither attribute nor suppress, and its thread-stopping tracer has crashed at exit while the
@@ -328,9 +363,15 @@ void SetCulling(int face) {
   }
 }
 
+void OpenDrawing() {
+  OpenWindow();
+  openedAhead = true;
+}
+
 void SetupGraphics() {
   Shape &s = *currentShape;
-  OpenWindow();
+  if (!openedAhead) OpenWindow();
+  openedAhead = false;
   current_list = top_id;
   if (verbose) {
     std::printf("top\tstructure id = %d\n", top_id);

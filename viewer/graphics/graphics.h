@@ -69,6 +69,13 @@ ViewParams DefaultView();
 // Creates the window (or the off-screen picture), sets the OpenGL state and builds the display
 // lists.
 void SetupGraphics();
+// Creates the window (or the off-screen picture) ahead of SetupGraphics, which then uses it: the
+// graphics start-up reads nothing of the object, so it can run while the object is completed.
+void OpenDrawing();
+// Loads the rasteriser's libraries on another thread, for a drawing to come; FinishWarmUp waits
+// for it (opening the drawing does), and must be called before a run that started it ends.
+void StartWarmUp();
+void FinishWarmUp();
 // True while the window exists.
 bool WindowOpen();
 // True while the window or the off-screen picture exists, and with it the OpenGL state.

@@ -36,6 +36,9 @@ void WritePng(const std::string &path, int w, int h, png_uint_32 format, int cha
   image.width = static_cast<png_uint_32>(w);
   image.height = static_cast<png_uint_32>(h);
   image.format = format;
+  // A picture is written once and read back rarely: speed over the last bytes of compression
+  // (the pixels are the same either way).
+  image.flags = PNG_IMAGE_FLAG_FAST;
   // OpenGL's rows run bottom to top; a negative stride tells libpng so.
   if (!png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), -w * channels, nullptr))
     fatal(1, failFormat, path.c_str(), image.message);

@@ -13,6 +13,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <future>
+#include <system_error>
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
@@ -102,6 +104,35 @@ static void RefuseNonFiniteVertices(const Part &part) {
 
 static bool listsPending = false;
 
+// The file does not say which side of a facet is its front: a closed surface is turned outward
+// before its normals follow the facets (the STL repair does this for STL).
+static void OrientAndNormals(Part &part) {
+  ApplyOrientation(part, PlanOrientation(part));
+  ComputeFacetNormals(part);
+  ComputeVertexNormals(part);
+}
+
+// With a window to come, its start-up (the display connection, the context, the rasteriser's
+// libraries) runs on this thread while another completes the object: neither touches what the
+// other does, and on a large object each takes a good part of the time to the first frame. A
+// failure on either side ends the run as it would have alone (the other is waited for first).
+static void CompleteFronts(Part &part) {
+  if (runOptions.info) {
+    OrientAndNormals(part);
+    return;
+  }
+  std::future<void> completed;
+  try {
+    completed = std::async(std::launch::async, OrientAndNormals, std::ref(part));
+  } catch (const std::system_error &) {
+    OrientAndNormals(part); // no thread to be had: one after the other
+    OpenDrawing();
+    return;
+  }
+  OpenDrawing();
+  completed.get();
+}
+
 void CompleteShownShape() {
   if (!listsPending || !currentShape) return;
   listsPending = false;
@@ -114,19 +145,19 @@ void BuildShape(int type) {
   const FormatRow *row = FormatOfType(type);
   const Loader load = LoaderOfType(type);
   if (!row || !load) fatal(1, "File %s extension is not supported\n", objName.c_str());
+  struct WarmUp {
+    WarmUp() {
+      if (!runOptions.info) StartWarmUp();
+    }
+    ~WarmUp() { FinishWarmUp(); }
+  } warmUp;
   load();
   // A mapped file cut short under a reader that went on to the end (reading zeros).
   std::string cut = FileCutShort();
   if (!cut.empty()) fatal(1, "File %s was cut short while it was read\n", cut.c_str());
   RefuseNonFiniteVertices(part);
   if (row->completion != kCompleteLists) {
-    if (row->completion == kCompleteNormalsFit) {
-      // The file does not say which side of a facet is its front: a closed surface is turned
-      // outward before its normals follow the facets (the STL repair does this for STL).
-      ApplyOrientation(part, PlanOrientation(part));
-      ComputeFacetNormals(part);
-      ComputeVertexNormals(part);
-    }
+    if (row->completion == kCompleteNormalsFit) CompleteFronts(part);
     FitObject(part);
   }
   // No frame reads the vertex-to-facet lists: they wait until the first one is on the screen.

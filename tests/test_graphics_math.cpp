@@ -248,6 +248,28 @@ TEST(GraphicsMath, ProjectedBoxDividesByWAndRefusesPointsBehindTheEye) {
   }
 }
 
+// Large point sets are boxed in two halves on two threads: the halves' extremes, a point behind
+// the eye or at infinity in either half, must come out as one pass over them all.
+TEST(GraphicsMath, ProjectedBoxOfManyPointsIsTheBoxOfThemAll) {
+  double perspective[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, -1, 0, 0, -2, 0};
+  float model[16];
+  ScaleMatrix(1, 1, 1, model);
+  const std::size_t n = std::size_t(1) << 20;
+  std::vector<Coord> points(n, Coord{0.5f, 0.5f, -2});
+  points[n / 4] = Coord{-1, 0.75f, -2};   // the lowest x, in the lower half
+  points[n - 1] = Coord{1.5f, -0.5f, -2}; // the highest x and the lowest y, at the very end
+  points[n / 2] = Coord{NAN, 0, -2};      // no place: passed over
+  double box[4];
+  ASSERT_TRUE(ProjectedBox(perspective, model, points.data(), n, box));
+  const double want[4] = {-0.5, -0.25, 0.75, 0.375};
+  for (int k = 0; k < 4; ++k) EXPECT_DOUBLE_EQ(box[k], want[k]) << k;
+  for (std::size_t at : {std::size_t(3), n - 2}) {
+    std::vector<Coord> behind = points;
+    behind[at] = Coord{0, 0, 1};
+    EXPECT_FALSE(ProjectedBox(perspective, model, behind.data(), n, box)) << at;
+  }
+}
+
 namespace {
 
 // The points of a box from lo to hi and a few inside it.

@@ -84,6 +84,21 @@ TEST(Normals, FitScaleRanges) {
   FitObject(small);
   EXPECT_FLOAT_EQ(small.scale[0] * 0.02f, 4.0f);
   EXPECT_FLOAT_EQ(small.translate[0], -0.01f);
+
+  // Many vertices are fitted in two halves: extremes in either, and between 0 and -0 the first
+  // met, as in one pass.
+  for (bool negativeFirst : {true, false}) {
+    Part large;
+    large.vertices.assign(std::size_t(1) << 20, Coord{0.5f, 0.5f, 0.5f});
+    large.vertices[10] = Coord{negativeFirst ? -0.0f : 0.0f, 1, 1};
+    large.vertices[large.vertices.size() - 10] = Coord{negativeFirst ? 0.0f : -0.0f, 3, 0.25f};
+    large.vertex_count = static_cast<uint32_t>(large.vertices.size());
+    FitObject(large);
+    EXPECT_EQ(std::signbit(large.bbox_min.x), negativeFirst);
+    EXPECT_EQ(large.bbox_max.y, 3.0f);
+    EXPECT_EQ(large.bbox_min.z, 0.25f);
+    EXPECT_EQ(large.bbox_min.y, 0.5f);
+  }
 }
 
 TEST(Normals, VertexFacetListsInIncreasingOrder) {

@@ -8,6 +8,7 @@
 // compiles in half the time and shares each vertex between its facets.
 #include "viewer/graphics/graphics.h"
 
+#include "base/beside.h"
 #include "base/fatal.h"
 #include "viewer/graphics/graphicsMath.h"
 #include "viewer/model/shape.h"
@@ -75,20 +76,39 @@ struct FacetSource {
       vertexNormals = p.vertex_normals.data();
     if (p.vertex_colors.size() >= nv && !p.vertex_colors.empty())
       vertexColors = p.vertex_colors.data();
-    std::size_t pool = p.facet_vertex_pool.size();
-    for (uint32_t f = 0; f < facetCount; ++f) {
-      const FacetList &fl = p.facets[f];
-      if (std::size_t(fl.first) + fl.count > pool)
-        fatal(1, "File %s: facet %u lies outside the index pool\n", objName.c_str(), f);
-      const uint32_t *idx = p.facet_vertex_pool.data() + fl.first;
-      for (uint32_t k = 0; k < fl.count; ++k)
-        if (idx[k] >= nv)
-          fatal(1, "File %s: facet %u uses vertex index %u, there are %zu vertices\n",
-                objName.c_str(), f, idx[k], nv);
-      const uint64_t v = 3 * uint64_t(f);
-      unsharedTriangles =
-          unsharedTriangles && fl.count == 3 && idx[0] == v && idx[1] == v + 1 && idx[2] == v + 2;
+    // Each half finds its first faulty facet; the lower half's is the one a single pass meets.
+    struct Half {
+      uint32_t bad = UINT32_MAX, index = 0; // the facet, and the index it uses (or none)
+      bool outsidePool = false, unshared = true;
+    } half[2];
+    const std::size_t pool = p.facet_vertex_pool.size();
+    InHalves(facetCount, std::size_t(1) << 18, [&](int h, std::size_t begin, std::size_t end) {
+      Half &r = half[h];
+      for (uint32_t f = static_cast<uint32_t>(begin); f < end; ++f) {
+        const FacetList &fl = p.facets[f];
+        if (std::size_t(fl.first) + fl.count > pool) {
+          r.bad = f, r.outsidePool = true;
+          return;
+        }
+        const uint32_t *idx = p.facet_vertex_pool.data() + fl.first;
+        for (uint32_t k = 0; k < fl.count; ++k)
+          if (idx[k] >= nv) {
+            r.bad = f, r.index = idx[k];
+            return;
+          }
+        const uint64_t v = 3 * uint64_t(f);
+        r.unshared =
+            r.unshared && fl.count == 3 && idx[0] == v && idx[1] == v + 1 && idx[2] == v + 2;
+      }
+    });
+    for (const Half &r : half) {
+      if (r.bad == UINT32_MAX) continue;
+      if (r.outsidePool)
+        fatal(1, "File %s: facet %u lies outside the index pool\n", objName.c_str(), r.bad);
+      fatal(1, "File %s: facet %u uses vertex index %u, there are %zu vertices\n", objName.c_str(),
+            r.bad, r.index, nv);
     }
+    unsharedTriangles = half[0].unshared && half[1].unshared;
   }
   uint32_t count(uint32_t f) const { return part.facets[f].count; }
   const uint32_t *indices(uint32_t f) const { return part.facetVertices(f); }

@@ -1,5 +1,7 @@
 #include "viewer/graphics/graphicsMath.h"
 
+#include "base/beside.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -292,30 +294,45 @@ void EyeDirection(const ViewParams &view, float out[3]) {
   for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(d[k]);
 }
 
+// Passes over fewer points than this stay on one thread.
+static constexpr std::size_t kHalvesFrom = std::size_t(1) << 18;
+
 bool ProjectedBox(const double projection[16], const float model[16], const Coord *points,
                   std::size_t count, double box[4]) {
-  double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
   double pm[16], md[16];
   for (int i = 0; i < 16; ++i) md[i] = model[i];
   Mul(projection, md, pm);
-  bool any = false;
-  for (std::size_t i = 0; i < count; ++i) {
-    const double v[3] = {points[i].x, points[i].y, points[i].z};
-    double c[4];
-    for (int r = 0; r < 4; ++r)
-      c[r] = pm[r] * v[0] + pm[4 + r] * v[1] + pm[8 + r] * v[2] + pm[12 + r];
-    if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[3])) continue;
-    // A point at or behind the eye has no place in the picture.
-    if (c[3] <= 0) return false;
-    for (int k = 0; k < 2; ++k) {
-      double n = c[k] / c[3];
-      lo[k] = std::min(lo[k], n);
-      hi[k] = std::max(hi[k], n);
+  struct Half {
+    double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+    bool any = false, behind = false;
+  } half[2];
+  InHalves(count, kHalvesFrom, [&](int h, std::size_t begin, std::size_t end) {
+    Half &r = half[h];
+    for (std::size_t i = begin; i < end; ++i) {
+      const double v[3] = {points[i].x, points[i].y, points[i].z};
+      double c[4];
+      for (int k = 0; k < 4; ++k)
+        c[k] = pm[k] * v[0] + pm[4 + k] * v[1] + pm[8 + k] * v[2] + pm[12 + k];
+      if (!std::isfinite(c[0]) || !std::isfinite(c[1]) || !std::isfinite(c[3])) continue;
+      // A point at or behind the eye has no place in the picture.
+      if (c[3] <= 0) {
+        r.behind = true;
+        return;
+      }
+      for (int k = 0; k < 2; ++k) {
+        double n = c[k] / c[3];
+        r.lo[k] = std::min(r.lo[k], n);
+        r.hi[k] = std::max(r.hi[k], n);
+      }
+      r.any = true;
     }
-    any = true;
+  });
+  if (half[0].behind || half[1].behind || !(half[0].any || half[1].any)) return false;
+  // The lower half first, as one pass would have met them.
+  for (int k = 0; k < 2; ++k) {
+    box[k] = std::min(half[0].lo[k], half[1].lo[k]);
+    box[2 + k] = std::max(half[0].hi[k], half[1].hi[k]);
   }
-  if (!any) return false;
-  box[0] = lo[0], box[1] = lo[1], box[2] = hi[0], box[3] = hi[1];
   return true;
 }
 
@@ -324,17 +341,24 @@ ViewFrame FrameObject(const ViewParams &view, const float placement[16], const C
   ViewFrame frame;
   for (int i = 0; i < 4; ++i) frame.window[i] = view.window[i];
   // The placed box, in double: a far-off object must not lose its size to its distance.
-  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
-  for (std::size_t i = 0; i < count; ++i) {
-    const double v[3] = {points[i].x, points[i].y, points[i].z};
-    double x[3];
-    for (int r = 0; r < 3; ++r)
-      x[r] = placement[r] * v[0] + placement[4 + r] * v[1] + placement[8 + r] * v[2] +
-             placement[12 + r];
-    // A point without a place is no part of the box.
-    if (!std::isfinite(x[0]) || !std::isfinite(x[1]) || !std::isfinite(x[2])) continue;
-    for (int r = 0; r < 3; ++r) lo[r] = std::min(lo[r], x[r]), hi[r] = std::max(hi[r], x[r]);
-  }
+  double halfLo[2][3], halfHi[2][3];
+  InHalves(count, kHalvesFrom, [&](int h, std::size_t begin, std::size_t end) {
+    double *lo = halfLo[h], *hi = halfHi[h];
+    for (int r = 0; r < 3; ++r) lo[r] = HUGE_VAL, hi[r] = -HUGE_VAL;
+    for (std::size_t i = begin; i < end; ++i) {
+      const double v[3] = {points[i].x, points[i].y, points[i].z};
+      double x[3];
+      for (int r = 0; r < 3; ++r)
+        x[r] = placement[r] * v[0] + placement[4 + r] * v[1] + placement[8 + r] * v[2] +
+               placement[12 + r];
+      // A point without a place is no part of the box.
+      if (!std::isfinite(x[0]) || !std::isfinite(x[1]) || !std::isfinite(x[2])) continue;
+      for (int r = 0; r < 3; ++r) lo[r] = std::min(lo[r], x[r]), hi[r] = std::max(hi[r], x[r]);
+    }
+  });
+  double lo[3], hi[3];
+  for (int r = 0; r < 3; ++r)
+    lo[r] = std::min(halfLo[0][r], halfLo[1][r]), hi[r] = std::max(halfHi[0][r], halfHi[1][r]);
   if (!(lo[0] <= hi[0])) return frame;
   double centre[3], half = 0;
   for (int r = 0; r < 3; ++r) {

@@ -1,5 +1,6 @@
 #include "viewer/model/normalsObj.h"
 
+#include "base/beside.h"
 #include "base/fatal.h"
 #include "base/fillArray.h"
 
@@ -83,13 +84,27 @@ float FitScale(float m) {
 }
 
 void FitObject(Part &part) {
-  Coord lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
   // Plain comparisons keep what fmin/fmax give (a NaN coordinate is passed over) without a call
-  // per coordinate, which dominated the fit of large objects.
-  for (const Coord &p : part.vertices) {
-    lo.x = p.x < lo.x ? p.x : lo.x, lo.y = p.y < lo.y ? p.y : lo.y, lo.z = p.z < lo.z ? p.z : lo.z;
-    hi.x = p.x > hi.x ? p.x : hi.x, hi.y = p.y > hi.y ? p.y : hi.y, hi.z = p.z > hi.z ? p.z : hi.z;
-  }
+  // per coordinate, which dominated the fit of large objects. Between equal values (0 and -0)
+  // the first met stays, also where the halves meet.
+  auto lower = [](float a, float b) { return b < a ? b : a; };
+  auto higher = [](float a, float b) { return b > a ? b : a; };
+  Coord halfLo[2], halfHi[2];
+  const Coord *v = part.vertices.data();
+  InHalves(part.vertices.size(), std::size_t(1) << 18,
+           [&](int h, std::size_t begin, std::size_t end) {
+             Coord lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
+             for (std::size_t i = begin; i < end; ++i) {
+               const Coord &p = v[i];
+               lo.x = lower(lo.x, p.x), lo.y = lower(lo.y, p.y), lo.z = lower(lo.z, p.z);
+               hi.x = higher(hi.x, p.x), hi.y = higher(hi.y, p.y), hi.z = higher(hi.z, p.z);
+             }
+             halfLo[h] = lo, halfHi[h] = hi;
+           });
+  const Coord lo{lower(halfLo[0].x, halfLo[1].x), lower(halfLo[0].y, halfLo[1].y),
+                 lower(halfLo[0].z, halfLo[1].z)};
+  const Coord hi{higher(halfHi[0].x, halfHi[1].x), higher(halfHi[0].y, halfHi[1].y),
+                 higher(halfHi[0].z, halfHi[1].z)};
   part.bbox_min = lo;
   part.bbox_max = hi;
   part.center =

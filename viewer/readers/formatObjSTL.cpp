@@ -1,5 +1,6 @@
 // Conversion of a repaired STL mesh into the display model: every facet keeps its own three
 // vertices and the normal the repair left on it.
+#include "base/beside.h"
 #include "base/fatal.h"
 #include "base/fillArray.h"
 #include "viewer/model/object.h"
@@ -8,11 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <exception>
-#include <functional>
-#include <system_error>
-#include <thread>
-#include <utility>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,42 +26,6 @@ static uintptr_t DropPages(uintptr_t from, uintptr_t to) {
   madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
   return to;
 }
-
-// Runs `work` on a thread of its own while the caller goes on, and hands back what it threw once
-// joined; with no thread to be had, it runs at the join instead.
-class Beside {
-public:
-  template <class Work> explicit Beside(Work work) : work_(work) {
-    try {
-      thread_ = std::thread([this] { Run(); });
-    } catch (const std::system_error &) {
-    }
-  }
-  Beside(const Beside &) = delete;
-  Beside &operator=(const Beside &) = delete;
-  ~Beside() {
-    if (thread_.joinable()) thread_.join();
-  }
-  void Join() {
-    if (thread_.joinable())
-      thread_.join();
-    else
-      Run();
-    if (failed_) std::rethrow_exception(std::exchange(failed_, nullptr));
-  }
-
-private:
-  void Run() {
-    try {
-      work_();
-    } catch (...) {
-      failed_ = std::current_exception(); // an allocation report: the caller ends the run
-    }
-  }
-  std::function<void()> work_;
-  std::exception_ptr failed_;
-  std::thread thread_;
-};
 
 void STLFormatObj(STLObj &obj, Shape &shape) {
   Part &part = *shape.part;

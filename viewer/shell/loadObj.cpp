@@ -1,5 +1,6 @@
 #include "viewer/shell/loadObj.h"
 
+#include "base/beside.h"
 #include "base/fatal.h"
 #include "base/files.h"
 #include "viewer/graphics/graphics.h"
@@ -13,8 +14,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <future>
-#include <system_error>
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
@@ -121,16 +120,9 @@ static void CompleteFronts(Part &part) {
     OrientAndNormals(part);
     return;
   }
-  std::future<void> completed;
-  try {
-    completed = std::async(std::launch::async, OrientAndNormals, std::ref(part));
-  } catch (const std::system_error &) {
-    OrientAndNormals(part); // no thread to be had: one after the other
-    OpenDrawing();
-    return;
-  }
+  Beside completion([&part] { OrientAndNormals(part); });
   OpenDrawing();
-  completed.get();
+  completion.Join();
 }
 
 void CompleteShownShape() {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -371,4 +372,113 @@ TEST(ThreeMF, OfferedWhereverTheOtherFormatsAre) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Objects: .geom"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(" .3mf"), std::string::npos) << r.out;
+}
+
+TEST(ThreeMF, QuickAndFullReadingOfMeshesAgree) {
+  // A mesh of `vertices` and `triangles` written unprefixed in the default namespace, which the
+  // quick path reads, or with every core element prefixed "c:", which only the full path reads.
+  auto mesh = [](const std::string &vertices, const std::string &triangles, bool prefixed) {
+    std::string xml =
+        "<model xmlns" + std::string(prefixed ? ":c" : "") + "=\"" + kCore + "\" xmlns:m=\"" +
+        kMaterial + "\">\n<resources><object id=\"1\"><mesh>\n" + "<vertices>\n" + vertices +
+        "\n</vertices>\n<triangles>\n" + triangles +
+        "\n</triangles>\n</mesh></object></resources>\n<build><item objectid=\"1\"/>" +
+        "</build></model>\n";
+    if (!prefixed) return xml;
+    std::string out;
+    for (std::size_t i = 0; i < xml.size(); ++i) {
+      out += xml[i];
+      if (xml[i] != '<') continue;
+      if (i + 1 < xml.size() && xml[i + 1] == '/') out += xml[++i];
+      if (i + 1 < xml.size() && std::isalpha(static_cast<unsigned char>(xml[i + 1]))) out += "c:";
+    }
+    return out;
+  };
+  struct Read {
+    M3Model model;
+    std::string message;
+  };
+  auto read = [](const std::string &xml) {
+    Read r;
+    r.message = FatalMessage([&] { Read3MFModel(xml.data(), xml.size(), "t", true, r.model); });
+    return r;
+  };
+  const std::string v3 = "<vertex x=\"0\" y=\"0\" z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/>"
+                         "<vertex x=\"0\" y=\"1\" z=\"0\"/>";
+  const std::string t1 = "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>";
+  struct Case {
+    const char *what;
+    std::string vertices, triangles;
+    std::size_t nv, nt;  // what loads
+    const char *message; // or the fault named
+  } cases[] = {
+      {"plain", v3, t1, 3, 1, nullptr},
+      {"order and quotes", "<vertex z='3' x=\"1\"\n\ty = '2' />" + v3, t1, 4, 1, nullptr},
+      {"references", "<vertex x=\"&#49;\" y=\"&#x32;\" z=\"3\"/>" + v3,
+       "<triangle v1=\"&#48;\" v2=\"1\" v3=\"2\"/>", 4, 1, nullptr},
+      {"blanks in values", "<vertex x=\" 1 \" y=\"2\" z=\"3\"/>" + v3,
+       "<triangle v1=\" 0\" v2=\"1 \" v3=\"2\"/>", 4, 1, nullptr},
+      {"other attributes", "<vertex x=\"1\" y=\"2\" z=\"3\" id=\"7\" m:q=\"1\" xmlnsq=\"\"/>" + v3,
+       "<triangle v1=\"0\" v2=\"1\" v3=\"2\" pid=\"4\" p1=\"5\" p3=\"6\" p=\"1\"/>", 4, 1, nullptr},
+      {"content", "<vertex x=\"1\" y=\"2\" z=\"3\"></vertex>" + v3, t1 + "<triangle/>", 0, 0,
+       "<triangle> at line 7 has no \"v1\""},
+      {"between", "<!-- c --> text <?pi ?>" + v3 + "<vertexx/><vertices/>", t1, 3, 1, nullptr},
+      {"twice", v3 + "<vertex x=\"1\" y=\"2\" z=\"3\" x=\"4\"/>", t1, 0, 0, "\"x\" is given twice"},
+      {"index twice", v3, "<triangle v1=\"0\" v2=\"1\" v3=\"2\" v2=\"1\"/>", 0, 0,
+       "\"v2\" is given twice"},
+      {"no z", v3 + "<vertex x=\"1\" y=\"2\"/>", t1, 0, 0, "has no \"z\""},
+      {"number", v3 + "<vertex x=\"1\" y=\"2e\" z=\"3\"/>", t1, 0, 0,
+       "y=\"2e\" of <vertex> at line 4 is not a finite number"},
+      {"no space", v3 + "<vertex x=\"1\"y=\"2\" z=\"3\"/>", t1, 0, 0,
+       "attributes must be separated by white space at line 4"},
+      {"slash", v3 + "<vertex x=\"1\" y=\"2\" z=\"3\"/ >", t1, 0, 0, "'/' not followed by '>'"},
+      {"lt", v3 + "<vertex x=\"1<\" y=\"2\" z=\"3\"/>", t1, 0, 0, "'<' inside an attribute value"},
+      {"reference", v3 + "<vertex x=\"&one;\" y=\"2\" z=\"3\"/>", t1, 0, 0,
+       "an unknown or broken reference"},
+      {"unclosed", v3 + "<vertex x=\"1\" y=\"2\" z=\"3\"", t1, 0, 0, "a name was expected"},
+      {"index range", v3, "<triangle v1=\"0\" v2=\"4294967295\" v3=\"2\"/>", 0, 0,
+       "v2=\"4294967295\" of <triangle> at line 7 is out of range"},
+      {"index sign", v3, "<triangle v1=\"0\" v2=\"1\" v3=\"+2\"/>", 0, 0,
+       "is not a non-negative integer"},
+      {"index outside", v3, "<triangle v1=\"0\" v2=\"1\" v3=\"3\"/>", 0, 0,
+       "triangle 0 of object 1 uses vertex 3, the object has 3"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    Read quick = read(mesh(c.vertices, c.triangles, false));
+    Read full = read(mesh(c.vertices, c.triangles, true));
+    for (std::size_t at; (at = full.message.find("c:")) != std::string::npos;)
+      full.message.erase(at, 2);
+    EXPECT_EQ(quick.message, full.message);
+    if (c.message) {
+      EXPECT_NE(quick.message.find(c.message), std::string::npos) << quick.message;
+      continue;
+    }
+    ASSERT_EQ(quick.message, "");
+    const M3Object &q = quick.model.objects.at(0), &f = full.model.objects.at(0);
+    ASSERT_EQ(q.vertices.size(), c.nv);
+    ASSERT_EQ(f.vertices.size(), c.nv);
+    ASSERT_EQ(q.triangles.size(), c.nt);
+    ASSERT_EQ(f.triangles.size(), c.nt);
+    for (std::size_t i = 0; i < c.nv; ++i)
+      EXPECT_EQ(std::vector<float>({q.vertices[i].x, q.vertices[i].y, q.vertices[i].z}),
+                std::vector<float>({f.vertices[i].x, f.vertices[i].y, f.vertices[i].z}));
+    for (std::size_t i = 0; i < c.nt; ++i) {
+      const M3Triangle &a = q.triangles[i], &b = f.triangles[i];
+      EXPECT_EQ(std::vector<uint32_t>({a.v[0], a.v[1], a.v[2], a.pid, a.p[0], a.p[1], a.p[2]}),
+                std::vector<uint32_t>({b.v[0], b.v[1], b.v[2], b.pid, b.p[0], b.p[1], b.p[2]}));
+    }
+    if (c.nv == 4) {
+      EXPECT_EQ(q.vertices[0].x, 1.0f);
+      EXPECT_EQ(q.vertices[0].y, 2.0f);
+    }
+  }
+
+  // An element that declares another default namespace is no core vertex, and the list goes on
+  // in core after it.
+  Read other = read(mesh("<vertex xmlns=\"urn:x\" x=\"1\" y=\"1\" z=\"1\"/>" + v3 +
+                             "<q xmlns=\"urn:x\"><vertex x=\"1\" y=\"1\" z=\"1\"/></q>" + v3,
+                         t1, false));
+  ASSERT_EQ(other.message, "");
+  EXPECT_EQ(other.model.objects.at(0).vertices.size(), 6u);
 }

@@ -154,10 +154,76 @@ template <class T> void ReserveAhead(std::vector<T> &v, const XmlScanner &s, con
   v.reserve(v.size() + more + more / 16 + 16);
 }
 
+// The quick path's number: as FloatOf and IndexOf read a value without references, false for
+// what they would refuse (the general path then reads the element again and names the fault).
+bool PlainFloat(const XmlSpan &v, float &out) {
+  const char *p = v.begin;
+  if (!ReadFloat(p, v.end, out)) return false;
+  while (p < v.end && IsBlank(*p)) ++p;
+  return p == v.end;
+}
+
+bool PlainIndex(const XmlSpan &v, uint32_t &out) {
+  const char *p = v.begin;
+  while (p < v.end && IsBlank(*p)) ++p;
+  std::from_chars_result res = std::from_chars(p, v.end, out);
+  if (res.ec != std::errc() || out == kM3None) return false;
+  p = res.ptr;
+  while (p < v.end && IsBlank(*p)) ++p;
+  return p == v.end;
+}
+
+// <vertex x= y= z=/> with nothing else and every number good.
+bool PlainVertex(const XmlPlainAttr *attrs, int n, M3Vertex &out) {
+  float xyz[3];
+  unsigned have = 0;
+  for (int i = 0; i < n; ++i) {
+    const XmlPlainAttr &a = attrs[i];
+    const int axis = a.name.begin[0] - 'x';
+    if (a.name.size() != 1 || axis < 0 || axis > 2 || !PlainFloat(a.value, xyz[axis])) return false;
+    have |= 1u << axis;
+  }
+  out = M3Vertex{xyz[0], xyz[1], xyz[2]};
+  return have == 7;
+}
+
+// <triangle v1= v2= v3=/> with optional pid and p1 to p3, nothing else, every index good.
+bool PlainTriangle(const XmlPlainAttr *attrs, int n, M3Triangle &t) {
+  t = M3Triangle{{kM3None, kM3None, kM3None}, kM3None, {kM3None, kM3None, kM3None}};
+  for (int i = 0; i < n; ++i) {
+    const XmlSpan &name = attrs[i].name;
+    uint32_t *to;
+    if (name.size() == 2 && (name.begin[0] == 'v' || name.begin[0] == 'p') &&
+        name.begin[1] >= '1' && name.begin[1] <= '3')
+      to = &(name.begin[0] == 'v' ? t.v : t.p)[name.begin[1] - '1'];
+    else if (name.is("pid"))
+      to = &t.pid;
+    else
+      return false;
+    if (!PlainIndex(attrs[i].value, *to)) return false;
+  }
+  return t.v[0] != kM3None && t.v[1] != kM3None && t.v[2] != kM3None;
+}
+
 void ReadVertices(ModelReader &r, M3Object &object) {
   const char *start = r.s.p;
-  while (NextXml(r.s, r.e) == kXmlStart) {
-    if (Is(r.e, kNsCore, "vertex")) {
+  // Unprefixed children are core elements when the default namespace is core; it stays what it
+  // is here for the whole list, since an element that declares another restores it at its end.
+  const bool quick = XmlDefaultNs(r.s) == kNsCore;
+  XmlPlainAttr attrs[kXmlPlainMax];
+  for (;;) {
+    const char *at = r.s.p;
+    M3Vertex v;
+    int n = quick ? NextXmlPlain(r.s, "vertex", 6, attrs) : -1;
+    if (n >= 0 && PlainVertex(attrs, n, v)) {
+      object.vertices.push_back(v);
+    } else {
+      r.s.p = at; // read again in full, and refused there if it is wrong
+      if (NextXml(r.s, r.e) != kXmlStart) break;
+      if (!Is(r.e, kNsCore, "vertex")) {
+        SkipXmlElement(r.s, r.e);
+        continue;
+      }
       float xyz[3];
       bool have[3] = {false, false, false};
       for (const XmlAttr &a : r.e.attrs) {
@@ -171,17 +237,30 @@ void ReadVertices(ModelReader &r, M3Object &object) {
       if (!have[1]) Required(r, kNsNone, "y");
       if (!have[2]) Required(r, kNsNone, "z");
       object.vertices.push_back(M3Vertex{xyz[0], xyz[1], xyz[2]});
-      if (object.vertices.size() == kReserveAfter) ReserveAhead(object.vertices, r.s, start);
+      SkipXmlElement(r.s, r.e);
     }
-    SkipXmlElement(r.s, r.e);
+    if (object.vertices.size() == kReserveAfter) ReserveAhead(object.vertices, r.s, start);
   }
 }
 
 void ReadTriangles(ModelReader &r, M3Object &object) {
   const char *start = r.s.p;
-  while (NextXml(r.s, r.e) == kXmlStart) {
-    if (Is(r.e, kNsCore, "triangle")) {
-      M3Triangle t{{kM3None, kM3None, kM3None}, kM3None, {kM3None, kM3None, kM3None}};
+  const bool quick = XmlDefaultNs(r.s) == kNsCore; // as in ReadVertices
+  XmlPlainAttr attrs[kXmlPlainMax];
+  for (;;) {
+    const char *at = r.s.p;
+    M3Triangle t;
+    int n = quick ? NextXmlPlain(r.s, "triangle", 8, attrs) : -1;
+    if (n >= 0 && PlainTriangle(attrs, n, t)) {
+      object.triangles.push_back(t);
+    } else {
+      r.s.p = at;
+      if (NextXml(r.s, r.e) != kXmlStart) break;
+      if (!Is(r.e, kNsCore, "triangle")) {
+        SkipXmlElement(r.s, r.e);
+        continue;
+      }
+      t = M3Triangle{{kM3None, kM3None, kM3None}, kM3None, {kM3None, kM3None, kM3None}};
       for (const XmlAttr &a : r.e.attrs) {
         if (a.ns != kNsNone) continue;
         const XmlSpan &n = a.local;
@@ -195,9 +274,9 @@ void ReadTriangles(ModelReader &r, M3Object &object) {
       if (t.v[1] == kM3None) Required(r, kNsNone, "v2");
       if (t.v[2] == kM3None) Required(r, kNsNone, "v3");
       object.triangles.push_back(t);
-      if (object.triangles.size() == kReserveAfter) ReserveAhead(object.triangles, r.s, start);
+      SkipXmlElement(r.s, r.e);
     }
-    SkipXmlElement(r.s, r.e);
+    if (object.triangles.size() == kReserveAfter) ReserveAhead(object.triangles, r.s, start);
   }
 }
 

@@ -441,3 +441,60 @@ void SkipXmlElement(XmlScanner &s, const XmlElement &e) {
   XmlElement inner;
   while (s.open.size() >= depth) NextXml(s, inner);
 }
+
+XmlNs XmlDefaultNs(const XmlScanner &s) {
+  bool bound;
+  return Resolve(s, nullptr, 0, &bound);
+}
+
+int NextXmlPlain(XmlScanner &s, const char *name, std::size_t size, XmlPlainAttr *attrs) {
+  const char *p = s.p, *const end = s.end;
+  while (p < end && IsSpace(*p)) ++p;
+  if (static_cast<std::size_t>(end - p) < size + 3 || *p != '<') return -1;
+  // Names of a few bytes, compared here: a call to memcmp costs more than the comparison.
+  for (std::size_t i = 0; i < size; ++i)
+    if (p[1 + i] != name[i]) return -1;
+  // Outside the root, or as deep as NextXml allows, the element is NextXml's to refuse.
+  if (s.open.empty() || s.open.size() >= kXmlMaxDepth) return -1;
+  p += 1 + size;
+  int n = 0;
+  for (;;) {
+    const char *before = p;
+    while (p < end && IsSpace(*p)) ++p;
+    if (p >= end) return -1;
+    if (*p == '/') {
+      if (p + 1 >= end || p[1] != '>') return -1;
+      s.p = p + 2;
+      return n;
+    }
+    // No white space: a longer name (<vertexx), a '>' (content follows) or junk.
+    if (p == before || n == kXmlPlainMax) return -1;
+    XmlPlainAttr &a = attrs[n];
+    a.name.begin = p;
+    if (*p == ':' || !IsNameStart(static_cast<unsigned char>(*p))) return -1;
+    while (p < end && *p != ':' && IsNameChar(static_cast<unsigned char>(*p))) ++p;
+    a.name.end = p;
+    if (p < end && *p == ':') return -1;
+    if (a.name.size() >= 5 && std::memcmp(a.name.begin, "xmlns", 5) == 0) return -1;
+    while (p < end && IsSpace(*p)) ++p;
+    if (p >= end || *p != '=') return -1;
+    ++p;
+    while (p < end && IsSpace(*p)) ++p;
+    if (p >= end || (*p != '"' && *p != '\'')) return -1;
+    const char quote = *p++;
+    a.value.begin = p;
+    while (p < end && *p != quote) {
+      if (*p == '<' || *p == '&') return -1;
+      ++p;
+    }
+    if (p >= end) return -1;
+    a.value.end = p++;
+    for (int i = 0; i < n; ++i) {
+      const XmlSpan &b = attrs[i].name;
+      std::size_t k = 0;
+      while (k < b.size() && k < a.name.size() && b.begin[k] == a.name.begin[k]) ++k;
+      if (k == b.size() && k == a.name.size()) return -1;
+    }
+    ++n;
+  }
+}

@@ -82,6 +82,21 @@ void StartXml(XmlScanner &s, const char *data, std::size_t size, const std::stri
 // written empty has no end event. After the root element's end tag the rest of the document is
 // checked and kXmlEnd is returned again for good.
 XmlEvent NextXml(XmlScanner &s, XmlElement &e);
+// The quick path for the elements a large mesh is made of, millions of them in one list: at s.p,
+// after white space only, an empty element <name .../> whose name (`size` bytes) has no prefix,
+// with at most kXmlPlainMax attributes, none prefixed, none a namespace declaration, none holding
+// a reference, no two alike. Fills `attrs` with their names and values and returns how many, the
+// scanner after the element. Anything else (an end tag, text, a comment, another element, any of
+// those cases, a fault) returns -1 with the scanner unmoved, for NextXml to read or refuse: what
+// is accepted here is exactly what NextXml accepts in those cases. The element is in the default
+// namespace; the caller checks which that is.
+constexpr int kXmlPlainMax = 8;
+struct XmlPlainAttr {
+  XmlSpan name, value;
+};
+int NextXmlPlain(XmlScanner &s, const char *name, std::size_t size, XmlPlainAttr *attrs);
+// The namespace unprefixed elements are in at this point.
+XmlNs XmlDefaultNs(const XmlScanner &s);
 // Steps over everything inside `e` (just returned by NextXml) up to and including its end tag.
 void SkipXmlElement(XmlScanner &s, const XmlElement &e);
 // The attribute's value with its references replaced.

@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 
 FileKind FileKindAt(const std::string &path) {
   struct stat st;
@@ -133,7 +134,29 @@ void ForgetFileCutShort() {
   cutShortName.clear();
 }
 
-FileContents::~FileContents() {
+FileContents::FileContents(FileContents &&other) noexcept
+    : map_(other.map_), mapSize_(other.mapSize_), slot_(other.slot_),
+      bytes_(std::move(other.bytes_)) {
+  other.map_ = nullptr;
+  other.mapSize_ = 0;
+  other.slot_ = -1;
+}
+
+FileContents &FileContents::operator=(FileContents &&other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  map_ = other.map_;
+  mapSize_ = other.mapSize_;
+  slot_ = other.slot_;
+  bytes_ = std::move(other.bytes_);
+  other.map_ = nullptr;
+  other.mapSize_ = 0;
+  other.slot_ = -1;
+  return *this;
+}
+
+void FileContents::Release() {
+  std::vector<char>().swap(bytes_);
   if (!map_) return;
   if (slot_ >= 0) {
     if (cutShortSlot.load() == slot_) FileCutShort(); // keeps the name
@@ -141,9 +164,13 @@ FileContents::~FileContents() {
     watchedSize[slot_] = 0;
   }
   munmap(map_, mapSize_);
+  map_ = nullptr;
+  mapSize_ = 0;
+  slot_ = -1;
 }
 
 void FileContents::Load(std::FILE *f, const char *module, const std::string &name) {
+  Release();
   struct stat st;
   int fd = fileno(f);
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {

@@ -44,15 +44,20 @@ std::vector<char> ReadWholeFile(std::FILE *f, const char *module);
 class FileContents {
 public:
   FileContents() = default;
-  ~FileContents();
+  ~FileContents() { Release(); }
   FileContents(const FileContents &) = delete;
   FileContents &operator=(const FileContents &) = delete;
+  FileContents(FileContents &&other) noexcept;
+  FileContents &operator=(FileContents &&other) noexcept;
 
   // The file may be closed once this returns. `name` names the file when it changes under the
   // mapping (see FileCutShort).
   void Load(std::FILE *f, const char *module, const std::string &name = std::string());
+  // Gives the contents back at once; nothing is held afterwards.
+  void Release();
   const char *data() const { return map_ ? static_cast<const char *>(map_) : bytes_.data(); }
   std::size_t size() const { return map_ ? mapSize_ : bytes_.size(); }
+  bool empty() const { return size() == 0; }
 
 private:
   void *map_ = nullptr;

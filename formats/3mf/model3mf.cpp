@@ -454,10 +454,10 @@ void Read3MFModel(const char *data, std::size_t size, const std::string &where, 
   model.slices = r.slices;
 }
 
-void Read3MFPackage(const std::vector<char> &data, const std::string &file, M3Package &package,
+void Read3MFPackage(const char *data, std::size_t size, const std::string &file, M3Package &package,
                     uint64_t budget) {
   ZipPackage zip;
-  OpenZipPackage(zip, data.data(), data.size(), file, budget);
+  OpenZipPackage(zip, data, size, file, budget);
   std::vector<std::string> pending{RootPart(zip)};
   package.modelByPart.emplace(Lower(pending[0]), 0);
   // Parts are read in the order they are first named; each once, however often it is named.

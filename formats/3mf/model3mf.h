@@ -88,7 +88,7 @@ void Read3MFModel(const char *data, std::size_t size, const std::string &where, 
 // Reads the package held in `data`: the root model part and every part referenced from there.
 // `budget` bounds the bytes inflated in all (0: half of what memory allows). One warning tells
 // that beam lattices or slice stacks are not shown.
-void Read3MFPackage(const std::vector<char> &data, const std::string &file, M3Package &package,
+void Read3MFPackage(const char *data, std::size_t size, const std::string &file, M3Package &package,
                     uint64_t budget = 0);
 // The model part `path` names as seen from `from` ("" is `from` itself), or null.
 const M3Model *Find3MFModel(const M3Package &package, const M3Model &from, const std::string &path);

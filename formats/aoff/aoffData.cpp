@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 
 static const char *kModule = "aoffData";
@@ -230,7 +231,7 @@ struct Cursor {
 
 class DataReader {
 public:
-  DataReader(AOFFProp &prop, int kind, const std::vector<char> &data, const std::string &path)
+  DataReader(AOFFProp &prop, int kind, std::string_view data, const std::string &path)
       : prop_(prop), v_(prop.value), kind_(kind), info_(Info(kind)), data_(data), path_(path) {}
 
   int Read() {
@@ -419,7 +420,7 @@ private:
   AOFFValue &v_;
   int kind_;
   const ReaderInfo &info_;
-  const std::vector<char> &data_;
+  const std::string_view data_;
   const std::string &path_;
   bool binary_ = false;
   Cursor cur_{nullptr, nullptr};
@@ -463,7 +464,7 @@ int ReadDataFile(AOFFProp &prop, int kind, const std::string &path) {
 } // namespace
 
 int ReadAOFFData(AOFFProp &prop, int kind, const std::vector<char> &data, const std::string &path) {
-  return DataReader(prop, kind, data, path).Read();
+  return DataReader(prop, kind, std::string_view(data.data(), data.size()), path).Read();
 }
 
 int ReadAOFFOpenFile(AOFFProp &prop, int kind, FILE *f, const struct stat &st,
@@ -475,15 +476,15 @@ int ReadAOFFOpenFile(AOFFProp &prop, int kind, FILE *f, const struct stat &st,
     prop.value = cache.prop.value;
     return 0;
   }
-  std::vector<char> data;
+  FileContents data;
   try {
-    data = ReadWholeFile(f, kModule);
+    data.Load(f, kModule, path);
   } catch (...) {
     std::fclose(f);
     throw;
   }
   std::fclose(f);
-  int rc = ReadAOFFData(prop, kind, data, path);
+  int rc = DataReader(prop, kind, std::string_view(data.data(), data.size()), path).Read();
   if (rc == 0 && kind == kAOFFIndexedPoly) {
     cache.valid = false;
     cache.prop.count = prop.count;

@@ -6,6 +6,7 @@
 #include "viewer/model/object.h"
 
 #include <cstring>
+#include <string_view>
 
 static const char *kModule = "readAOFFObj";
 
@@ -78,7 +79,7 @@ int ParseAOFFProp(ObjDesc &desc, const std::string &name, const std::string &res
 
 ObjDesc AOFFReadObj() {
   ObjectFile header = ReadObjectFile(kTypeAOFF, objName, kModule);
-  const std::vector<char> &data = header.data;
+  const std::string_view data(header.data.data(), header.data.size());
   ObjDesc desc;
   std::size_t i = 0;
   while (i < data.size()) {

@@ -1,17 +1,15 @@
 #include "viewer/graphics/pictureFile.h"
 
+#include "base/files.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 PictureSystem RealPictureSystem() {
   PictureSystem sys;
   sys.env = [](const char *name) -> const char * { return std::getenv(name); };
-  sys.isFolder = [](const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  };
+  sys.isFolder = [](const std::string &path) { return FileKindAt(path) == FileKind::kFolder; };
   sys.readText = [](const std::string &path) {
     std::ifstream in(path);
     std::ostringstream text;

@@ -51,23 +51,17 @@ int BuildSearchDirs(SearchDirs &list) {
   return 0;
 }
 
-// Something that exists at `path` and is not a directory.
-static bool IsObjectAt(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 int ObjectFolderOf(const std::string &name, std::string &folder) {
   // OBJ_PATH whole first: one folder whose name holds a blank is a folder too.
   std::string whole = GetObjPath();
-  if (IsObjectAt(whole + "/" + name)) {
+  if (ObjectFileExists(whole + "/" + name)) {
     folder = whole;
     return 1;
   }
   SearchDirs list;
   if (BuildSearchDirs(list) == -1) return -1;
   for (const std::string &dir : list.dirs) {
-    if (!IsObjectAt(dir + name)) continue;
+    if (!ObjectFileExists(dir + name)) continue;
     folder = dir.substr(0, dir.size() - 1);
     return 1;
   }
@@ -138,7 +132,7 @@ FoundFile FindObjectFile(int type, const std::string &name) {
 ObjectFile ReadObjectFile(int type, const std::string &name, const char *module) {
   FoundFile found = FindObjectFile(type, name);
   ObjectFile object;
-  object.data = ReadWholeFile(found.file.get(), module);
+  object.data.Load(found.file.get(), module, found.path);
   object.path = std::move(found.path);
   object.dir = std::move(found.dir);
   return object;

@@ -42,10 +42,10 @@ FoundFile SearchObjectFile(int type, const std::string &name);
 struct ObjectFile {
   std::string path; // as FoundFile
   std::string dir;
-  std::vector<char> data;
+  FileContents data;
 };
-// Finds `name` like FindObjectFile and reads it whole (a buffer that cannot be had is reported
-// for `module`); the file is closed again.
+// Finds `name` like FindObjectFile and holds its contents, mapped or read as FileContents holds
+// them (a buffer that cannot be had is reported for `module`); the file is closed again.
 ObjectFile ReadObjectFile(int type, const std::string &name, const char *module);
 // The folder of OBJ_PATH in which `name` exists (and is no directory), as the object search would
 // find it: OBJ_PATH whole, then each of its folders ("~/" expanded). 1 with `folder` set, 0 when

@@ -16,7 +16,7 @@ static const unsigned kMainChunk = 0x4D4D;
 
 std::unique_ptr<H3dsScene> ReadObj3DS(std::string *path) {
   ObjectFile object = ReadObjectFile(kType3DS, objName, kModule);
-  const std::vector<char> &data = object.data;
+  const FileContents &data = object.data;
   std::unique_ptr<H3dsScene> scene;
   ALLOC_OR_REPORT("H3dsScene", 1, kModule, scene.reset(new H3dsScene()));
   // With no chunk at all the walk would find nothing and the load would pass for an empty object.

@@ -9,7 +9,7 @@ static const char *const kModule = "read3MFObj";
 
 void ReadObj3MF(M3Package &package, std::string *path) {
   ObjectFile object = ReadObjectFile(kType3MF, objName, kModule);
-  Read3MFPackage(object.data, object.path, package);
+  Read3MFPackage(object.data.data(), object.data.size(), object.path, package);
   if (path) *path = object.path;
 }
 

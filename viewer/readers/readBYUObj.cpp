@@ -17,7 +17,7 @@ static const char *kModule = "readBYUObj";
 
 std::unique_ptr<Part> BYUReadObj() {
   ObjectFile object = ReadObjectFile(kTypeBYU, objName, kModule);
-  const std::vector<char> &data = object.data;
+  const FileContents &data = object.data;
   const char *path = object.path.c_str();
 
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);

@@ -52,7 +52,7 @@ static FilePtr OpenSideFile(const std::string &objectPath, const char *extension
   return FilePtr(OpenRegularFile(sidePath, st));
 }
 
-static void ReadVertices(Part &part, const std::vector<char> &data) {
+static void ReadVertices(Part &part, const FileContents &data) {
   TextCursor in = CursorOver(data.data(), data.data() + data.size());
   uint64_t count = 0;
   for (;;) {
@@ -79,7 +79,7 @@ static void ReadVertices(Part &part, const std::vector<char> &data) {
 
 // Reads the polygons; `facetName` gets each facet's index into `names`, the distinct part names
 // in order of first appearance. A record without vertex numbers is no polygon and is skipped.
-static void ReadPolygons(Part &part, const std::vector<char> &data, const std::string &path,
+static void ReadPolygons(Part &part, const FileContents &data, const std::string &path,
                          std::vector<uint32_t> &facetName, std::vector<std::string_view> &names) {
   TextCursor in = CursorOver(data.data(), data.data() + data.size());
   uint64_t polygons = 0, numbers = 0;
@@ -122,7 +122,7 @@ static void ReadPolygons(Part &part, const std::vector<char> &data, const std::s
   }
 }
 
-static void ReadNormals(Part &part, const std::vector<char> &data) {
+static void ReadNormals(Part &part, const FileContents &data) {
   ALLOC_ARRAY(part.vertex_normals, part.vertex_count, "Vector", kModule);
   TextCursor in = CursorOver(data.data(), data.data() + data.size());
   for (Vector &n : part.vertex_normals) {
@@ -139,7 +139,7 @@ static float BigEndianFloat(const unsigned char *b) {
   return f;
 }
 
-static void ReadColors(Part &part, const std::vector<char> &data) {
+static void ReadColors(Part &part, const FileContents &data) {
   ALLOC_ARRAY(part.vertex_colors, part.vertex_count, "ColorRGB", kModule);
   const unsigned char *bytes = reinterpret_cast<const unsigned char *>(data.data());
   std::size_t records = data.size() / 16; // r, g, b, a; alpha is not shown
@@ -171,8 +171,9 @@ static void RandomPartColors(Part &part, const std::vector<uint32_t> &facetName,
   for (uint32_t k = 0; k < part.facet_count; ++k) part.polygon_colors[k] = palette[facetName[k]];
 }
 
-static std::vector<char> ReadAndClose(FilePtr &file) {
-  std::vector<char> data = ReadWholeFile(file.get(), kModule);
+static FileContents ReadAndClose(FilePtr &file, const std::string &path) {
+  FileContents data;
+  data.Load(file.get(), kModule, path);
   file.reset();
   return data;
 }
@@ -181,21 +182,21 @@ std::unique_ptr<Part> COORReadObj() {
   ObjectFile coor = ReadObjectFile(kTypeCOOR, objName, kModule);
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);
   ReadVertices(*part, coor.data);
-  std::vector<char>().swap(coor.data); // the vertices are read: the file's bytes can go
+  coor.data.Release(); // the vertices are read: the file's bytes can go
 
   std::string sidePath;
   FilePtr elem = OpenSideFile(coor.path, ".elem", sidePath);
   if (!elem) fatal(1, "COORReadObj: %s not found\n", sidePath.c_str());
-  std::vector<char> elemData = ReadAndClose(elem); // the part names point into it
+  FileContents elemData = ReadAndClose(elem, sidePath); // the part names point into it
   std::vector<uint32_t> facetName;
   std::vector<std::string_view> names;
   ReadPolygons(*part, elemData, sidePath, facetName, names);
 
   if (FilePtr vnorm = OpenSideFile(coor.path, ".vnorm", sidePath))
-    ReadNormals(*part, ReadAndClose(vnorm));
+    ReadNormals(*part, ReadAndClose(vnorm, sidePath));
 
   if (FilePtr rgba = OpenSideFile(coor.path, ".rgba", sidePath))
-    ReadColors(*part, ReadAndClose(rgba));
+    ReadColors(*part, ReadAndClose(rgba, sidePath));
   else
     RandomPartColors(*part, facetName, names.size());
   return part;

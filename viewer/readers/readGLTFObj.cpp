@@ -491,14 +491,9 @@ std::unique_ptr<GLTFScene> GLTFReadBuffer(const unsigned char *data, std::size_t
 }
 
 std::unique_ptr<GLTFScene> GLTFReadObj() {
-  FoundFile found = FindObjectFile(kTypeGLTF, objName);
-  FileContents contents;
-  contents.Load(found.file.get(), kModule);
-  found.file.reset();
-  std::size_t slash = found.path.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string() : found.path.substr(0, slash + 1);
-  return GLTFReadBuffer(reinterpret_cast<const unsigned char *>(contents.data()), contents.size(),
-                        found.path, dir);
+  ObjectFile object = ReadObjectFile(kTypeGLTF, objName, kModule);
+  return GLTFReadBuffer(reinterpret_cast<const unsigned char *>(object.data.data()),
+                        object.data.size(), object.path, object.dir);
 }
 
 void LoadGLTFObject() {

@@ -636,11 +636,8 @@ void ReadLibrary(const std::string &names, std::vector<OBJMaterial> &materials) 
 } // namespace
 
 std::unique_ptr<OBJMesh> OBJReadObj() {
-  FoundFile found = FindObjectFile(kTypeOBJ, objName);
-  FileContents contents;
-  contents.Load(found.file.get(), kModule);
-  found.file.reset();
-  return OBJReadBuffer(contents.data(), contents.size(), objName.c_str());
+  ObjectFile object = ReadObjectFile(kTypeOBJ, objName, kModule);
+  return OBJReadBuffer(object.data.data(), object.data.size(), objName.c_str());
 }
 
 std::vector<OBJMaterial> OBJReadLibraries(const OBJMesh &mesh) {

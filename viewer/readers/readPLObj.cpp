@@ -546,11 +546,8 @@ std::unique_ptr<PolyList> PLReadBuffer(const char *data, std::size_t size, const
 
 std::unique_ptr<PolyList> PLReadObj() {
   plMessageWritten = false;
-  FoundFile found = FindObjectFile(kTypeOFF, objName);
-  FileContents contents;
-  contents.Load(found.file.get(), kModule, found.path);
-  found.file.reset();
-  return PLReadBuffer(contents.data(), contents.size(), objName.c_str());
+  ObjectFile object = ReadObjectFile(kTypeOFF, objName, kModule);
+  return PLReadBuffer(object.data.data(), object.data.size(), objName.c_str());
 }
 
 void LoadOFFObject() {

@@ -38,7 +38,7 @@ static long long ReadPolygonSize(TextCursor &in, const char *path, unsigned long
 
 std::unique_ptr<Part> TPOLYReadObj() {
   ObjectFile object = ReadObjectFile(kTypeTPOLY, objName, kModule);
-  const std::vector<char> &data = object.data;
+  const FileContents &data = object.data;
   const char *path = object.path.c_str();
 
   std::unique_ptr<Part> part = NewPartRecord(kModule, __LINE__);

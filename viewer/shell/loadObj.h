@@ -19,6 +19,8 @@ void CompleteShownShape();
 // Compressed objects and VRML conversion through external commands. A compressed object is
 // decompressed into the load's private folder and read there; Recompress adds the side files
 // the load made there beside the object as new compressed files, then removes the folder.
+// The compression kinds, as the object name's suffix tells them.
+enum : int { kNotCompressed = 0, kGzip = 1, kUnixCompress = 2 };
 int CompressionKind();
 void Decompress(int kind);
 void Recompress(int kind);

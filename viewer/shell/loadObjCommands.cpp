@@ -108,15 +108,15 @@ void ReleaseAtExit() {
 }
 
 const char *DecompressTool(int kind) {
-  return kind == 1 ? "gzip -qfd" : "uncompress";
+  return kind == kGzip ? "gzip -qfd" : "uncompress";
 }
 // "-f": compress leaves a file that would not shrink as it is, which would leave a side file
 // uncompressed.
 const char *CompressTool(int kind) {
-  return kind == 1 ? "gzip" : "compress -f";
+  return kind == kGzip ? "gzip" : "compress -f";
 }
 const char *Suffix(int kind) {
-  return kind == 1 ? ".gz" : ".Z";
+  return kind == kGzip ? ".gz" : ".Z";
 }
 
 std::string EnvOr(const char *name, const std::string &fallback) {
@@ -169,7 +169,7 @@ std::string Absolute(const std::string &dir, const std::string &name) {
 // the folder on PATH that holds the kind's own tool, else the bare tool for the shell to look up.
 std::string ToolCommand(int kind, const char *tool) {
   if (const char *dir = std::getenv("COMPRESS_PATH")) return std::string(dir) + "/" + tool;
-  std::string dir = DirOnPath(kind == 1 ? "gzip" : "uncompress");
+  std::string dir = DirOnPath(kind == kGzip ? "gzip" : "uncompress");
   if (dir.empty()) return tool;
   return DirWord(dir) + "/" + tool;
 }
@@ -196,7 +196,7 @@ bool WrittenByPreparation(const std::string &name) {
 // The folder the compressed object lies in and the names the private folder held once it was
 // decompressed: what the load adds to them goes back beside the object.
 struct CompressedLoad {
-  int kind = 0;
+  int kind = kNotCompressed;
   std::string home;
   std::set<std::string> decompressed;
 };
@@ -293,15 +293,16 @@ int RunCommand(const std::string &command, bool warningIsFailure) {
   }
   // Status 2 is how the compression tools report a mere warning ("unknown suffix", "would not
   // shrink"); anything else non-zero means the command did not do its work.
-  if (status != 0 && (status != 2 || warningIsFailure))
+  const int kToolWarning = 2;
+  if (status != 0 && (status != kToolWarning || warningIsFailure))
     warn("Command failed (exit status %d): %s\n", status, command.c_str());
   return status;
 }
 
 int CompressionKind() {
-  if (EndsWith(objName, ".gz")) return 1;
-  if (EndsWith(objName, ".Z")) return 2;
-  return 0;
+  for (int kind : {kGzip, kUnixCompress})
+    if (EndsWith(objName, Suffix(kind))) return kind;
+  return kNotCompressed;
 }
 
 namespace {
@@ -465,12 +466,12 @@ void ConvertWorld() {
 } // namespace
 
 void Decompress(int kind) {
-  if (kind != 1 && kind != 2) return;
+  if (kind != kGzip && kind != kUnixCompress) return;
   ALLOC_OR_REPORT("char", 1, kModule, DecompressObject(kind));
 }
 
 void Recompress(int kind) {
-  if (kind != 1 && kind != 2) return;
+  if (kind != kGzip && kind != kUnixCompress) return;
   ALLOC_OR_REPORT("char", 1, kModule, RecompressObject(kind));
 }
 

@@ -279,17 +279,17 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
   int height = drawing_target.height > 0 ? drawing_target.height : kThumbnailDefaultSize;
   int factor = ThumbnailOversampling(width, height);
   std::string object = Absolute(input), picture = Absolute(output);
-  struct stat st;
-  if (stat(object.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+  const FileKind kind = FileKindAt(object);
+  if (kind == FileKind::kNone || kind == FileKind::kFolder)
     fatal(1, "File %s does not exist\n", input.c_str());
-  if (!S_ISREG(st.st_mode)) fatal(1, "File %s is not a regular file\n", input.c_str());
+  if (kind != FileKind::kRegular) fatal(1, "File %s is not a regular file\n", input.c_str());
   // A header "hand.aoff" describes the object whose geometry is "hand.geom", and AOFF objects
   // are loaded by their geometry file.
   for (const char *suffix : {"", ".gz", ".Z"}) {
     std::string header = std::string(".aoff") + suffix;
     if (!EndsWith(object, header.c_str())) continue;
     std::string geom = object.substr(0, object.size() - header.size()) + ".geom" + suffix;
-    if (stat(geom.c_str(), &st) == 0 && S_ISREG(st.st_mode)) object = geom;
+    if (FileKindAt(geom) == FileKind::kRegular) object = geom;
     break;
   }
   std::string name = object.substr(object.rfind('/') + 1);

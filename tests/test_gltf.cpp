@@ -350,7 +350,11 @@ TEST(GltfMeshopt, CompressedViewsDecodeAndLyingCountsAreRefused) {
   };
   std::size_t pv = compressed(vView, 48, 12, 4, "ATTRIBUTES");
   std::size_t iv = compressed(iView, 12, 2, 6, "TRIANGLES");
-  g.Mesh(g.Accessor(pv, 5126, 4, "VEC3"), long(g.Accessor(iv, 5123, 6, "SCALAR")));
+  // One statement each: the positions must be accessor 0 whichever way a compiler orders the
+  // arguments of a call.
+  const std::size_t positions = g.Accessor(pv, 5126, 4, "VEC3");
+  const long indices = long(g.Accessor(iv, 5123, 6, "SCALAR"));
+  g.Mesh(positions, indices);
   g.Node({{"mesh", 0}});
   g.Scene({0});
   g.j["extensionsRequired"] = {"EXT_meshopt_compression"};

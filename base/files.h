@@ -132,6 +132,10 @@ public:
   const std::string &path() const { return path_; }
   // Removes the folder now (the object then holds nothing).
   void Remove();
+  // In a process forked from the folder's maker: drops its share of the lock (flock locks go with
+  // the open file, which fork shares), so that the folder counts as abandoned as soon as its maker
+  // dies, however long the child takes to follow. The child leaves the folder alone.
+  void LeaveToMaker();
 
 private:
   std::string path_;

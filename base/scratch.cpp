@@ -97,6 +97,12 @@ void ScratchFolder::Remove() {
   path_.clear();
 }
 
+void ScratchFolder::LeaveToMaker() {
+  if (lock_ >= 0) close(lock_);
+  lock_ = -1;
+  path_.clear();
+}
+
 void ClearAbandonedScratch(const std::string &parent) {
   DIR *d = opendir(parent.empty() ? "/" : parent.c_str());
   if (!d) return;

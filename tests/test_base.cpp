@@ -4,8 +4,10 @@
 #include "base/files.h"
 #include "support.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 TEST(Base, AllocationReportNamesTheCallSite) {
@@ -72,4 +74,40 @@ TEST(Base, TemporaryFilesGoToTmpdirElseTmp) {
   unsetenv("TMPDIR");
   EXPECT_EQ(TempFolder(), "/tmp");
   if (saved) setenv("TMPDIR", savedValue.c_str(), 1);
+}
+
+// A scratch folder is cleared once the run that made it is killed, also while a child it forked
+// lives on (the lock is shared across fork unless the child lets go of it); never while its
+// maker lives.
+TEST(Base, AKilledRunsScratchIsClearedWhileItsChildLives) {
+  TempDir tmp;
+  int child[2];
+  ASSERT_EQ(pipe(child), 0);
+  pid_t maker = fork();
+  ASSERT_GE(maker, 0);
+  if (maker == 0) {
+    ScratchFolder scratch(tmp.path());
+    pid_t c = fork();
+    if (c == 0) {
+      scratch.LeaveToMaker();
+      pause();
+      _exit(0);
+    }
+    if (write(child[1], &c, sizeof c) != sizeof c) _exit(1);
+    pause();
+    _exit(0);
+  }
+  pid_t c = -1;
+  ASSERT_EQ(read(child[0], &c, sizeof c), static_cast<ssize_t>(sizeof c));
+  ASSERT_EQ(ListDir(tmp.path()).size(), 1u);
+  ClearAbandonedScratch(tmp.path());
+  EXPECT_EQ(ListDir(tmp.path()).size(), 1u) << "a live run's folder was cleared";
+  kill(maker, SIGKILL);
+  int status;
+  waitpid(maker, &status, 0);
+  ClearAbandonedScratch(tmp.path());
+  EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>()) << "the child kept the folder";
+  kill(c, SIGKILL);
+  close(child[0]);
+  close(child[1]);
 }

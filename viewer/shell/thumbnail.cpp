@@ -305,8 +305,11 @@ int MakeThumbnail(const std::string &input, const std::string &output) {
   pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) fatal(1, "Thumbnail: no process can be started: %s\n", std::strerror(errno));
-  if (pid == 0)
-    RunChild(parent, object, name, scratch.path(), limits.megabytes << 20, width, height, factor);
+  if (pid == 0) {
+    std::string folder = scratch.path();
+    scratch.LeaveToMaker();
+    RunChild(parent, object, name, folder, limits.megabytes << 20, width, height, factor);
+  }
   setpgid(pid, pid);
   Watched w = Watch(pid, limits);
   switch (w.outcome) {

@@ -125,6 +125,20 @@ static void CompleteFronts(Part &part) {
   completion.Join();
 }
 
+// The mesh library reads and repairs an STL object on one processor, and on a large one that is
+// most of the time to the first frame: the window's start-up runs beside it, as it runs beside
+// the completion of other formats. What the load does not need (the display, the context) is all
+// the window touches; a failure of the load still ends the run, with the window then closed.
+static void LoadBesideWindow(int type, Loader load) {
+  if (type != kTypeSTL || runOptions.info) {
+    load();
+    return;
+  }
+  Beside loading([load] { load(); });
+  OpenDrawing();
+  loading.Join();
+}
+
 void CompleteShownShape() {
   if (!listsPending || !currentShape) return;
   listsPending = false;
@@ -143,7 +157,7 @@ void BuildShape(int type) {
     }
     ~WarmUp() { FinishWarmUp(); }
   } warmUp;
-  load();
+  LoadBesideWindow(type, load);
   // A mapped file cut short under a reader that went on to the end (reading zeros).
   std::string cut = FileCutShort();
   if (!cut.empty()) fatal(1, "File %s was cut short while it was read\n", cut.c_str());

@@ -62,15 +62,18 @@ void Reshape(int w, int h) {
   Guard([&] { OnReshape(w, h); });
 }
 void Keyboard(unsigned char key, int x, int y) {
+  ForgetSceneAhead();
   Guard([&] {
     if (OnKeyboard(key, x, y)) glutLeaveMainLoop();
   });
 }
 void Mouse(int button, int state, int x, int y) {
+  ForgetSceneAhead();
   bool shift = (glutGetModifiers() & GLUT_ACTIVE_SHIFT) != 0;
   Guard([&] { OnMouse(button, state, x, y, shift); });
 }
 void Motion(int x, int y) {
+  ForgetSceneAhead();
   Guard([&] { OnMotion(x, y); });
 }
 void Visibility(int state) {

@@ -368,6 +368,12 @@ void OpenDrawing() {
   openedAhead = true;
 }
 
+void SetupGraphicsAgain() {
+  ForgetSceneAhead();
+  openedAhead = true;
+  SetupGraphics();
+}
+
 void SetupGraphics() {
   Shape &s = *currentShape;
   if (!openedAhead) OpenWindow();

@@ -72,6 +72,9 @@ void SetupGraphics();
 // Creates the window (or the off-screen picture) ahead of SetupGraphics, which then uses it: the
 // graphics start-up reads nothing of the object, so it can run while the object is completed.
 void OpenDrawing();
+// SetupGraphics once more, on the drawing that is open already: the Part it was set up for (and
+// any scene drawn ahead of it) gave way to another.
+void SetupGraphicsAgain();
 // Loads the rasteriser's libraries on another thread, for a drawing to come; FinishWarmUp waits
 // for it (opening the drawing does), and must be called before a run that started it ends.
 void StartWarmUp();
@@ -128,6 +131,9 @@ void AnnounceObjectList();
 bool DrawObjectUncompiled();
 void EnsureObjectList();
 void DrawFacets(const Part &part);
+// Draws a Part of unshared triangles whose facet list and index pool are still to come (the
+// guess at a large STL, drawn before its lists are made).
+void DrawUnsharedObject(const Part &part);
 // Announces the shadow, edge and normal lists; each is compiled when first needed.
 void AnnounceDeferredLists();
 void EnsureShadowList();
@@ -140,6 +146,13 @@ void ReleaseLists();
 
 // Redisplay: one frame into the back buffer (callers swap).
 void Redisplay();
+// The first frame's scene (all of it but the overlays) drawn now into the back buffer, while the
+// load finishes beside, for a Part of unshared triangles whose lists are still to come
+// (DrawUnsharedObject): the next Redisplay, if the window still has this size, draws only the
+// overlays over it. The input callbacks forget it (ForgetSceneAhead), as anything that changes
+// what the scene shows must.
+void DrawSceneAhead();
+void ForgetSceneAhead();
 void SwapBuffers();
 void DrawText(int x, int y, const char *text);
 void OnDisplay();

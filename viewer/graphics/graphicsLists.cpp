@@ -83,23 +83,27 @@ struct FacetSource {
     } half[2];
     const std::size_t pool = p.facet_vertex_pool.size();
     InHalves(facetCount, std::size_t(1) << 18, [&](int h, std::size_t begin, std::size_t end) {
-      Half &r = half[h];
-      for (uint32_t f = static_cast<uint32_t>(begin); f < end; ++f) {
-        const FacetList &fl = p.facets[f];
-        if (std::size_t(fl.first) + fl.count > pool) {
-          r.bad = f, r.outsidePool = true;
-          return;
-        }
-        const uint32_t *idx = p.facet_vertex_pool.data() + fl.first;
-        for (uint32_t k = 0; k < fl.count; ++k)
-          if (idx[k] >= nv) {
-            r.bad = f, r.index = idx[k];
+      // A local record, stored once: the halves' records share a cache line.
+      Half r;
+      [&] {
+        for (uint32_t f = static_cast<uint32_t>(begin); f < end; ++f) {
+          const FacetList &fl = p.facets[f];
+          if (std::size_t(fl.first) + fl.count > pool) {
+            r.bad = f, r.outsidePool = true;
             return;
           }
-        const uint64_t v = 3 * uint64_t(f);
-        r.unshared =
-            r.unshared && fl.count == 3 && idx[0] == v && idx[1] == v + 1 && idx[2] == v + 2;
-      }
+          const uint32_t *idx = p.facet_vertex_pool.data() + fl.first;
+          for (uint32_t k = 0; k < fl.count; ++k)
+            if (idx[k] >= nv) {
+              r.bad = f, r.index = idx[k];
+              return;
+            }
+          const uint64_t v = 3 * uint64_t(f);
+          r.unshared =
+              r.unshared && fl.count == 3 && idx[0] == v && idx[1] == v + 1 && idx[2] == v + 2;
+        }
+      }();
+      half[h] = r;
     });
     for (const Half &r : half) {
       if (r.bad == UINT32_MAX) continue;
@@ -109,6 +113,14 @@ struct FacetSource {
             r.bad, r.index, nv);
     }
     unsharedTriangles = half[0].unshared && half[1].unshared;
+  }
+  // Unshared triangles by construction, as the facet list and index pool to come will say: the
+  // triangles the vertex array holds, their normals the facet normals.
+  struct Unshared {};
+  FacetSource(const Part &p, Unshared) : part(p), vertices(p.vertices.data()) {
+    facetCount = static_cast<uint32_t>(std::min<std::size_t>(p.vertices.size() / 3, p.facet_count));
+    if (p.polygon_normals.size() >= facetCount && !p.polygon_normals.empty())
+      polygonNormals = p.polygon_normals.data();
   }
   uint32_t count(uint32_t f) const { return part.facets[f].count; }
   const uint32_t *indices(uint32_t f) const { return part.facetVertices(f); }
@@ -229,6 +241,9 @@ void DrawUnsharedTriangles(const FacetSource &src) {
     if (src.polygonNormals) glNormalPointer(GL_FLOAT, 0, normals.data());
     if (src.polygonColors) glColorPointer(3, GL_FLOAT, 0, colors.data());
     glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(3 * n));
+    // The rasteriser keeps what a draw hands it until a flush: on a large object that grows
+    // to a good part of the object's own size, which a flush after each block gives back.
+    glFlush();
   }
   glDisableClientState(GL_COLOR_ARRAY);
   glDisableClientState(GL_NORMAL_ARRAY);
@@ -485,6 +500,13 @@ void AnnounceObjectList() {
   }
   Announce("object", object_id);
   objectPending = true;
+}
+
+void DrawUnsharedObject(const Part &part) {
+  FacetSource src(part, FacetSource::Unshared{});
+  PushPlacement(part);
+  DrawUnsharedTriangles(src);
+  glPopMatrix();
 }
 
 bool DrawObjectUncompiled() {

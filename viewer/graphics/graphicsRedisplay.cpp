@@ -142,9 +142,12 @@ void DrawText(int x, int y, const char *text) {
   EndOverlay();
 }
 
-void Redisplay() {
-  if (!currentShape) return;
-  Shape &s = *currentShape;
+namespace {
+
+bool sceneAhead = false;
+int aheadWidth = 0, aheadHeight = 0;
+
+void DrawScene(Shape &s, bool unsharedWithoutLists = false) {
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   if (show_ground == 1) {
     // The ground is always seen from the default view, whatever the pan and the framing.
@@ -159,9 +162,36 @@ void Redisplay() {
   glShadeModel(s.shade_model);
   glColor3f(s.object_color.r, s.object_color.g, s.object_color.b);
   // Until its list is compiled the current list is the object's own.
-  if (!DrawObjectUncompiled()) glCallList(current_list);
+  if (unsharedWithoutLists)
+    DrawUnsharedObject(*s.part);
+  else if (!DrawObjectUncompiled())
+    glCallList(current_list);
   glPopMatrix();
+}
+
+} // namespace
+
+void Redisplay() {
+  if (!currentShape) return;
+  Shape &s = *currentShape;
+  const bool ahead = sceneAhead && window_width == aheadWidth && window_height == aheadHeight;
+  sceneAhead = false;
+  if (!ahead) DrawScene(s);
   DrawOverlays(s);
+}
+
+void DrawSceneAhead() {
+  if (!currentShape) return;
+  DrawScene(*currentShape, true);
+  // The rasteriser's threads start on it now.
+  glFlush();
+  sceneAhead = true;
+  aheadWidth = window_width;
+  aheadHeight = window_height;
+}
+
+void ForgetSceneAhead() {
+  sceneAhead = false;
 }
 
 void SwapBuffers() {

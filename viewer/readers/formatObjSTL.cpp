@@ -27,6 +27,18 @@ static uintptr_t DropPages(uintptr_t from, uintptr_t to) {
   return to;
 }
 
+void STLFillLists(Part &part, std::size_t facets) {
+  FILL_ARRAY(
+      part.facets, facets,
+      [](std::size_t i) {
+        return FacetList{3, static_cast<uint32_t>(3 * i)};
+      },
+      "FacetList", kModule);
+  FILL_ARRAY(
+      part.facet_vertex_pool, 3 * facets, [](std::size_t k) { return static_cast<uint32_t>(k); },
+      "uint", kModule);
+}
+
 void STLFormatObj(STLObj &obj, Shape &shape) {
   Part &part = *shape.part;
   const int n = obj.stats.number_of_facets;
@@ -39,17 +51,7 @@ void STLFormatObj(STLObj &obj, Shape &shape) {
 
   // The facet list and its index pool follow from the count alone: they are written on a second
   // thread while this one copies the coordinates.
-  Beside lists([&part, facets] {
-    FILL_ARRAY(
-        part.facets, facets,
-        [](std::size_t i) {
-          return FacetList{3, static_cast<uint32_t>(3 * i)};
-        },
-        "FacetList", kModule);
-    FILL_ARRAY(
-        part.facet_vertex_pool, 3 * facets, [](std::size_t k) { return static_cast<uint32_t>(k); },
-        "uint", kModule);
-  });
+  Beside lists([&part, facets] { STLFillLists(part, facets); });
 
   // The record is released right after this: what the display model does not take from it goes
   // first, and the facets go back to the system as they are copied, so that the display model

@@ -138,7 +138,10 @@ int STLRepairObj(STLObj *obj, const std::string &path) {
 }
 
 STLObjPtr STLReadObj() {
-  FoundFile found = FindObjectFile(kTypeSTL, objName);
+  return STLReadFound(FindObjectFile(kTypeSTL, objName));
+}
+
+STLObjPtr STLReadFound(FoundFile found) {
   const std::string path = found.path;
   STLCopy copy;
   const bool byName = !copy.Make(found);
@@ -152,9 +155,7 @@ STLObjPtr STLReadObj() {
   return obj;
 }
 
-// Every facet meets another at each of its edges: the repair has then wound the closed surface
-// consistently and outward, and its fronts are known.
-static bool STLClosed(const STLObj &obj) {
+bool STLClosed(const STLObj &obj) {
   if (!obj.neighbors_start || obj.stats.number_of_facets <= 0) return false;
   for (int f = 0; f < obj.stats.number_of_facets; ++f)
     for (int k = 0; k < 3; ++k)
@@ -163,7 +164,10 @@ static bool STLClosed(const STLObj &obj) {
 }
 
 void LoadSTLObject() {
-  STLObjPtr obj = STLReadObj();
+  STLAdoptObject(STLReadObj());
+}
+
+void STLAdoptObject(STLObjPtr obj) {
   const bool closed = STLClosed(*obj);
   STLFormatObj(*obj, *currentShape);
   currentShape->part->fronts_known = closed ? 1 : 0;

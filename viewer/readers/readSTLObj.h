@@ -5,6 +5,7 @@
 
 #include <admesh/stl.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,18 @@ struct STLObjRelease {
 };
 using STLObjPtr = std::unique_ptr<STLObj, STLObjRelease>;
 
+struct FoundFile;
+
 // Reads the STL object named by objName through the object search and repairs it.
 STLObjPtr STLReadObj();
+// The same for the file the search found.
+STLObjPtr STLReadFound(FoundFile found);
+// Every facet meets another at each of its edges: the repair has then wound the closed surface
+// consistently and outward, and its fronts are known.
+bool STLClosed(const STLObj &obj);
+// Converts the repaired record into the current Shape's Part (STLFormatObj), its fronts known
+// when it is closed, and releases it.
+void STLAdoptObject(STLObjPtr obj);
 // The library reports its own fatal conditions and raises its error flag: the run ends there.
 void STLStopOnLibraryError(const STLObj *obj);
 // Runs the library's read and repair sequence on a zero-filled record; returns 1.
@@ -32,3 +43,5 @@ void STLRefuseBrokenNeighbours(const STLObj *obj, const std::string &name);
 // The record is spent: its facets and neighbour lists are given back to the system as they are
 // copied, only its statistics stay of use until it is released.
 void STLFormatObj(STLObj &obj, Shape &shape);
+// The facet list and index pool of `facets` unshared triangles: facet i is vertices 3i to 3i + 2.
+void STLFillLists(Part &part, std::size_t facets);

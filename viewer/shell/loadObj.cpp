@@ -8,12 +8,17 @@
 #include "viewer/model/orientObj.h"
 #include "viewer/readers/findObj.h"
 #include "viewer/readers/formatTable.h"
+#include "viewer/readers/guessSTLObj.h"
+#include "viewer/readers/readSTLObj.h"
 #include "viewer/shell/formatLoaders.h"
 #include "viewer/model/shape.h"
 #include "viewer/shell/shell.h"
 
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
 
 void LoadObject(int type) {
   if (objName.find('/') != std::string::npos) objFolder.named = true;
@@ -139,6 +144,41 @@ static void LoadBesideWindow(int type, Loader load) {
   loading.Join();
 }
 
+// A large binary STL is drawn from a guess while the library reads and repairs it (see
+// guessSTLObj.h): the guess is set up and its scene drawn on this thread, and kept when the
+// repair bears it out; otherwise it goes and the repaired record is converted as always. True
+// when the guess held: the Part, its fit, the settings and the graphics set-up are then in place.
+// `setUp` tells whether the graphics were set up (for a guess that did not hold).
+// Not for a run without a window, nor where the set-up talks (verbose) or memory is bounded (a
+// thumbnail): the guess holds a second copy of the facets until the repair is done.
+static bool LoadSTLDrawingAhead(bool &setUp) {
+  FoundFile found = FindObjectFile(kTypeSTL, objName);
+  const int fd = fcntl(fileno(found.file.get()), F_DUPFD_CLOEXEC, 0);
+  STLObjPtr repaired;
+  Beside loading([&repaired, &found] { repaired = STLReadFound(std::move(found)); });
+  OpenDrawing();
+  Part &part = *currentShape->part;
+  const bool guessed = fd >= 0 && GuessSTLObject(fd, part);
+  if (fd >= 0) close(fd);
+  if (guessed) {
+    FitObject(part);
+    InitRenderSettings();
+    SetupGraphics();
+    setUp = true;
+    DrawSceneAhead();
+  }
+  loading.Join();
+  if (guessed && STLMatchesGuess(*repaired, part)) {
+    repaired.reset();
+    malloc_trim(0);
+    CompleteSTLGuess(part);
+    return true;
+  }
+  if (guessed) DropSTLGuess(part);
+  STLAdoptObject(std::move(repaired));
+  return false;
+}
+
 void CompleteShownShape() {
   if (!listsPending || !currentShape) return;
   listsPending = false;
@@ -157,11 +197,19 @@ void BuildShape(int type) {
     }
     ~WarmUp() { FinishWarmUp(); }
   } warmUp;
-  LoadBesideWindow(type, load);
+  bool setUp = false, held = false;
+  if (type == kTypeSTL && !runOptions.info && !verbose && runOptions.thumbnailInput.empty())
+    held = LoadSTLDrawingAhead(setUp);
+  else
+    LoadBesideWindow(type, load);
   // A mapped file cut short under a reader that went on to the end (reading zeros).
   std::string cut = FileCutShort();
   if (!cut.empty()) fatal(1, "File %s was cut short while it was read\n", cut.c_str());
   RefuseNonFiniteVertices(part);
+  if (held) {
+    listsPending = true;
+    return;
+  }
   if (row->completion != kCompleteLists) {
     if (row->completion == kCompleteNormalsFit) CompleteFronts(part);
     FitObject(part);
@@ -169,5 +217,8 @@ void BuildShape(int type) {
   // No frame reads the vertex-to-facet lists: they wait until the first one is on the screen.
   listsPending = true;
   InitRenderSettings();
-  if (!runOptions.info) SetupGraphics();
+  if (setUp)
+    SetupGraphicsAgain();
+  else if (!runOptions.info)
+    SetupGraphics();
 }

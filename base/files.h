@@ -120,9 +120,10 @@ void ReplaceFile(const std::string &path, const std::string &contents, const cha
 int OpenScratchFile(const char *name);
 
 // A private folder of our own in `parent` ("mirandel-" and a unique tail), removed with all it
-// holds when the object goes. While the run lives it holds a lock in the folder, so that a later
-// run can tell a folder that a killed run left behind (its lock is free) and removes it: see
-// ClearAbandonedScratch. A folder that cannot be made ends the run with a message.
+// holds when the object goes. While the run lives it holds a lock on a file beside the folder
+// (the folder's name and ".lock"), taken before the folder is made, so that a later run can tell
+// what a killed run left behind (its lock is free) and removes it: see ClearAbandonedScratch. A
+// folder that cannot be made ends the run with a message.
 class ScratchFolder {
 public:
   explicit ScratchFolder(const std::string &parent);
@@ -138,16 +139,18 @@ public:
   void LeaveToMaker();
 
 private:
-  std::string path_;
+  std::string path_, lockPath_;
   int lock_ = -1;
 };
-// Removes the scratch folders in `parent` that runs ended by SIGKILL (or any death) left: ours
-// (same owner), named as ScratchFolder names them, whose lock nobody holds.
+// Removes the scratch folders in `parent` that runs ended by SIGKILL (or any death) left, and
+// their lock files: ours (same owner), named as ScratchFolder names them, whose lock nobody holds.
 void ClearAbandonedScratch(const std::string &parent);
 // Removes a folder and everything below it (links are removed, never followed).
 void RemoveTree(const std::string &dir);
 // Removes a folder of plain entries with system calls alone, for a signal handler.
 void RemoveFlatFolderInHandler(const char *dir);
+// The same for a ScratchFolder of plain entries at `dir`, and its lock file.
+void RemoveScratchInHandler(const char *dir);
 
 // Copies regular file `from` to a new file `to` (which must not exist), reading through a link;
 // false, with the reason in `why`, when `from` is no regular file or the copy cannot be made whole.

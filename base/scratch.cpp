@@ -16,8 +16,8 @@
 namespace {
 
 const char kScratchPrefix[] = "mirandel-";
-// The lock file inside a scratch folder; held (flock) by the run that made the folder.
-const char kLockName[] = ".lock";
+// Ends the name of the lock file beside a scratch folder; held (flock) by the run that made it.
+const char kLockSuffix[] = ".lock";
 
 int RemoveEntry(const char *path, const struct stat *, int, struct FTW *) {
   remove(path);
@@ -67,22 +67,42 @@ void RemoveFlatFolderInHandler(const char *dir) {
 
 ScratchFolder::ScratchFolder(const std::string &parent) {
   ClearAbandonedScratch(parent);
-  std::string tmpl = parent + "/" + kScratchPrefix + "XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data()))
-    fatal(1, "No scratch folder can be made in %s: %s\n", parent.c_str(), std::strerror(errno));
-  path_ = buf.data();
-  // The lock is taken under another name and then named: a run that clears abandoned folders
-  // never finds the lock file before it is held.
-  std::string fresh = path_ + "/.lock-new";
-  lock_ = open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (lock_ < 0 || flock(lock_, LOCK_EX | LOCK_NB) != 0 ||
-      rename(fresh.c_str(), (path_ + "/" + kLockName).c_str()) != 0) {
-    int error = errno;
-    Remove();
-    fatal(1, "No scratch folder can be made in %s: %s\n", parent.c_str(), std::strerror(error));
+  // The lock comes first, as a file beside the folder-to-be ("mirandel-XXXXXX.lock" for the folder
+  // "mirandel-XXXXXX"), and the folder only once it is held: whenever a run is killed, what it
+  // leaves has a lock file nobody holds, which the next run finds. A lock that a clearing run
+  // took from under us in the moment before we held it is unlinked: we start again.
+  std::string tmpl = parent + "/" + kScratchPrefix + "XXXXXX" + kLockSuffix;
+  const int suffix = static_cast<int>(sizeof kLockSuffix - 1);
+  int error = 0;
+  for (int attempt = 0; attempt < 100 && lock_ < 0; ++attempt) {
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    int fd = mkostemps(buf.data(), suffix, O_CLOEXEC);
+    if (fd < 0) {
+      error = errno;
+      break;
+    }
+    struct stat st;
+    std::string lockPath = buf.data();
+    std::string folder = lockPath.substr(0, lockPath.size() - suffix);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &st) != 0 || st.st_nlink == 0) {
+      close(fd);
+      continue;
+    }
+    if (mkdir(folder.c_str(), 0700) != 0) {
+      error = errno;
+      unlink(lockPath.c_str());
+      close(fd);
+      if (error == EEXIST) continue;
+      break;
+    }
+    lock_ = fd;
+    path_ = folder;
+    lockPath_ = lockPath;
   }
+  if (lock_ < 0)
+    fatal(1, "No scratch folder can be made in %s: %s\n", parent.c_str(),
+          std::strerror(error ? error : EAGAIN));
 }
 
 ScratchFolder::~ScratchFolder() {
@@ -91,38 +111,64 @@ ScratchFolder::~ScratchFolder() {
 
 void ScratchFolder::Remove() {
   if (path_.empty()) return;
+  // The folder before its lock: a run killed in between leaves a lock to be cleared, and a
+  // folder that could not be removed whole keeps its lock for a later run to clear it.
   RemoveTree(path_);
+  struct stat st;
+  if (lstat(path_.c_str(), &st) != 0) unlink(lockPath_.c_str());
   if (lock_ >= 0) close(lock_);
   lock_ = -1;
   path_.clear();
+  lockPath_.clear();
 }
 
 void ScratchFolder::LeaveToMaker() {
   if (lock_ >= 0) close(lock_);
   lock_ = -1;
   path_.clear();
+  lockPath_.clear();
+}
+
+void RemoveScratchInHandler(const char *dir) {
+  RemoveFlatFolderInHandler(dir);
+  char lock[4096];
+  std::size_t n = std::strlen(dir);
+  if (n + sizeof kLockSuffix > sizeof lock) return;
+  std::memcpy(lock, dir, n);
+  std::memcpy(lock + n, kLockSuffix, sizeof kLockSuffix);
+  struct stat st;
+  if (lstat(dir, &st) != 0) unlink(lock);
 }
 
 void ClearAbandonedScratch(const std::string &parent) {
   DIR *d = opendir(parent.empty() ? "/" : parent.c_str());
   if (!d) return;
+  const std::size_t suffix = sizeof kLockSuffix - 1;
   while (struct dirent *e = readdir(d)) {
-    if (std::strncmp(e->d_name, kScratchPrefix, sizeof kScratchPrefix - 1) != 0) continue;
-    std::string dir = parent + "/" + e->d_name;
+    const std::size_t n = std::strlen(e->d_name);
+    if (std::strncmp(e->d_name, kScratchPrefix, sizeof kScratchPrefix - 1) != 0 || n <= suffix ||
+        std::strcmp(e->d_name + n - suffix, kLockSuffix) != 0)
+      continue;
+    std::string lockPath = parent + "/" + e->d_name;
+    std::string dir = lockPath.substr(0, lockPath.size() - suffix);
     struct stat st;
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) continue;
-    int lock = open((dir + "/" + kLockName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (lock < 0) continue; // not one of ours, or not yet ready
-    // Nobody holds it: the run that made the folder is gone. The lock stays taken while the
-    // folder is removed, so that two runs never clear it at once.
+    if (lstat(lockPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
+      continue;
+    int lock = open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (lock < 0) continue;
+    // Nobody holds it: the run that made it is gone. The lock stays taken while the folder and
+    // then the lock go, so that two runs never clear them at once.
     // A command the killed run started may still be writing there: what it adds meanwhile goes
     // in the next pass.
-    if (flock(lock, LOCK_EX | LOCK_NB) == 0)
+    if (flock(lock, LOCK_EX | LOCK_NB) == 0) {
       for (int pass = 0; pass < 50; ++pass) {
+        if (lstat(dir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) break; // not a folder of ours
         RemoveTree(dir);
         if (lstat(dir.c_str(), &st) != 0) break;
         usleep(10000);
       }
+      unlink(lockPath.c_str());
+    }
     close(lock);
   }
   closedir(d);

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,9 +77,9 @@ TEST(Base, TemporaryFilesGoToTmpdirElseTmp) {
   if (saved) setenv("TMPDIR", savedValue.c_str(), 1);
 }
 
-// A scratch folder is cleared once the run that made it is killed, also while a child it forked
-// lives on (the lock is shared across fork unless the child lets go of it); never while its
-// maker lives.
+// A scratch folder is cleared once the run that made it is killed, at whatever moment of its
+// making, and also while a child it forked lives on (the lock is shared across fork unless the
+// child lets go of it); never while its maker lives.
 TEST(Base, AKilledRunsScratchIsClearedWhileItsChildLives) {
   TempDir tmp;
   int child[2];
@@ -90,18 +91,19 @@ TEST(Base, AKilledRunsScratchIsClearedWhileItsChildLives) {
     pid_t c = fork();
     if (c == 0) {
       scratch.LeaveToMaker();
+      c = getpid(); // told once it has let go
+      if (write(child[1], &c, sizeof c) != sizeof c) _exit(1);
       pause();
       _exit(0);
     }
-    if (write(child[1], &c, sizeof c) != sizeof c) _exit(1);
     pause();
     _exit(0);
   }
   pid_t c = -1;
   ASSERT_EQ(read(child[0], &c, sizeof c), static_cast<ssize_t>(sizeof c));
-  ASSERT_EQ(ListDir(tmp.path()).size(), 1u);
+  ASSERT_EQ(ListDir(tmp.path()).size(), 2u); // the folder and its lock
   ClearAbandonedScratch(tmp.path());
-  EXPECT_EQ(ListDir(tmp.path()).size(), 1u) << "a live run's folder was cleared";
+  EXPECT_EQ(ListDir(tmp.path()).size(), 2u) << "a live run's folder was cleared";
   kill(maker, SIGKILL);
   int status;
   waitpid(maker, &status, 0);
@@ -110,4 +112,12 @@ TEST(Base, AKilledRunsScratchIsClearedWhileItsChildLives) {
   kill(c, SIGKILL);
   close(child[0]);
   close(child[1]);
+
+  // Killed at any moment of the making: a lock file alone, or with its folder, is cleared too.
+  tmp.write("mirandel-AbCd12.lock", "");
+  tmp.write("mirandel-XyZ789.lock", "");
+  ASSERT_EQ(mkdir(tmp.file("mirandel-XyZ789").c_str(), 0700), 0);
+  tmp.write("mirandel-XyZ789/side.off", "OFF");
+  ClearAbandonedScratch(tmp.path());
+  EXPECT_EQ(ListDir(tmp.path()), std::vector<std::string>());
 }

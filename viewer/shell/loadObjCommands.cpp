@@ -82,7 +82,7 @@ extern "C" void OnEndSignal(int sig) {
     return;
   }
   if (pid_t child = runningCommand.load()) StopGroup(child, sig);
-  if (const char *dir = PrivateFolderInHandler()) RemoveFlatFolderInHandler(dir);
+  if (const char *dir = PrivateFolderInHandler()) RemoveScratchInHandler(dir);
   // End as the signal ends a program: the signal is held while its handler runs, so it arrives
   // as soon as it is let through.
   struct sigaction dfl;

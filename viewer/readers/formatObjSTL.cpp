@@ -27,13 +27,16 @@ static uintptr_t DropPages(uintptr_t from, uintptr_t to) {
   return to;
 }
 
-void STLFillLists(Part &part, std::size_t facets) {
+void STLFillFacetList(Part &part, std::size_t facets) {
   FILL_ARRAY(
       part.facets, facets,
       [](std::size_t i) {
         return FacetList{3, static_cast<uint32_t>(3 * i)};
       },
       "FacetList", kModule);
+}
+
+void STLFillIndexPool(Part &part, std::size_t facets) {
   FILL_ARRAY(
       part.facet_vertex_pool, 3 * facets, [](std::size_t k) { return static_cast<uint32_t>(k); },
       "uint", kModule);
@@ -51,7 +54,10 @@ void STLFormatObj(STLObj &obj, Shape &shape) {
 
   // The facet list and its index pool follow from the count alone: they are written on a second
   // thread while this one copies the coordinates.
-  Beside lists([&part, facets] { STLFillLists(part, facets); });
+  Beside lists([&part, facets] {
+    STLFillFacetList(part, facets);
+    STLFillIndexPool(part, facets);
+  });
 
   // The record is released right after this: what the display model does not take from it goes
   // first, and the facets go back to the system as they are copied, so that the display model

@@ -95,7 +95,10 @@ bool GuessSTLObject(int fd, Part &part) {
 }
 
 void CompleteSTLGuess(Part &part) {
-  STLFillLists(part, part.facet_count);
+  const std::size_t facets = part.facet_count;
+  Beside list([&part, facets] { STLFillFacetList(part, facets); });
+  STLFillIndexPool(part, facets);
+  list.Join();
 }
 
 void DropSTLGuess(Part &part) {

@@ -43,5 +43,7 @@ void STLRefuseBrokenNeighbours(const STLObj *obj, const std::string &name);
 // The record is spent: its facets and neighbour lists are given back to the system as they are
 // copied, only its statistics stay of use until it is released.
 void STLFormatObj(STLObj &obj, Shape &shape);
-// The facet list and index pool of `facets` unshared triangles: facet i is vertices 3i to 3i + 2.
-void STLFillLists(Part &part, std::size_t facets);
+// The facet list and the index pool of `facets` unshared triangles: facet i is vertices 3i to
+// 3i + 2.
+void STLFillFacetList(Part &part, std::size_t facets);
+void STLFillIndexPool(Part &part, std::size_t facets);

@@ -205,11 +205,12 @@ void BuildShape(int type) {
   // A mapped file cut short under a reader that went on to the end (reading zeros).
   std::string cut = FileCutShort();
   if (!cut.empty()) fatal(1, "File %s was cut short while it was read\n", cut.c_str());
-  RefuseNonFiniteVertices(part);
+  // A guess that held took finite corners only.
   if (held) {
     listsPending = true;
     return;
   }
+  RefuseNonFiniteVertices(part);
   if (row->completion != kCompleteLists) {
     if (row->completion == kCompleteNormalsFit) CompleteFronts(part);
     FitObject(part);

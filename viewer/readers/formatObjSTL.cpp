@@ -42,6 +42,21 @@ void STLFillIndexPool(Part &part, std::size_t facets) {
       "uint", kModule);
 }
 
+void STLAppendFacets(Part &part, const stl_facet *facets, std::size_t from, std::size_t to) {
+  // Each array is written once, in facet order, straight from the library's facets, with no
+  // zero-fill before it: that copy is the whole cost of the conversion.
+  auto vertex = [facets](std::size_t k) {
+    const stl_vertex &v = facets[k / 3].vertex[k % 3];
+    return Coord{v.x, v.y, v.z};
+  };
+  auto normal = [facets](std::size_t i) {
+    const stl_normal &v = facets[i].normal;
+    return Vector{v.x, v.y, v.z};
+  };
+  appendGenerated(part.vertices, 3 * from, 3 * to, vertex);
+  appendGenerated(part.polygon_normals, from, to, normal);
+}
+
 void STLFormatObj(STLObj &obj, Shape &shape) {
   Part &part = *shape.part;
   const int n = obj.stats.number_of_facets;
@@ -65,17 +80,7 @@ void STLFormatObj(STLObj &obj, Shape &shape) {
   std::free(obj.neighbors_start);
   obj.neighbors_start = nullptr;
 
-  // Each array is written once, in facet order, straight from the library's facets, with no
-  // zero-fill before it: that copy is the whole cost of the conversion.
   const stl_facet *source = obj.facet_start;
-  auto vertex = [source](std::size_t k) {
-    const stl_vertex &v = source[k / 3].vertex[k % 3];
-    return Coord{v.x, v.y, v.z};
-  };
-  auto normal = [source](std::size_t i) {
-    const stl_normal &v = source[i].normal;
-    return Vector{v.x, v.y, v.z};
-  };
   RESERVE_ARRAY(part.vertices, 3 * facets, "Coord", kModule);
   RESERVE_ARRAY(part.polygon_normals, facets, "Vector", kModule);
   const bool large = facets * sizeof(stl_facet) >= kDropWorthy;
@@ -84,8 +89,7 @@ void STLFormatObj(STLObj &obj, Shape &shape) {
   uintptr_t dropped = (reinterpret_cast<uintptr_t>(source) + kPage - 1) & ~(kPage - 1);
   for (std::size_t from = 0; from < facets; from += block) {
     const std::size_t to = std::min(facets, from + block);
-    appendGenerated(part.vertices, 3 * from, 3 * to, vertex);
-    appendGenerated(part.polygon_normals, from, to, normal);
+    STLAppendFacets(part, source, from, to);
     if (large) dropped = DropPages(dropped, reinterpret_cast<uintptr_t>(source + to));
   }
   lists.Join();

@@ -65,11 +65,7 @@ bool Guess(int fd, Part &part) {
     piece.facet_start = block.data();
     piece.stats.number_of_facets = static_cast<int>(m);
     stl_fix_normal_values(&piece);
-    for (std::size_t i = 0; i < m; ++i) {
-      const stl_facet &f = block[i];
-      for (const stl_vertex &v : f.vertex) part.vertices.push_back(Coord{v.x, v.y, v.z});
-      part.polygon_normals.push_back(Vector{f.normal.x, f.normal.y, f.normal.z});
-    }
+    STLAppendFacets(part, block.data(), 0, m);
   }
   part.facet_offset = 0;
   part.vertex_count = static_cast<uint32_t>(3 * facets);

@@ -43,6 +43,9 @@ void STLRefuseBrokenNeighbours(const STLObj *obj, const std::string &name);
 // The record is spent: its facets and neighbour lists are given back to the system as they are
 // copied, only its statistics stay of use until it is released.
 void STLFormatObj(STLObj &obj, Shape &shape);
+// Appends facets [from, to) of `facets` to the Part's vertices (three each) and facet normals,
+// their room reserved.
+void STLAppendFacets(Part &part, const stl_facet *facets, std::size_t from, std::size_t to);
 // The facet list and the index pool of `facets` unshared triangles: facet i is vertices 3i to
 // 3i + 2.
 void STLFillFacetList(Part &part, std::size_t facets);
